@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Incremental developer build into build/, with the module copied next to
+# the sources: run the tests with PYTHONPATH=src afterwards.
+# Usage: scripts/dev-build.sh /path/to/python [extra cmake args]
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+py="${1:?python executable}"; shift || true
+bin="$(dirname "$py")"
+[ -f "$here/build/build.ninja" ] || PATH="$bin:$PATH" cmake -S "$here" -B "$here/build" -G Ninja -DPython_EXECUTABLE="$py" "$@" >/dev/null
+PATH="$bin:$PATH" ninja -C "$here/build" >/dev/null
+cp "$here"/build/Strahlwerk*.so "$here/src/quarnel/"

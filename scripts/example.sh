@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds and installs quarnel into a venv, then runs the example chain.
+set -euo pipefail
+QUARNEL_EXTRAS=plot
+. "$(dirname "$0")/setup-venv.sh"
+cd "$here"
+python examples/day_at_a_site.py "$@"

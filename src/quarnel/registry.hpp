@@ -1,0 +1,17 @@
+// The module's functions in the order the exec step binds them, and every
+// inner function, each with the description its code object is made from.
+#pragma once
+
+#include "quarnel/function_info.hpp"
+
+namespace quarnel::registry {
+
+extern const PublicFunction public_functions[];
+extern const int public_count;
+
+// Public functions first, in binding order, then the inner functions.
+extern const FunctionInfo* const all_functions[];
+extern const int function_count;
+inline constexpr int max_functions = 18;
+
+}  // namespace quarnel::registry

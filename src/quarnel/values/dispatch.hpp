@@ -1,0 +1,70 @@
+// One formula, two domains: a call runs natively when its arguments and the
+// module's `np` allow it, and again generically whenever the native domain
+// steps aside. The generic run is the reference; the native run returns the
+// same value and type or nothing at all.
+//
+// A formula is a type F with
+//   static constexpr const FunctionInfo& info;   // its public function
+//   template <class D> static auto eval(D&, typename D::A... args);
+#pragma once
+
+#include "quarnel/module_state.hpp"
+#include "quarnel/values/generic.hpp"
+#include "quarnel/values/scalars.hpp"
+
+#include <new>
+#include <utility>
+
+namespace quarnel {
+
+namespace dispatch_detail {
+
+// Native evaluation needs NumPy's loops and the very numpy bound at import.
+inline bool native_allowed() noexcept {
+    const ModuleState& s = state();
+    if (!np_loops::table().complete) return false;
+    PyObject* np = PyDict_GetItemWithError(s.globals, s.name_np);  // borrowed
+    if (!np) PyErr_Clear();
+    return np == s.numpy;
+}
+
+// True when the native domain produced the result (or failed to allocate
+// it: `out` is then nullptr with MemoryError set).
+template <class F, std::size_t... I>
+bool run_native(PyObject* const* args, PyObject*& out, std::index_sequence<I...>) noexcept {
+    if (!native_allowed()) return false;
+    Native d;
+    FpFlags flags;
+    Num r = F::eval(d, scalars::from_object(args[I], int(I))...);
+    if (d.failed() || !flags.clean()) return false;
+    out = scalars::to_object(r, args);
+    return out != nullptr || PyErr_Occurred();
+}
+
+template <class F, std::size_t... I>
+PyObject* run_generic(PyObject* const* args, std::index_sequence<I...>) noexcept {
+    try {
+        Generic d;
+        return d.inner(F::info, [&] { return F::eval(d, py::Borrowed(args[I])...); }).release();
+    } catch (py::Error&) {
+        return nullptr;
+    } catch (std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "quarnel.Strahlwerk: unexpected internal error");
+        return nullptr;
+    }
+}
+
+}  // namespace dispatch_detail
+
+// The body of a public function: exactly F::info.params.size() arguments.
+template <class F, std::size_t N>
+PyObject* body(PyObject* const* args) noexcept {
+    PyObject* out;
+    if (dispatch_detail::run_native<F>(args, out, std::make_index_sequence<N>{})) return out;
+    return dispatch_detail::run_generic<F>(args, std::make_index_sequence<N>{});
+}
+
+}  // namespace quarnel

@@ -1,0 +1,64 @@
+// NumPy's own inner loops for the elementary functions, resolved once from
+// the ufuncs of the numpy module bound at import. Calling them directly
+// gives exactly the values NumPy computes (including its SIMD variants),
+// for one element or for a block of contiguous elements.
+#pragma once
+
+#include "quarnel/handle.hpp"
+#include "quarnel/values/np_functions.hpp"
+
+#include <cstddef>
+
+namespace quarnel::np_loops {
+
+using LoopFn = void (*)(char** args, const std::ptrdiff_t* dimensions,
+                        const std::ptrdiff_t* steps, void* data);
+
+struct Loop {
+    LoopFn fn = nullptr;
+    void* data = nullptr;
+};
+
+struct Table {
+    Loop unary[np_unary_count];  // float64 -> float64
+    Loop power_dd, maximum_dd;   // (float64, float64) -> float64
+    bool complete = false;       // every loop found
+};
+
+// The loops, valid once `resolve` succeeded.
+const Table& table() noexcept;
+
+// Looks the loops up on `numpy`; leaves `complete` false if any is missing,
+// which keeps every call on the generic path. Never raises.
+void resolve(PyObject* numpy) noexcept;
+
+inline void run(const Loop& l, const double* in, double* out, std::ptrdiff_t n) noexcept {
+    char* args[2] = {const_cast<char*>(reinterpret_cast<const char*>(in)),
+                     reinterpret_cast<char*>(out)};
+    const std::ptrdiff_t steps[2] = {sizeof(double), sizeof(double)};
+    l.fn(args, &n, steps, l.data);
+}
+
+// `a` and `b` may be broadcast scalars (stride 0) of one element.
+inline void run(const Loop& l, const double* a, std::ptrdiff_t sa, const double* b,
+                std::ptrdiff_t sb, double* out, std::ptrdiff_t n) noexcept {
+    char* args[3] = {const_cast<char*>(reinterpret_cast<const char*>(a)),
+                     const_cast<char*>(reinterpret_cast<const char*>(b)),
+                     reinterpret_cast<char*>(out)};
+    const std::ptrdiff_t steps[3] = {sa, sb, sizeof(double)};
+    l.fn(args, &n, steps, l.data);
+}
+
+inline double unary(NpFn f, double x) noexcept {
+    double out;
+    run(table().unary[int(f)], &x, &out, 1);
+    return out;
+}
+
+inline double binary(const Loop& l, double a, double b) noexcept {
+    double out;
+    run(l, &a, 0, &b, 0, &out, 1);
+    return out;
+}
+
+}  // namespace quarnel::np_loops

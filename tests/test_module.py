@@ -1,0 +1,171 @@
+"""The module's surface: namespace, function objects, binding, tracebacks."""
+
+import copy
+import gc
+import importlib
+import inspect
+import pickle
+import sys
+import traceback
+
+import numpy as np
+import pytest
+
+import quarnel.Strahlwerk as S
+from helpers_np import module_without_np
+
+PUBLIC = [
+    ("Sonnenzeit", ["szeit", "zeitzone", "laenge", "dayofyear"], 6),
+    ("Zenitwinkel", ["szeit", "breite", "dayofyear"], 31),
+    ("Azimutwinkel", ["szeit", "breite", "dayofyear"], 47),
+    ("LinkeTruebung", ["dayofyear", "breite", "RH"], 80),
+    ("RelOptLuftmasse", ["zenitwinkel"], 98),
+    ("MaxDirekteStrahlung", ["dayofyear", "mHoehe", "zenitwinkel", "LinkeTr", "RelOptLuftM"], 117),
+    ("MaxGlobalstrahlung", ["dayofyear", "mHoehe", "zenitwinkel", "LinkeTr"], 141),
+    ("DirStrMBew", ["Imax", "N"], 156),
+    ("AtmosGegenstr", ["LuftTemp", "Dampfdruck", "N"], 161),
+    ("OberflTemp", ["Strahlungsbilanz", "LuftTemp", "WindGeschw", "Bowen"], 193),
+    ("MittlStrTemp", ["zenitwinkel", "EStrOben", "EStrUnten", "AGegenstr", "DiffStr", "MaxDirStr",
+                      "ReflStr", "albedo", "albedo_env"], 211),
+]
+BOUND = [entry for entry in PUBLIC if hasattr(S, entry[0])]
+
+
+def entries(exc):
+    return [(f.name, f.lineno) for f in traceback.extract_tb(exc.__traceback__)
+            if f.name.startswith("quarnel.")]
+
+
+def test_namespace_in_order():
+    names = list(vars(S))
+    start = names.index("__builtins__")
+    assert names[start:] == ["__builtins__", "np"] + [n for n, _, _ in BOUND] + ["__test__"]
+    assert S.__builtins__ is __import__("builtins")
+    assert S.np is np and S.__test__ == {}
+    assert S.__name__ == "quarnel.Strahlwerk" and S.__doc__ is None
+    assert S.__file__ and S.__package__ == "quarnel"
+
+
+def test_import_twice_gives_the_same_module():
+    again = importlib.import_module("quarnel.Strahlwerk")
+    assert again is S
+    saved = sys.modules.pop("quarnel.Strahlwerk")
+    try:
+        assert importlib.import_module("quarnel.Strahlwerk") is S
+    finally:
+        sys.modules["quarnel.Strahlwerk"] = saved
+
+
+@pytest.mark.parametrize("name,params,first_line", BOUND)
+def test_function_attributes(name, params, first_line):
+    f = getattr(S, name)
+    assert (f.__name__, f.__qualname__, f.__module__) == (name, name, "quarnel.Strahlwerk")
+    assert f.__defaults__ is None and f.__kwdefaults__ is None
+    assert list(inspect.signature(f).parameters) == params
+    code = f.__code__
+    assert code.co_argcount == len(params) and code.co_varnames[: len(params)] == tuple(params)
+    assert code.co_firstlineno == first_line
+    assert code.co_filename.startswith("src/quarnel/Strahlwerk")
+    assert pickle.loads(pickle.dumps(f)) is f
+    assert copy.copy(f) is f and copy.deepcopy(f) is f
+    f.__dict__["note"] = 1
+    assert f.note == 1
+    del f.note
+
+
+def test_sonnenzeit_locals_list_the_inner_function_twice():
+    assert S.Sonnenzeit.__code__.co_varnames == (
+        "szeit", "zeitzone", "laenge", "dayofyear", "ERS", "ERS", "zonezeit", "zzeit", "s", "Result")
+    assert S.Sonnenzeit.__doc__ is None
+
+
+@pytest.mark.parametrize("call,message", [
+    (lambda: S.Sonnenzeit(1, 2, 3), "Sonnenzeit() takes exactly 4 positional arguments (3 given)"),
+    (lambda: S.Sonnenzeit(1, 2, 3, 4, 5),
+     "Sonnenzeit() takes exactly 4 positional arguments (5 given)"),
+    (lambda: S.Sonnenzeit(1, 2, 3, 4, szeit=1),
+     "Sonnenzeit() takes exactly 4 positional arguments (5 given)"),
+    (lambda: S.Sonnenzeit(1, 2, 3, szeit=1),
+     "Sonnenzeit() got multiple values for keyword argument 'szeit'"),
+    (lambda: S.Sonnenzeit(szeit=1, laenge=2, dayofyear=3),
+     "Sonnenzeit() takes exactly 4 positional arguments (1 given)"),
+    (lambda: S.Sonnenzeit(1, 2, 3, tag=4),
+     "Sonnenzeit() got an unexpected keyword argument 'tag'"),
+    (lambda: S.Sonnenzeit(), "Sonnenzeit() takes exactly 4 positional arguments (0 given)"),
+])
+def test_binding_failures(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+    assert entries(info.value) == [("quarnel.Strahlwerk.Sonnenzeit", 6)]
+
+
+def test_binding_by_keyword_in_any_order():
+    want = S.Sonnenzeit(10.5, 1, 15, 100)
+    assert S.Sonnenzeit(10.5, 1, 15, dayofyear=100) == want
+    assert S.Sonnenzeit(dayofyear=100, laenge=15, zeitzone=1, szeit=10.5) == want
+    # A keyword name equal to, but not the same object as, the parameter name.
+    name = "".join(["day", "ofyear"])
+    assert S.Sonnenzeit(10.5, 1, 15, **{name: 100}) == want
+
+
+def test_one_parameter_message_is_singular():
+    if not hasattr(S, "RelOptLuftmasse"):
+        pytest.skip("RelOptLuftmasse not bound yet")
+    with pytest.raises(TypeError, match=r"^RelOptLuftmasse\(\) takes exactly 1 positional "
+                                        r"argument \(0 given\)$"):
+        S.RelOptLuftmasse()
+
+
+def test_inner_entry_follows_outer_entry():
+    with pytest.raises(TypeError) as info:
+        S.Sonnenzeit(1, 2, 3, "x")
+    names = [name for name, _ in entries(info.value)]
+    assert names == ["quarnel.Strahlwerk.Sonnenzeit", "quarnel.Strahlwerk.Sonnenzeit.ERS"]
+
+
+@pytest.mark.parametrize("name,params,first_line", BOUND)
+def test_without_np_every_function_raises_name_error(name, params, first_line):
+    f = getattr(S, name)
+    with module_without_np(), pytest.raises(NameError) as info:
+        f(*[1.0] * len(params))
+    assert str(info.value) == "name 'np' is not defined"
+    assert entries(info.value)[0][0] == "quarnel.Strahlwerk." + name
+
+
+def test_np_from_builtins_when_missing_from_the_module():
+    import builtins
+    with module_without_np():
+        builtins.np = np
+        try:
+            assert S.Sonnenzeit(12, 1, 15, 81) == 12.0
+        finally:
+            del builtins.np
+
+
+def test_failures_keep_no_references():
+    """Good and bad calls, native and generic, leave no allocated blocks behind."""
+    calls = [
+        lambda: S.Sonnenzeit(12.5, 1, 15, 81),
+        lambda: S.Sonnenzeit(np.float64(3), 1, 15.0, 200),
+        lambda: S.Sonnenzeit(np.array([12.5]), 1, 15, 81),
+        lambda: S.Sonnenzeit(1, 2, 3),
+        lambda: S.Sonnenzeit(1, 2, 3, "x"),
+        lambda: S.Sonnenzeit(np.array([1.0, 2.0]), 1, 15, 81),
+        lambda: S.Sonnenzeit(1, 2, 3, dayofyear=4, x=5),
+    ]
+
+    def run(n):
+        for _ in range(n):
+            for call in calls:
+                try:
+                    call()
+                except Exception:  # noqa: BLE001
+                    pass
+
+    run(2000)
+    gc.collect()
+    before = sys.getallocatedblocks()
+    run(20000)
+    gc.collect()
+    assert sys.getallocatedblocks() - before < 50
