@@ -3,6 +3,7 @@
 // first interpreter that imports it.
 #include "quarnel/function_type.hpp"
 #include "quarnel/module_state.hpp"
+#include "quarnel/np_watch.hpp"
 #include "quarnel/registry.hpp"
 #include "quarnel/traceback.hpp"
 #include "quarnel/values/np_loops.hpp"
@@ -131,6 +132,7 @@ bool exec_steps(PyObject* mod) {
     if (!numpy_api::import()) return false;
     Py_XSETREF(s.numpy, Py_NewRef(numpy.get()));
     np_loops::resolve(numpy.get());
+    np_watch::start();
 
     if (!s.function_type && !(s.function_type = create_function_type())) return false;
     for (int i = 0; i < registry::public_count; ++i) {

@@ -8,7 +8,8 @@
 //   template <class D> static auto eval(D&, typename D::A... args);
 #pragma once
 
-#include "quarnel/module_state.hpp"
+#include "quarnel/np_watch.hpp"
+#include "quarnel/values/array_path.hpp"
 #include "quarnel/values/generic.hpp"
 #include "quarnel/values/scalars.hpp"
 
@@ -21,18 +22,19 @@ namespace dispatch_detail {
 
 // Native evaluation needs NumPy's loops and the very numpy bound at import.
 inline bool native_allowed() noexcept {
-    const ModuleState& s = state();
-    if (!np_loops::table().complete) return false;
-    PyObject* np = PyDict_GetItemWithError(s.globals, s.name_np);  // borrowed
-    if (!np) PyErr_Clear();
-    return np == s.numpy;
+    return np_loops::table().complete && np_watch::np_is_numpy();
 }
 
 // True when the native domain produced the result (or failed to allocate
 // it: `out` is then nullptr with MemoryError set).
 template <class F, std::size_t... I>
-bool run_native(PyObject* const* args, PyObject*& out, std::index_sequence<I...>) noexcept {
+bool run_native(PyObject* const* args, PyObject*& out, std::index_sequence<I...> seq) noexcept {
     if (!native_allowed()) return false;
+    switch (array_path::plan<sizeof...(I)>(args)) {
+        case array_path::Plan::generic: return false;
+        case array_path::Plan::arrays: return array_path::run<F>(args, out, seq);
+        case array_path::Plan::scalars: break;
+    }
     Native d;
     FpFlags flags;
     Num r = F::eval(d, scalars::from_object(args[I], int(I))...);

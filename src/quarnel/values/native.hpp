@@ -16,11 +16,11 @@
 #pragma once
 
 #include "quarnel/function_info.hpp"
+#include "quarnel/values/fp_flags.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 #include "quarnel/values/np_loops.hpp"
 
-#include <cfenv>
 #include <cmath>
 #include <cstdint>
 
@@ -191,14 +191,6 @@ private:
     }
 
     bool failed_ = false;
-};
-
-// Floating-point exception flags raised during a native evaluation.
-class FpFlags {
-public:
-    static constexpr int watched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
-    FpFlags() noexcept { std::feclearexcept(watched); }
-    bool clean() const noexcept { return std::fetestexcept(watched) == 0; }
 };
 
 }  // namespace quarnel

@@ -1,0 +1,219 @@
+"""Speed of quarnel.Strahlwerk against what its users would otherwise write.
+
+Measured side by side in one process, interleaved, best of several repeats:
+
+* the module;
+* the tests' plain-Python transcription over NumPy ("numpy");
+* the same transcription compiled with Cython, built on the fly in a
+  temporary folder when Cython is installed ("cython");
+* where the quantity matches, the vectorised peer (pvlib: analytical zenith
+  from declination and hour angle, Kasten-Young air mass), when installed.
+
+Scalar calls are timed in ns per call on Python floats; element-wise
+functions in ns per element on float64 arrays, with the peak memory of one
+call beyond its output (tracemalloc sees NumPy's allocations). Absolute
+times on shared machines are noisy; the ratios within one run are not.
+
+    python benchmarks/bench.py [--quick]
+"""
+
+import argparse
+import importlib.util
+import math
+import os
+import shutil
+import subprocess
+import sys
+import sysconfig
+import tempfile
+import time
+import tracemalloc
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+
+import oracle  # noqa: E402
+import quarnel.Strahlwerk as S  # noqa: E402
+
+rng = np.random.default_rng(20261207)
+
+# Realistic scalar arguments and array generators per function. Array
+# generators return the arguments for n elements (scalar-only positions
+# stay scalar).
+CASES = {
+    "Sonnenzeit": ((13.25, 1, 13.4, 172), None),
+    "Zenitwinkel": ((10.5, 52.5, 172),
+                    lambda n: (rng.uniform(0, 24, n), rng.uniform(-60, 70, n), rng.uniform(1, 365, n))),
+    "Azimutwinkel": ((10.5, 52.5, 172), lambda n: (10.5, rng.uniform(-60, 70, n), 172)),
+    "LinkeTruebung": ((172, 52.5, 60.0), lambda n: (rng.uniform(1, 365, n), 52.5, 60.0)),
+    "RelOptLuftmasse": ((63.2,), None),
+    "MaxDirekteStrahlung": ((172, 35.0, 40.0, 3.5, 1.3),
+                            lambda n: (rng.uniform(1, 365, n), rng.uniform(0, 2000, n), 40.0,
+                                       rng.uniform(2, 6, n), rng.uniform(1, 3, n))),
+    "MaxGlobalstrahlung": ((172, 35.0, 40.0, 3.5),
+                           lambda n: (rng.uniform(1, 365, n), rng.uniform(0, 2000, n), 40.0,
+                                      rng.uniform(2, 6, n))),
+    "DirStrMBew": ((750.0, 3.0), lambda n: (rng.uniform(0, 900, n), rng.uniform(0, 8, n))),
+    "AtmosGegenstr": ((18.5, 12.3, 4.0),
+                      lambda n: (rng.uniform(-10, 35, n), rng.uniform(2, 30, n), rng.uniform(0, 8, n))),
+    "OberflTemp": ((420.0, 21.5, 2.3, 0.8),
+                   lambda n: (420.0, rng.uniform(-10, 35, n), rng.uniform(0, 10, n), 0.8)),
+    "MittlStrTemp": ((35.0, 150.0, 400.0, 320.0, 110.0, 600.0, 0.0, 0.3, 0.2),
+                     lambda n: (rng.uniform(0, 89, n), rng.uniform(50, 300, n), rng.uniform(300, 500, n),
+                                rng.uniform(250, 400, n), rng.uniform(0, 300, n), rng.uniform(0, 900, n),
+                                0.0, 0.3, 0.2)),
+}
+
+
+def build_cython_oracle():
+    """The transcription compiled by Cython, or None without Cython or a compiler."""
+    try:
+        import Cython  # noqa: F401
+    except ImportError:
+        return None
+    src = os.path.join(HERE, "..", "tests", "oracle")
+    tmp = tempfile.mkdtemp(prefix="quarnel-bench-")
+    pkg = os.path.join(tmp, "cyoracle")
+    shutil.copytree(src, pkg, ignore=shutil.ignore_patterns("__pycache__"))
+    suffix = sysconfig.get_config_var("EXT_SUFFIX")
+    include = sysconfig.get_paths()["include"]
+    for name in os.listdir(pkg):
+        if not name.endswith(".py") or name == "__init__.py":
+            continue
+        stem = name[:-3]
+        c_file = os.path.join(pkg, stem + ".c")
+        subprocess.run([sys.executable, "-m", "cython", "-3", "--module-name", f"cyoracle.{stem}", os.path.join(pkg, name), "-o", c_file],
+                       check=True)
+        subprocess.run(["gcc", "-shared", "-fPIC", "-O2", "-I", include, c_file, "-o",
+                        os.path.join(pkg, stem + suffix)], check=True)
+        os.remove(os.path.join(pkg, name))
+    sys.path.insert(0, tmp)
+    module = importlib.import_module("cyoracle")
+    for area in module.AREAS:
+        assert area.__file__.endswith(suffix), area.__file__
+    return module
+
+
+def pvlib_peers():
+    try:
+        import pvlib
+    except ImportError:
+        return {}
+    sd = pvlib.solarposition
+
+    def zenith(szeit, breite, dayofyear):
+        decl = sd.declination_spencer71(dayofyear)
+        hour_angle = (szeit - 12.0) * 15.0
+        return np.degrees(sd.solar_zenith_analytical(np.radians(breite), np.radians(hour_angle), decl))
+
+    def airmass(zenitwinkel):
+        return pvlib.atmosphere.get_relative_airmass(zenitwinkel, model="kastenyoung1989")
+
+    return {"Zenitwinkel": zenith, "RelOptLuftmasse": airmass}
+
+
+def best_time(fn, args, loops, repeats):
+    best = math.inf
+    for _ in range(repeats):
+        t0 = time.perf_counter_ns()
+        for _ in range(loops):
+            fn(*args)
+        best = min(best, (time.perf_counter_ns() - t0) / loops)
+    return best
+
+
+def interleaved(impls, args, loops, repeats):
+    """Best time per implementation, the implementations taking turns."""
+    best = {name: math.inf for name in impls}
+    for _ in range(repeats):
+        for name, fn in impls.items():
+            best[name] = min(best[name], best_time(fn, args, loops, 1))
+    return best
+
+
+def extra_memory(fn, args):
+    tracemalloc.start()
+    tracemalloc.reset_peak()
+    base = tracemalloc.get_traced_memory()[0]
+    out = fn(*args)
+    peak = tracemalloc.get_traced_memory()[1] - base
+    tracemalloc.stop()
+    return peak - getattr(out, "nbytes", 0)
+
+
+def geomean(xs):
+    xs = [x for x in xs if x > 0]
+    return math.exp(sum(map(math.log, xs)) / len(xs)) if xs else float("nan")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true", help="fewer repeats and smaller arrays")
+    opts = parser.parse_args()
+    repeats = 3 if opts.quick else 7
+    sizes = [1_000, 100_000] if opts.quick else [1_000, 100_000, 200_000, 1_000_000]
+
+    names = [n for n in CASES if hasattr(S, n)]
+    cy = build_cython_oracle()
+    peers = pvlib_peers()
+
+    print(f"numpy {np.__version__}, Python {sys.version.split()[0]}, "
+          f"cython oracle {'built' if cy else 'unavailable'}, pvlib peers {sorted(peers) or 'unavailable'}")
+    print("\nScalar calls on Python floats [ns per call]")
+    print(f"{'function':22}{'quarnel':>10}{'numpy':>10}{'cython':>10}{'x numpy':>10}{'x cython':>10}")
+    scalar_vs_cy = {}
+    for name in names:
+        args = CASES[name][0]
+        impls = {"quarnel": getattr(S, name), "numpy": getattr(oracle, name)}
+        if cy:
+            impls["cython"] = getattr(cy, name)
+        t = interleaved(impls, args, loops=2000 if opts.quick else 5000, repeats=repeats)
+        vs_np = t["numpy"] / t["quarnel"]
+        vs_cy = t["cython"] / t["quarnel"] if cy else float("nan")
+        scalar_vs_cy[name] = vs_cy
+        print(f"{name:22}{t['quarnel']:10.0f}{t['numpy']:10.0f}{t.get('cython', math.nan):10.0f}"
+              f"{vs_np:10.1f}{vs_cy:10.1f}")
+
+    array_ratios = {size: {} for size in sizes}
+    print("\nElement-wise over float64 arrays [ns per element; extra memory beyond the output, bytes]")
+    print(f"{'function':22}{'n':>9}{'quarnel':>10}{'numpy':>10}{'cython':>10}{'peer':>10}"
+          f"{'x numpy':>9}{'mem q':>10}{'mem np':>11}")
+    for name in names:
+        make = CASES[name][1]
+        if make is None:
+            continue
+        for size in sizes:
+            args = make(size)
+            impls = {"quarnel": getattr(S, name), "numpy": getattr(oracle, name)}
+            if cy:
+                impls["cython"] = getattr(cy, name)
+            if name in peers and name == "Zenitwinkel":
+                impls["peer"] = peers[name]
+            loops = max(1, 200_000 // size)
+            t = {k: v / size for k, v in interleaved(impls, args, loops, repeats).items()}
+            ratio = t["numpy"] / t["quarnel"]
+            array_ratios[size][name] = ratio
+            mem_q = extra_memory(getattr(S, name), args)
+            mem_np = extra_memory(getattr(oracle, name), args)
+            print(f"{name:22}{size:9d}{t['quarnel']:10.2f}{t['numpy']:10.2f}{t.get('cython', math.nan):10.2f}"
+                  f"{t.get('peer', math.nan):10.2f}{ratio:9.1f}{mem_q:10d}{mem_np:11d}")
+
+    print("\nTargets")
+    if cy:
+        g = geomean(scalar_vs_cy.values())
+        worst = min(scalar_vs_cy, key=scalar_vs_cy.get)
+        print(f"  scalar: geometric mean {g:.1f}x the Cython-compiled transcription (target >= 25), "
+              f"slowest {worst} at {scalar_vs_cy[worst]:.1f}x (target >= 1)")
+    target_size = 200_000 if 200_000 in array_ratios else sizes[-1]
+    ratios = array_ratios[target_size]
+    if ratios:
+        g = geomean(ratios.values())
+        worst = min(ratios, key=ratios.get)
+        print(f"  arrays of {target_size}: geometric mean {g:.1f}x the NumPy transcription (target >= 3), "
+              f"slowest {worst} at {ratios[worst]:.1f}x (target >= 1)")
+
+
+if __name__ == "__main__":
+    main()

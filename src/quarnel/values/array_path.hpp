@@ -1,0 +1,161 @@
+// The native array path: float64 arrays in element-wise positions are
+// broadcast with NumPy's iterator into one freshly allocated output, and the
+// formula runs block by block over them in one pass (block domain), without
+// temporaries of the arrays' size and without the GIL.
+#pragma once
+
+#include "quarnel/values/blocks.hpp"
+#include "quarnel/values/numpy_api.hpp"
+#include "quarnel/values/scalars.hpp"
+
+#include <cstring>
+#include <utility>
+
+namespace quarnel::array_path {
+
+// An array the block domain reads: exactly numpy.ndarray of native float64
+// with at least two elements. A 0-d or one-element array, another dtype or
+// a subclass is left to the generic domain, like every non-native object.
+inline bool qualifies(PyObject* o) noexcept {
+    if (!PyArray_CheckExact(o)) return false;
+    auto* a = reinterpret_cast<PyArrayObject*>(o);
+    return PyArray_NDIM(a) >= 1 && PyArray_SIZE(a) >= 2 && PyArray_TYPE(a) == NPY_DOUBLE &&
+           PyArray_ISNBO(PyArray_DESCR(a)->byteorder);
+}
+
+enum class Plan { scalars, arrays, generic };
+
+// What a call's arguments allow: all native scalars, native scalars and
+// qualifying arrays, or anything else (some other array).
+template <std::size_t N>
+Plan plan(PyObject* const* args) noexcept {
+    Plan p = Plan::scalars;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!PyArray_Check(args[i])) continue;
+        if (!qualifies(args[i])) return Plan::generic;
+        p = Plan::arrays;
+    }
+    return p;
+}
+
+class Iteration {
+public:
+    // Iterates the arrays among `args` and a float64 output of their
+    // broadcast shape; false (no exception) if they do not broadcast.
+    template <std::size_t N>
+    bool open(PyObject* const* args) noexcept {
+        PyArrayObject* ops[N + 1];
+        npy_uint32 flags[N + 1];
+        PyArray_Descr* dtypes[N + 1];
+        for (std::size_t i = 0; i < N; ++i) {
+            if (!PyArray_Check(args[i])) continue;
+            slot_[i] = count_;
+            ops[count_] = reinterpret_cast<PyArrayObject*>(args[i]);
+            flags[count_] = NPY_ITER_READONLY;
+            dtypes[count_] = nullptr;
+            ++count_;
+        }
+        ops[count_] = nullptr;
+        flags[count_] = NPY_ITER_WRITEONLY | NPY_ITER_ALLOCATE;
+        dtypes[count_] = PyArray_DescrFromType(NPY_DOUBLE);
+        it_ = NpyIter_MultiNew(int(count_ + 1), ops,
+                               NPY_ITER_EXTERNAL_LOOP | NPY_ITER_BUFFERED | NPY_ITER_GROWINNER,
+                               NPY_KEEPORDER, NPY_NO_CASTING, flags, dtypes);
+        Py_DECREF(dtypes[count_]);
+        if (!it_) {
+            PyErr_Clear();
+            return false;
+        }
+        return true;
+    }
+
+    ~Iteration() {
+        if (it_) NpyIter_Deallocate(it_);
+    }
+
+    // Runs `chunk(data pointers, strides, length)` over every inner loop,
+    // without the GIL; stops early when it returns false.
+    template <class Chunk>
+    bool run(Chunk&& chunk) noexcept {
+        char* err = nullptr;
+        NpyIter_IterNextFunc* next = NpyIter_GetIterNext(it_, &err);
+        if (!next) {
+            PyErr_Clear();
+            return false;
+        }
+        char** data = NpyIter_GetDataPtrArray(it_);
+        npy_intp* strides = NpyIter_GetInnerStrideArray(it_);
+        npy_intp* size = NpyIter_GetInnerLoopSizePtr(it_);
+        bool ok = true;
+        Py_BEGIN_ALLOW_THREADS
+        do {
+            ok = chunk(data, strides, *size);
+        } while (ok && next(it_));
+        Py_END_ALLOW_THREADS
+        return ok;
+    }
+
+    PyObject* result() const noexcept { return Py_NewRef(NpyIter_GetOperandArray(it_)[count_]); }
+    int slot(std::size_t arg) const noexcept { return slot_[arg]; }
+    int outputs_slot() const noexcept { return int(count_); }
+    std::uint32_t all_arrays() const noexcept { return (1u << count_) - 1; }
+
+private:
+    NpyIter* it_ = nullptr;
+    std::size_t count_ = 0;
+    int slot_[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+};
+
+inline Arena& thread_arena() {
+    thread_local Arena arena;
+    return arena;
+}
+
+// The value of argument `i` in the block starting `offset` elements into the
+// current inner loop: an array block (copied contiguous if strided) or the
+// native scalar the argument is.
+inline Lane lane(PyObject* arg, int i, int slot, char** data, const npy_intp* strides,
+                 npy_intp offset, npy_intp n, Arena& arena) noexcept {
+    if (slot < 0) return Lane(scalars::from_object(arg, i));
+    const char* base = data[slot] + offset * strides[slot];
+    const std::uint32_t deps = 1u << slot;
+    if (strides[slot] == sizeof(double))
+        return Blocks::block(reinterpret_cast<const double*>(base), deps, std::int8_t(i));
+    double* copy = arena.take();
+    if (!copy) return Lane(Num(0.0, Opaque));
+    for (npy_intp j = 0; j < n; ++j) std::memcpy(copy + j, base + j * strides[slot], sizeof(double));
+    return Blocks::block(copy, deps, std::int8_t(i));
+}
+
+// Evaluates F over the arrays among `args`; true with `out` set when the
+// formula was element-wise in them and raised no floating-point flag.
+template <class F, std::size_t... I>
+bool run(PyObject* const* args, PyObject*& out, std::index_sequence<I...>) noexcept {
+    constexpr std::size_t N = sizeof...(I);
+    Iteration iter;
+    if (!iter.open<N>(args)) return false;
+    Arena& arena = thread_arena();
+    const int out_slot = iter.outputs_slot();
+    const bool ok = iter.run([&](char** data, const npy_intp* strides, npy_intp size) {
+        FpFlags::clear();
+        for (npy_intp off = 0; off < size; off += Arena::block) {
+            const npy_intp n = size - off < Arena::block ? size - off : Arena::block;
+            arena.reset();
+            Blocks d(arena, n);
+            Lane r = F::eval(d, lane(args[I], int(I), iter.slot(I), data, strides, off, n, arena)...);
+            if (d.failed() || !r.is_block() || r.deps != iter.all_arrays() || r.n.arg >= 0) return false;
+            char* dst = data[out_slot] + off * strides[out_slot];
+            if (strides[out_slot] == sizeof(double)) {
+                std::memcpy(dst, r.p, std::size_t(n) * sizeof(double));
+            } else {
+                for (npy_intp j = 0; j < n; ++j) std::memcpy(dst + j * strides[out_slot], r.p + j, sizeof(double));
+            }
+        }
+        return !FpFlags::raised();
+    });
+    if (!ok) return false;
+    out = iter.result();
+    return true;
+}
+
+}  // namespace quarnel::array_path

@@ -1,0 +1,188 @@
+// The block domain: the native domain extended by float64 array elements,
+// evaluated a block of contiguous elements at a time. A formula runs once
+// per block; every operation on array elements is one tight loop over the
+// block (or one call of NumPy's own inner loop for an elementary function),
+// and values that do not depend on an array stay native scalars.
+//
+// Control flow never depends on array elements: a branch on an array value,
+// int() of one, a comparison or a table index involving one all step aside,
+// exactly where NumPy would raise for a multi-element array. Every block
+// therefore takes the same path, and the first block tells whether the
+// formula is element-wise in the arrays it was given.
+#pragma once
+
+#include "quarnel/values/native.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quarnel {
+
+struct Lane {
+    Num n;                      // the value, or kind Arr for array elements
+    const double* p = nullptr;  // the block, when n.k == Kind::Arr
+    std::uint32_t deps = 0;     // which array arguments it depends on
+
+    Lane() = default;
+    Lane(Num v) : n(v) {}
+    Lane(Konst c) : n(c) {}
+    bool is_block() const noexcept { return n.k == Kind::Arr; }
+};
+
+// Scratch blocks for the intermediate values of one formula evaluation,
+// reused from block to block (thread-local, one per evaluating thread).
+class Arena {
+public:
+    static constexpr std::ptrdiff_t block = 256;
+    static constexpr int capacity = 96;
+
+    Arena() : storage_(std::size_t(block) * capacity) {}
+    void reset() noexcept { used_ = 0; }
+    double* take() noexcept {
+        return used_ < capacity ? storage_.data() + std::size_t(used_++) * block : nullptr;
+    }
+
+private:
+    std::vector<double> storage_;
+    int used_ = 0;
+};
+
+class Blocks {
+public:
+    using A = Lane;
+    using V = Lane;
+    using Operand = Lane;
+    using Fn = NpFn;
+    template <std::size_t N>
+    using Table = const KonstTable<N>*;
+
+    Blocks(Arena& arena, std::ptrdiff_t n) noexcept : arena_(arena), n_(n) {}
+
+    bool failed() const noexcept { return scalar_.failed(); }
+
+    void at(int) noexcept {}
+    template <class F>
+    auto inner(const FunctionInfo&, F&& body) {
+        return body();
+    }
+
+    Lane keep(const Lane& a) noexcept {
+        if (a.is_block() && a.n.arg >= 0) return fail();  // the argument array itself
+        return a;
+    }
+
+    Lane add(const Lane& a, const Lane& b) noexcept {
+        if (!a.is_block() && !b.is_block()) return scalar_.add(a.n, b.n);
+        return zip(a, b, [](double x, double y) { return x + y; });
+    }
+    Lane sub(const Lane& a, const Lane& b) noexcept {
+        if (!a.is_block() && !b.is_block()) return scalar_.sub(a.n, b.n);
+        return zip(a, b, [](double x, double y) { return x - y; });
+    }
+    Lane mul(const Lane& a, const Lane& b) noexcept {
+        if (!a.is_block() && !b.is_block()) return scalar_.mul(a.n, b.n);
+        return zip(a, b, [](double x, double y) { return x * y; });
+    }
+    Lane div(const Lane& a, const Lane& b) noexcept {
+        if (!a.is_block() && !b.is_block()) return scalar_.div(a.n, b.n);
+        // Division by zero raises a floating-point flag; the caller checks them.
+        return zip(a, b, [](double x, double y) { return x / y; });
+    }
+    Lane neg(const Lane& a) noexcept {
+        if (!a.is_block()) return scalar_.neg(a.n);
+        double* out = arena_.take();
+        if (!out) return fail();
+        for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = -a.p[j];
+        return block(out, a.deps);
+    }
+
+    Lane lt(const Lane& a, const Lane& b) noexcept { return scalar2(a, b) ? scalar_.lt(a.n, b.n) : fail(); }
+    Lane le(const Lane& a, const Lane& b) noexcept { return scalar2(a, b) ? scalar_.le(a.n, b.n) : fail(); }
+    Lane gt(const Lane& a, const Lane& b) noexcept { return scalar2(a, b) ? scalar_.gt(a.n, b.n) : fail(); }
+    Lane ge(const Lane& a, const Lane& b) noexcept { return scalar2(a, b) ? scalar_.ge(a.n, b.n) : fail(); }
+    Lane eq(const Lane& a, const Lane& b) noexcept { return scalar2(a, b) ? scalar_.eq(a.n, b.n) : fail(); }
+    Lane and_(const Lane& a, const Lane& b) noexcept {
+        return scalar2(a, b) ? scalar_.and_(a.n, b.n) : fail();
+    }
+    bool truth(const Lane& a) noexcept { return scalar_.truth(a.n); }
+    Lane to_int(const Lane& a) noexcept { return a.is_block() ? fail() : scalar_.to_int(a.n); }
+
+    NpFn fn(NpFn f) noexcept { return f; }
+    Lane pi() noexcept { return scalar_.pi(); }
+
+    Lane call(NpFn f, const Lane& a) noexcept {
+        if (!a.is_block()) return scalar_.call(f, a.n);
+        double* out = arena_.take();
+        if (!out) return fail();
+        if (f == NpFn::trunc) {
+            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = __builtin_trunc(a.p[j]);
+        } else {
+            np_loops::run(np_loops::table().unary[int(f)], a.p, out, n_);
+        }
+        return block(out, a.deps);
+    }
+    Lane call(NpFn f, const Lane& a, const Lane& b) noexcept {
+        if (!a.is_block() && !b.is_block()) return scalar_.call(f, a.n, b.n);
+        if (!a.is_block() && !numeric(a.n.k)) return fail();
+        if (!b.is_block() && !numeric(b.n.k)) return fail();
+        double* out = arena_.take();
+        if (!out) return fail();
+        const auto& t = np_loops::table();
+        const np_loops::Loop& loop = f == NpFn::maximum ? t.maximum_dd : t.power_dd;
+        np_loops::run(loop, data(a), stride(a), data(b), stride(b), out, n_);
+        return block(out, a.deps | b.deps);
+    }
+
+    template <std::size_t N>
+    Table<N> array(NpFn, const KonstTable<N>& t) noexcept {
+        return &t;
+    }
+    template <std::size_t N>
+    Lane item(Table<N> t, const Lane& i) noexcept {
+        return i.is_block() ? fail() : Lane(scalar_.item(t, i.n));
+    }
+
+    Lane fail() noexcept { return scalar_.fail(); }
+
+    static Lane block(const double* p, std::uint32_t deps, std::int8_t arg = -1) noexcept {
+        Lane l(Num(0.0, Kind::Arr, arg));
+        l.p = p;
+        l.deps = deps;
+        return l;
+    }
+
+private:
+    static bool numeric(Kind k) noexcept {
+        return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;
+    }
+    bool scalar2(const Lane& a, const Lane& b) const noexcept {
+        return !a.is_block() && !b.is_block();
+    }
+    // A scalar operand is read through a stride of 0.
+    static const double* data(const Lane& a) noexcept { return a.is_block() ? a.p : &a.n.x; }
+    static std::ptrdiff_t stride(const Lane& a) noexcept { return a.is_block() ? sizeof(double) : 0; }
+
+    template <class Op>
+    Lane zip(const Lane& a, const Lane& b, Op op) noexcept {
+        if ((!a.is_block() && !numeric(a.n.k)) || (!b.is_block() && !numeric(b.n.k))) return fail();
+        double* out = arena_.take();
+        if (!out) return fail();
+        if (a.is_block() && b.is_block()) {
+            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = op(a.p[j], b.p[j]);
+        } else if (a.is_block()) {
+            const double y = b.n.x;
+            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = op(a.p[j], y);
+        } else {
+            const double x = a.n.x;
+            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = op(x, b.p[j]);
+        }
+        return block(out, a.deps | b.deps);
+    }
+
+    Native scalar_;
+    Arena& arena_;
+    std::ptrdiff_t n_;
+};
+
+}  // namespace quarnel

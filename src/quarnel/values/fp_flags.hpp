@@ -1,0 +1,37 @@
+// Floating-point exception flags raised during a native evaluation: any of
+// invalid, divide-by-zero, overflow or underflow sends the call to the
+// generic domain, which lets Python raise or NumPy warn as it would.
+//
+// On x86-64 every binary64 operation of the module and of NumPy's loops
+// runs in SSE/AVX, so the flags live in MXCSR alone: reading it is cheap,
+// and it is written only when a watched flag is already set.
+#pragma once
+
+#include <cfenv>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace quarnel {
+
+class FpFlags {
+public:
+#if defined(__x86_64__)
+    static constexpr unsigned watched = _MM_EXCEPT_INVALID | _MM_EXCEPT_DIV_ZERO |
+                                        _MM_EXCEPT_OVERFLOW | _MM_EXCEPT_UNDERFLOW;
+    static void clear() noexcept {
+        const unsigned csr = _mm_getcsr();
+        if (csr & watched) _mm_setcsr(csr & ~watched);
+    }
+    static bool raised() noexcept { return (_mm_getcsr() & watched) != 0; }
+#else
+    static constexpr int watched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
+    static void clear() noexcept { std::feclearexcept(watched); }
+    static bool raised() noexcept { return std::fetestexcept(watched) != 0; }
+#endif
+    FpFlags() noexcept { clear(); }
+    bool clean() const noexcept { return !raised(); }
+};
+
+}  // namespace quarnel
