@@ -30,14 +30,17 @@ inline bool native_allowed() noexcept {
 template <class F, std::size_t... I>
 bool run_native(PyObject* const* args, PyObject*& out, std::index_sequence<I...> seq) noexcept {
     if (!native_allowed()) return false;
-    switch (array_path::plan<sizeof...(I)>(args)) {
-        case array_path::Plan::generic: return false;
-        case array_path::Plan::arrays: return array_path::run<F>(args, out, seq);
-        case array_path::Plan::scalars: break;
+    const Num a[] = {scalars::from_object(args[I], int(I))...};
+    if (((a[I].k == Opaque) || ...)) {
+        switch (array_path::plan<sizeof...(I)>(args)) {
+            case array_path::Plan::generic: return false;
+            case array_path::Plan::arrays: return array_path::run<F>(args, out, seq);
+            case array_path::Plan::scalars: break;  // objects the formula may never examine
+        }
     }
     Native d;
     FpFlags flags;
-    Num r = F::eval(d, scalars::from_object(args[I], int(I))...);
+    Num r = F::eval(d, a[I]...);
     if (d.failed() || !flags.clean()) return false;
     out = scalars::to_object(r, args);
     return out != nullptr || PyErr_Occurred();
