@@ -2,7 +2,7 @@
 
 import numpy as np
 
-__all__ = ["Sonnenzeit"]
+__all__ = ["Sonnenzeit", "Zenitwinkel", "Azimutwinkel"]
 
 
 def Sonnenzeit(szeit, zeitzone, laenge, dayofyear):
@@ -27,4 +27,45 @@ def Sonnenzeit(szeit, zeitzone, laenge, dayofyear):
         Result = s - 24.0
     else:
         Result = s
+    return Result
+
+
+def Zenitwinkel(szeit, breite, dayofyear):
+    delta = np.degrees(np.arcsin(0.3978 * np.sin(np.radians(
+        0.9856 * dayofyear - 2.72 - 77.51 + 1.92 * np.sin(np.radians(0.9856 * dayofyear - 2.72))))))
+    sinBr = np.sin(np.radians(breite))
+    cosBr = np.cos(np.radians(breite))
+    sinD = np.sin(np.radians(delta))
+    cosD = np.cos(np.radians(delta))
+    s = np.degrees(np.arcsin(-cosBr * np.cos(szeit * np.pi / 12) * cosD + sinD * sinBr))
+    Result = 90 - s
+    return Result
+
+
+def Azimutwinkel(szeit, breite, dayofyear):
+    def Winkel(Ankathete, Gegenkathete, Gradmass):
+        if Gegenkathete == 0:
+            if Ankathete >= 0:
+                phi = 0
+            else:
+                phi = np.pi
+        elif Gegenkathete > 0:
+            phi = np.pi / 2 - np.arctan(Ankathete / Gegenkathete)
+        else:
+            phi = 3 * np.pi / 2 - np.arctan(Ankathete / Gegenkathete)
+        if Gradmass:
+            phi = np.degrees(phi)
+        return phi
+
+    delta = np.degrees(np.arcsin(0.3978 * np.sin(np.radians(
+        0.9856 * dayofyear - 2.72 - 77.51 + 1.92 * np.sin(np.radians(0.9856 * dayofyear - 2.72))))))
+    sinBr = np.sin(np.radians(breite))
+    cosBr = np.cos(np.radians(breite))
+    sinD = np.sin(np.radians(delta))
+    cosD = np.cos(np.radians(delta))
+    sinSz = np.sin(szeit * np.pi / 12)
+    cosSz = np.cos(szeit * np.pi / 12)
+    sy = -sinSz * cosD
+    sz = sinBr * cosSz * cosD + sinD * cosBr
+    Result = Winkel(sz, -sy, True)
     return Result
