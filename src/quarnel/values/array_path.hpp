@@ -113,10 +113,10 @@ inline Arena& thread_arena() {
 
 // The value of argument `i` in the block starting `offset` elements into the
 // current inner loop: an array block (copied contiguous if strided) or the
-// native scalar the argument is.
-inline Lane lane(PyObject* arg, int i, int slot, char** data, const npy_intp* strides,
+// native scalar the argument is (converted beforehand, with the GIL held).
+inline Lane lane(Num scalar, int i, int slot, char** data, const npy_intp* strides,
                  npy_intp offset, npy_intp n, Arena& arena) noexcept {
-    if (slot < 0) return Lane(scalars::from_object(arg, i));
+    if (slot < 0) return Lane(scalar);
     const char* base = data[slot] + offset * strides[slot];
     const std::uint32_t deps = 1u << slot;
     if (strides[slot] == sizeof(double))
@@ -129,8 +129,10 @@ inline Lane lane(PyObject* arg, int i, int slot, char** data, const npy_intp* st
 
 // Evaluates F over the arrays among `args`; true with `out` set when the
 // formula was element-wise in them and raised no floating-point flag.
+// `scalar` holds every argument as the native domain converted it (with the
+// GIL held; the evaluation itself runs without it).
 template <class F, std::size_t... I>
-bool run(PyObject* const* args, PyObject*& out, std::index_sequence<I...>) noexcept {
+bool run(PyObject* const* args, const Num* scalar, PyObject*& out, std::index_sequence<I...>) noexcept {
     constexpr std::size_t N = sizeof...(I);
     Iteration iter;
     if (!iter.open<N>(args)) return false;
@@ -142,7 +144,7 @@ bool run(PyObject* const* args, PyObject*& out, std::index_sequence<I...>) noexc
             const npy_intp n = size - off < Arena::block ? size - off : Arena::block;
             arena.reset();
             Blocks d(arena, n);
-            Lane r = F::eval(d, lane(args[I], int(I), iter.slot(I), data, strides, off, n, arena)...);
+            Lane r = F::eval(d, lane(scalar[I], int(I), iter.slot(I), data, strides, off, n, arena)...);
             if (d.failed() || !r.is_block() || r.deps != iter.all_arrays() || r.n.arg >= 0) return false;
             char* dst = data[out_slot] + off * strides[out_slot];
             if (strides[out_slot] == sizeof(double)) {

@@ -34,7 +34,7 @@ bool run_native(PyObject* const* args, PyObject*& out, std::index_sequence<I...>
     if (((a[I].k == Opaque) || ...)) {
         switch (array_path::plan<sizeof...(I)>(args)) {
             case array_path::Plan::generic: return false;
-            case array_path::Plan::arrays: return array_path::run<F>(args, out, seq);
+            case array_path::Plan::arrays: return array_path::run<F>(args, a, out, seq);
             case array_path::Plan::scalars: break;  // objects the formula may never examine
         }
     }
