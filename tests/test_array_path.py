@@ -21,7 +21,7 @@ def layouts(n):
             np.broadcast_to(base[:1], (n,))]
 
 
-@pytest.mark.parametrize("n", [2, 255, 256, 257, 9000, 70_001])
+@pytest.mark.parametrize("n", [2, 255, 256, 257, 9000, 70_001, 400_003])
 def test_every_layout_and_size_matches_transcription(n):
     for szeit in layouts(n):
         assert_same_outcome(S.Zenitwinkel, oracle.Zenitwinkel, szeit, 52.5, 172)

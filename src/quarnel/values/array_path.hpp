@@ -8,7 +8,10 @@
 #include "quarnel/values/numpy_api.hpp"
 #include "quarnel/values/scalars.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace quarnel::array_path {
@@ -59,7 +62,8 @@ public:
         flags[count_] = NPY_ITER_WRITEONLY | NPY_ITER_ALLOCATE;
         dtypes[count_] = PyArray_DescrFromType(NPY_DOUBLE);
         it_ = NpyIter_MultiNew(int(count_ + 1), ops,
-                               NPY_ITER_EXTERNAL_LOOP | NPY_ITER_BUFFERED | NPY_ITER_GROWINNER,
+                               NPY_ITER_EXTERNAL_LOOP | NPY_ITER_BUFFERED | NPY_ITER_GROWINNER |
+                                   NPY_ITER_RANGED,
                                NPY_KEEPORDER, NPY_NO_CASTING, flags, dtypes);
         Py_DECREF(dtypes[count_]);
         if (!it_) {
@@ -74,25 +78,42 @@ public:
     }
 
     // Runs `chunk(data pointers, strides, length)` over every inner loop,
-    // without the GIL; stops early when it returns false.
+    // without the GIL, split over the machine's cores for large arrays;
+    // false as soon as any chunk returns false.
     template <class Chunk>
-    bool run(Chunk&& chunk) noexcept {
-        char* err = nullptr;
-        NpyIter_IterNextFunc* next = NpyIter_GetIterNext(it_, &err);
-        if (!next) {
-            PyErr_Clear();
-            return false;
+    bool run(const Chunk& chunk) noexcept {
+        const npy_intp total = NpyIter_GetIterSize(it_);
+        const npy_intp cores = std::max(1u, std::thread::hardware_concurrency());
+        const npy_intp parts = std::min<npy_intp>({cores, total / per_thread, max_threads});
+        NpyIter* iters[max_threads] = {it_};
+        npy_intp made = 1;
+        for (; made < parts; ++made) {
+            iters[made] = NpyIter_Copy(it_);
+            if (!iters[made]) break;
         }
-        char** data = NpyIter_GetDataPtrArray(it_);
-        npy_intp* strides = NpyIter_GetInnerStrideArray(it_);
-        npy_intp* size = NpyIter_GetInnerLoopSizePtr(it_);
+        PyErr_Clear();
         bool ok = true;
-        Py_BEGIN_ALLOW_THREADS
-        do {
-            ok = chunk(data, strides, *size);
-        } while (ok && next(it_));
-        Py_END_ALLOW_THREADS
-        return ok;
+        for (npy_intp k = 0; k < made && ok; ++k)
+            ok = NpyIter_ResetToIterIndexRange(iters[k], total * k / made, total * (k + 1) / made,
+                                               nullptr) == NPY_SUCCEED;
+        PyErr_Clear();
+        std::atomic<bool> all_ok{ok};
+        if (ok) {
+            Py_BEGIN_ALLOW_THREADS
+            std::thread workers[max_threads];
+            npy_intp started = 1;
+            try {
+                for (; started < made; ++started)
+                    workers[started] = std::thread([&, k = started] { drive(iters[k], chunk, all_ok); });
+            } catch (...) {
+                all_ok = false;  // could not start a thread: the generic path takes over
+            }
+            drive(it_, chunk, all_ok);
+            for (npy_intp k = 1; k < started; ++k) workers[k].join();
+            Py_END_ALLOW_THREADS
+        }
+        for (npy_intp k = 1; k < made; ++k) NpyIter_Deallocate(iters[k]);
+        return all_ok;
     }
 
     PyObject* result() const noexcept { return Py_NewRef(NpyIter_GetOperandArray(it_)[count_]); }
@@ -101,6 +122,30 @@ public:
     std::uint32_t all_arrays() const noexcept { return (1u << count_) - 1; }
 
 private:
+    // Elements a thread must have before another one is worth starting.
+    static constexpr npy_intp per_thread = 150'000;
+    static constexpr npy_intp max_threads = 8;
+
+    template <class Chunk>
+    static void drive(NpyIter* it, const Chunk& chunk, std::atomic<bool>& all_ok) noexcept {
+        char* err = nullptr;
+        NpyIter_IterNextFunc* next = NpyIter_GetIterNext(it, &err);
+        if (!next) {
+            all_ok = false;
+            return;
+        }
+        char** data = NpyIter_GetDataPtrArray(it);
+        npy_intp* strides = NpyIter_GetInnerStrideArray(it);
+        npy_intp* size = NpyIter_GetInnerLoopSizePtr(it);
+        if (NpyIter_GetIterSize(it) == 0) return;
+        do {
+            if (!all_ok || !chunk(data, strides, *size)) {
+                all_ok = false;
+                return;
+            }
+        } while (next(it));
+    }
+
     NpyIter* it_ = nullptr;
     std::size_t count_ = 0;
     int slot_[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
@@ -136,10 +181,10 @@ bool run(PyObject* const* args, const Num* scalar, PyObject*& out, std::index_se
     constexpr std::size_t N = sizeof...(I);
     Iteration iter;
     if (!iter.open<N>(args)) return false;
-    Arena& arena = thread_arena();
     const int out_slot = iter.outputs_slot();
     const bool ok = iter.run([&](char** data, const npy_intp* strides, npy_intp size) {
         FpFlags::clear();
+        Arena& arena = thread_arena();  // chunks run on several threads
         for (npy_intp off = 0; off < size; off += Arena::block) {
             const npy_intp n = size - off < Arena::block ? size - off : Arena::block;
             arena.reset();

@@ -117,6 +117,8 @@ public:
         if (!out) return fail();
         if (f == NpFn::trunc) {
             for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = __builtin_trunc(a.p[j]);
+        } else if (const double k = np_loops::table().scale[int(f)]) {
+            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = a.p[j] * k;
         } else {
             np_loops::run(np_loops::table().unary[int(f)], a.p, out, n_);
         }

@@ -2,6 +2,10 @@
 
 #include "quarnel/values/numpy_api.hpp"
 
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
 namespace quarnel::np_loops {
 namespace {
 
@@ -26,6 +30,22 @@ bool find(PyObject* numpy, const char* name, Loop& out) {
     return false;
 }
 
+// Whether `loop` multiplies by `factor`, bit for bit, over a spread of values.
+bool is_scaling(const Loop& loop, double factor) {
+    double in[512], out[512];
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    for (int i = 0; i < 512; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const double unit = double(state >> 11) * 0x1.0p-53;
+        in[i] = (unit - 0.5) * std::ldexp(1.0, int(state % 40) - 8);
+    }
+    in[0] = 0.0, in[1] = -0.0, in[2] = 90.0, in[3] = 180.0, in[4] = 1e300, in[5] = -45.0;
+    run(loop, in, out, 512);
+    for (int i = 0; i < 512; ++i)
+        if (std::memcmp(&out[i], &(const double&)(in[i] * factor), sizeof(double)) != 0) return false;
+    return true;
+}
+
 }  // namespace
 
 const Table& table() noexcept { return loops; }
@@ -35,6 +55,11 @@ void resolve(PyObject* numpy) noexcept {
     for (int f = 0; f < np_unary_count; ++f) ok = find(numpy, np_fn_names[f], loops.unary[f]) && ok;
     ok = find(numpy, "power", loops.power_dd) && ok;
     ok = find(numpy, "maximum", loops.maximum_dd) && ok;
+    constexpr double pi = 3.141592653589793;
+    if (ok && is_scaling(loops.unary[int(NpFn::radians)], pi / 180.0))
+        loops.scale[int(NpFn::radians)] = pi / 180.0;
+    if (ok && is_scaling(loops.unary[int(NpFn::degrees)], 180.0 / pi))
+        loops.scale[int(NpFn::degrees)] = 180.0 / pi;
     loops.complete = ok;
     PyErr_Clear();
 }

@@ -21,6 +21,10 @@ struct Loop {
 
 struct Table {
     Loop unary[np_unary_count];  // float64 -> float64
+    // Non-zero where NumPy's loop is a multiplication by this factor
+    // (radians, degrees): checked against the loop when resolved, and then
+    // computed inline instead of called element by element.
+    double scale[np_unary_count] = {};
     Loop power_dd, maximum_dd;   // (float64, float64) -> float64
     bool complete = false;       // every loop found
 };
@@ -50,6 +54,7 @@ inline void run(const Loop& l, const double* a, std::ptrdiff_t sa, const double*
 }
 
 inline double unary(NpFn f, double x) noexcept {
+    if (const double k = table().scale[int(f)]) return x * k;
     double out;
     run(table().unary[int(f)], &x, &out, 1);
     return out;
