@@ -119,8 +119,13 @@ bool exec_steps(PyObject* mod) {
 
     if (!s.name_np && !(s.name_np = PyUnicode_InternFromString("np"))) return false;
     if (!create_generic_objects()) return false;
-    for (int i = 0; i < registry::function_count; ++i)
-        if (!code_objects[i] && !(code_objects[i] = make_code(*registry::all_functions[i]))) return false;
+    // Code objects of the public functions, then of the inner ones.
+    for (int i = 0; i < registry::public_count + registry::inner_count; ++i) {
+        const FunctionInfo& info = i < registry::public_count
+                                       ? registry::public_functions[i].info
+                                       : *registry::inner_functions[i - registry::public_count];
+        if (!code_objects[i] && !(code_objects[i] = make_code(info))) return false;
+    }
 
     PyObject* modules = PyImport_GetModuleDict();  // borrowed
     PyObject* present = PyDict_GetItemString(modules, module_name);

@@ -1,9 +1,13 @@
 #include "quarnel/registry.hpp"
 
-#include "quarnel/values/dispatch.hpp"
+#include "quarnel/clearsky/linke_truebung.hpp"
+#include "quarnel/clearsky/max_direkte_strahlung.hpp"
+#include "quarnel/clearsky/max_globalstrahlung.hpp"
+#include "quarnel/clearsky/rel_opt_luftmasse.hpp"
 #include "quarnel/solar/azimutwinkel.hpp"
 #include "quarnel/solar/sonnenzeit.hpp"
 #include "quarnel/solar/zenitwinkel.hpp"
+#include "quarnel/values/dispatch.hpp"
 
 namespace quarnel::registry {
 
@@ -16,16 +20,22 @@ const PublicFunction public_functions[] = {
     public_function<solar::Sonnenzeit>(),
     public_function<solar::Zenitwinkel>(),
     public_function<solar::Azimutwinkel>(),
+    public_function<clearsky::LinkeTruebung>(),
+    public_function<clearsky::RelOptLuftmasse>(),
+    public_function<clearsky::MaxDirekteStrahlung>(),
+    public_function<clearsky::MaxGlobalstrahlung>(),
 };
 const int public_count = sizeof(public_functions) / sizeof(*public_functions);
 
-const FunctionInfo* const all_functions[] = {
-    &solar::sonnenzeit_info,
-    &solar::zenitwinkel_info,
-    &solar::azimutwinkel_info,
+const FunctionInfo* const inner_functions[] = {
     &solar::ers_info,
     &solar::winkel_info,
+    &clearsky::mds_extraterr_info,
+    &clearsky::mds_opt_dicke_info,
+    &clearsky::mds_druckkorrektur_info,
+    &clearsky::mgs_extraterr_info,
+    &clearsky::mgs_druckkorrektur_info,
 };
-const int function_count = sizeof(all_functions) / sizeof(*all_functions);
+const int inner_count = sizeof(inner_functions) / sizeof(*inner_functions);
 
 }  // namespace quarnel::registry

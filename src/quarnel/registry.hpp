@@ -9,9 +9,9 @@ namespace quarnel::registry {
 extern const PublicFunction public_functions[];
 extern const int public_count;
 
-// Public functions first, in binding order, then the inner functions.
-extern const FunctionInfo* const all_functions[];
-extern const int function_count;
+extern const FunctionInfo* const inner_functions[];
+extern const int inner_count;
+
 inline constexpr int max_functions = 18;
 
 }  // namespace quarnel::registry

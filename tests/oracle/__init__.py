@@ -5,11 +5,12 @@ and `np` looked up in the transcription's own namespace at every use.
 
 import contextlib
 
-from . import solar
+from . import clearsky, solar
 
-AREAS = [solar]
+AREAS = [solar, clearsky]
 
 from .solar import *  # noqa: E402,F401,F403
+from .clearsky import *  # noqa: E402,F401,F403
 
 
 @contextlib.contextmanager
