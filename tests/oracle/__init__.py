@@ -5,11 +5,12 @@ and `np` looked up in the transcription's own namespace at every use.
 
 import contextlib
 
-from . import solar
+from . import budget, solar
 
-AREAS = [solar]
+AREAS = [solar, budget]
 
 from .solar import *  # noqa: E402,F401,F403
+from .budget import *  # noqa: E402,F401,F403
 
 
 @contextlib.contextmanager
