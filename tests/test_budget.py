@@ -260,6 +260,7 @@ weather = st.fixed_dictionaries({
 })
 
 
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
 @given(weather, st.integers(0, 8))
 def test_native_and_generic_paths_agree(w, which):
     """Plausible inputs, each function once with one argument as a one-element array."""
