@@ -30,9 +30,15 @@ def module_np(obj):
 
 @contextlib.contextmanager
 def module_without_np():
+    namespace = vars(S)
+    names = list(namespace)
     saved = S.np
     del S.np
     try:
         yield
     finally:
-        S.np = saved
+        # Back in its place, so that the namespace keeps its order.
+        later = {name: namespace.pop(name)
+                 for name in names[names.index("np") + 1:] if name in namespace}
+        namespace["np"] = saved
+        namespace.update(later)

@@ -1,5 +1,9 @@
 #include "quarnel/registry.hpp"
 
+#include "quarnel/budget/atmos_gegenstr.hpp"
+#include "quarnel/budget/dir_str_m_bew.hpp"
+#include "quarnel/budget/mittl_str_temp.hpp"
+#include "quarnel/budget/oberfl_temp.hpp"
 #include "quarnel/clearsky/linke_truebung.hpp"
 #include "quarnel/clearsky/max_direkte_strahlung.hpp"
 #include "quarnel/clearsky/max_globalstrahlung.hpp"
@@ -24,6 +28,10 @@ const PublicFunction public_functions[] = {
     public_function<clearsky::RelOptLuftmasse>(),
     public_function<clearsky::MaxDirekteStrahlung>(),
     public_function<clearsky::MaxGlobalstrahlung>(),
+    public_function<budget::DirStrMBew>(),
+    public_function<budget::AtmosGegenstr>(),
+    public_function<budget::OberflTemp>(),
+    public_function<budget::MittlStrTemp>(),
 };
 const int public_count = sizeof(public_functions) / sizeof(*public_functions);
 

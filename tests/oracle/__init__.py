@@ -5,12 +5,13 @@ and `np` looked up in the transcription's own namespace at every use.
 
 import contextlib
 
-from . import clearsky, solar
+from . import budget, clearsky, solar
 
-AREAS = [solar, clearsky]
+AREAS = [solar, clearsky, budget]
 
 from .solar import *  # noqa: E402,F401,F403
 from .clearsky import *  # noqa: E402,F401,F403
+from .budget import *  # noqa: E402,F401,F403
 
 
 @contextlib.contextmanager

@@ -41,6 +41,11 @@ bool run_native(PyObject* const* args, PyObject*& out, std::index_sequence<I...>
     Native d;
     FpFlags flags;
     Num r = F::eval(d, a[I]...);
+    // The compiler does not see the exception flags as state: without this
+    // barrier it may sink the last operations of the formula (those only the
+    // result depends on) past the test of the flags, and an overflow there
+    // would go unnoticed.
+    asm volatile("" : "+m"(r.x) : : "memory");
     if (d.failed() || !flags.clean()) return false;
     out = scalars::to_object(r, args);
     return out != nullptr || PyErr_Occurred();

@@ -20,11 +20,21 @@ public:
 #if defined(__x86_64__)
     static constexpr unsigned watched = _MM_EXCEPT_INVALID | _MM_EXCEPT_DIV_ZERO |
                                         _MM_EXCEPT_OVERFLOW | _MM_EXCEPT_UNDERFLOW;
-    static void clear() noexcept {
-        const unsigned csr = _mm_getcsr();
-        if (csr & watched) _mm_setcsr(csr & ~watched);
+    // The "memory" clobbers keep the compiler from moving stored results of
+    // the evaluation across these reads and writes of the flags.
+    static unsigned csr() noexcept {
+        unsigned v;
+        asm volatile("stmxcsr %0" : "=m"(v) : : "memory");
+        return v;
     }
-    static bool raised() noexcept { return (_mm_getcsr() & watched) != 0; }
+    static void clear() noexcept {
+        unsigned v = csr();
+        if (v & watched) {
+            v &= ~watched;
+            asm volatile("ldmxcsr %0" : : "m"(v) : "memory");
+        }
+    }
+    static bool raised() noexcept { return (csr() & watched) != 0; }
 #else
     static constexpr int watched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
     static void clear() noexcept { std::feclearexcept(watched); }
