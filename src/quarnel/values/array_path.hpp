@@ -83,7 +83,7 @@ public:
     template <class Chunk>
     bool run(const Chunk& chunk) noexcept {
         const npy_intp total = NpyIter_GetIterSize(it_);
-        const npy_intp cores = std::max(1u, std::thread::hardware_concurrency());
+        static const npy_intp cores = std::max(1u, std::thread::hardware_concurrency());
         const npy_intp parts = std::min<npy_intp>({cores, total / per_thread, max_threads});
         NpyIter* iters[max_threads] = {it_};
         npy_intp made = 1;
@@ -123,7 +123,7 @@ public:
 
 private:
     // Elements a thread must have before another one is worth starting.
-    static constexpr npy_intp per_thread = 150'000;
+    static constexpr npy_intp per_thread = 50'000;
     static constexpr npy_intp max_threads = 8;
 
     template <class Chunk>
