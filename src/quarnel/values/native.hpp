@@ -109,7 +109,7 @@ public:
     NpFn fn(NpFn f) noexcept { return f; }
     Num pi() noexcept { return {3.141592653589793, Kind::Float}; }
 
-    Num call(NpFn f, Num a) noexcept {
+    [[gnu::always_inline]] Num call(NpFn f, Num a) noexcept {
         if (!numeric(a.k)) return fail();
         if (f == NpFn::trunc) {
             if (is_integer(a.k)) return {a.x, Kind::I64};

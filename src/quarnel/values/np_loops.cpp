@@ -9,8 +9,6 @@
 namespace quarnel::np_loops {
 namespace {
 
-Table loops;
-
 // The ufunc's legacy loop whose operand types are all float64.
 bool find(PyObject* numpy, const char* name, Loop& out) {
     py::Ref uf = py::Ref::steal(PyObject_GetAttrString(numpy, name));
@@ -48,9 +46,8 @@ bool is_scaling(const Loop& loop, double factor) {
 
 }  // namespace
 
-const Table& table() noexcept { return loops; }
-
 void resolve(PyObject* numpy) noexcept {
+    Table& loops = detail::loops;
     bool ok = true;
     for (int f = 0; f < np_unary_count; ++f) ok = find(numpy, np_fn_names[f], loops.unary[f]) && ok;
     ok = find(numpy, "power", loops.power_dd) && ok;

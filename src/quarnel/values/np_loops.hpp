@@ -29,8 +29,12 @@ struct Table {
     bool complete = false;       // every loop found
 };
 
+namespace detail {
+inline Table loops;  // filled by `resolve` in the exec step
+}
+
 // The loops, valid once `resolve` succeeded.
-const Table& table() noexcept;
+inline const Table& table() noexcept { return detail::loops; }
 
 // Looks the loops up on `numpy`; leaves `complete` false if any is missing,
 // which keeps every call on the generic path. Never raises.
