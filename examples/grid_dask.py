@@ -38,6 +38,7 @@ Two kinds of function meet here:
 from __future__ import annotations
 
 import argparse
+import os
 import pathlib
 import sys
 import time
@@ -184,8 +185,10 @@ def run_threads(tmrt: xr.DataArray) -> xr.DataArray:
         return tmrt.compute(scheduler="threads")
 
 
-def run_distributed(tmrt: xr.DataArray, n_workers: int = 2, progress: bool = True) -> xr.DataArray:
-    """On a LocalCluster of worker processes on this machine."""
+def run_distributed(tmrt: xr.DataArray, n_workers: int = 2,
+                    progress: bool = True) -> tuple[xr.DataArray, list[int]]:
+    """On a LocalCluster of worker processes on this machine; also gives the
+    process ids of the workers."""
     from distributed import Client, LocalCluster
     from distributed.diagnostics.progressbar import progress as progress_bar
 
@@ -197,7 +200,8 @@ def run_distributed(tmrt: xr.DataArray, n_workers: int = 2, progress: bool = Tru
             progress_bar(future)
             print()
         result: xr.DataArray = future.result()
-        return result
+        pids: dict[str, int] = client.run(os.getpid)
+        return result, sorted(pids.values())
 
 
 def summary(tmrt: xr.DataArray) -> str:
@@ -258,9 +262,9 @@ def main(argv: list[str] | None = None) -> int:
         print(f"threaded scheduler: {time.perf_counter() - start:.1f} s")
     if args.scheduler in ("distributed", "both"):
         start = time.perf_counter()
-        results["distributed"] = run_distributed(tmrt)
-        print(f"LocalCluster, two worker processes: {time.perf_counter() - start:.1f} s "
-              "(with starting the cluster)")
+        results["distributed"], pids = run_distributed(tmrt)
+        print(f"LocalCluster, worker processes {', '.join(map(str, pids))}: "
+              f"{time.perf_counter() - start:.1f} s (with starting the cluster)")
     if len(results) == 2:
         same = bool((results["threads"] == results["distributed"]).all())
         print(f"both schedulers give the same values: {same}")
