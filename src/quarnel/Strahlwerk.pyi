@@ -38,6 +38,11 @@ _FloatArray: TypeAlias = npt.NDArray[numpy.floating[Any]]
 np = numpy
 __test__: dict[str, Any]
 
+# Overloads run from the narrowest arguments to the widest: Python numbers,
+# NumPy numbers, NumPy arrays, duck arrays. The array overloads also accept
+# numbers, so mypy reports the earlier ones as overlapping with a different
+# result type; the first match is the one meant, hence the ignores.
+
 # Solar geometry
 
 @overload
