@@ -1,6 +1,7 @@
 # Sourced by the other scripts: makes (or reuses) a venv for the chosen
 # Python, installs the package from this checkout with the extras named in
-# QUARNEL_EXTRAS, and activates it.
+# QUARNEL_EXTRAS, and activates it. pip's output goes to a log in the venv,
+# shown only when the install fails.
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$here/scripts/find-python.sh"
 venv="$here/.venv-${want}"
@@ -8,5 +9,10 @@ if [ ! -x "$venv/bin/python" ]; then
     "$PYTHON" -m venv "$venv"
 fi
 . "$venv/bin/activate"
-python -m pip install --quiet --upgrade pip >/dev/null 2>&1 || true
-python -m pip install --quiet "$here${QUARNEL_EXTRAS:+[$QUARNEL_EXTRAS]}"
+log="$venv/pip-install.log"
+python -m pip install --upgrade pip >"$log" 2>&1 || true
+if ! python -m pip install "$here${QUARNEL_EXTRAS:+[$QUARNEL_EXTRAS]}" >>"$log" 2>&1; then
+    cat "$log" >&2
+    echo "error: installing quarnel${QUARNEL_EXTRAS:+[$QUARNEL_EXTRAS]} into $venv failed (pip's log above)" >&2
+    exit 1
+fi

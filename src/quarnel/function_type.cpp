@@ -159,6 +159,13 @@ int set_doc(PyObject* self, PyObject* value, void*) {
 // Pickled by reference: the module and qualified name find it again.
 PyObject* reduce(PyObject* self, PyObject*) { return PyObject_GetAttrString(self, "__qualname__"); }
 
+// Read from a class attribute through an instance it binds like a Python
+// function, giving a method; read through the class, the function itself.
+PyObject* descr_get(PyObject* self, PyObject* obj, PyObject*) {
+    if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
 // copy.copy and copy.deepcopy give the function itself.
 PyObject* copy_self(PyObject* self, PyObject*) { return Py_NewRef(self); }
 
@@ -193,6 +200,7 @@ PyType_Slot slots[] = {
     {Py_tp_clear, reinterpret_cast<void*>(clear)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_descr_get, reinterpret_cast<void*>(descr_get)},
     {Py_tp_members, members},
     {Py_tp_getset, getset},
     {Py_tp_methods, methods},

@@ -1,0 +1,46 @@
+"""The type stub against the built module (stubtest) and in use: mypy
+--strict on the examples and on tests/typing/usage.py, whose assert_type
+lines are the expectations."""
+
+import os
+import pathlib
+import site
+import subprocess
+import sys
+
+import pytest
+
+import quarnel
+
+pytest.importorskip("mypy")
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+PACKAGE_PARENT = pathlib.Path(quarnel.__file__).resolve().parent.parent
+
+
+@pytest.fixture(scope="module")
+def cache(tmp_path_factory):
+    return tmp_path_factory.mktemp("mypy-cache")
+
+
+def run_mypy_tool(*args, cache):
+    env = dict(os.environ, MYPY_CACHE_DIR=str(cache))
+    installed = {pathlib.Path(p).resolve() for p in site.getsitepackages()}
+    if PACKAGE_PARENT not in installed:  # a development build beside the sources
+        env["MYPYPATH"] = str(PACKAGE_PARENT)
+    return subprocess.run([sys.executable, "-m", *args], cwd=ROOT, env=env, capture_output=True, text=True, timeout=300)
+
+
+def test_the_stub_ships_beside_the_module():
+    here = pathlib.Path(quarnel.__file__).parent
+    assert (here / "py.typed").is_file() and (here / "Strahlwerk.pyi").is_file()
+
+
+def test_stub_agrees_with_the_module(cache):
+    done = run_mypy_tool("mypy.stubtest", "quarnel.Strahlwerk", cache=cache)
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_examples_and_typed_use_pass_strict_mypy(cache):
+    pytest.importorskip("xarray")
+    done = run_mypy_tool("mypy", "--strict", "examples", "tests/typing", cache=cache)
+    assert done.returncode == 0, done.stdout + done.stderr
