@@ -171,19 +171,21 @@ def main():
     print(f"numpy {np.__version__}, Python {sys.version.split()[0]}, "
           f"cython oracle {'built' if cy else 'unavailable'}, pvlib peers {sorted(peers) or 'unavailable'}")
     print("\nScalar calls on Python floats [ns per call]")
-    print(f"{'function':22}{'quarnel':>10}{'numpy':>10}{'cython':>10}{'x numpy':>10}{'x cython':>10}")
+    print(f"{'function':22}{'quarnel':>10}{'numpy':>10}{'cython':>10}{'peer':>10}{'x numpy':>10}{'x cython':>10}")
     scalar_vs_cy = {}
     for name in names:
         args = CASES[name][0]
         impls = {"quarnel": getattr(S, name), "numpy": getattr(oracle, name)}
         if cy:
             impls["cython"] = getattr(cy, name)
+        if name in peers:
+            impls["peer"] = peers[name]
         t = interleaved(impls, args, loops=2000 if opts.quick else 5000, repeats=repeats)
         vs_np = t["numpy"] / t["quarnel"]
         vs_cy = t["cython"] / t["quarnel"] if cy else float("nan")
         scalar_vs_cy[name] = vs_cy
         print(f"{name:22}{t['quarnel']:10.0f}{t['numpy']:10.0f}{t.get('cython', math.nan):10.0f}"
-              f"{vs_np:10.1f}{vs_cy:10.1f}")
+              f"{t.get('peer', math.nan):10.0f}{vs_np:10.1f}{vs_cy:10.1f}")
 
     array_ratios = {size: {} for size in sizes}
     print("\nElement-wise over float64 arrays [ns per element; extra memory beyond the output, bytes]")
@@ -198,7 +200,7 @@ def main():
             impls = {"quarnel": getattr(S, name), "numpy": getattr(oracle, name)}
             if cy:
                 impls["cython"] = getattr(cy, name)
-            if name in peers and name == "Zenitwinkel":
+            if name in peers:
                 impls["peer"] = peers[name]
             loops = max(1, 200_000 // size)
             t = {k: v / size for k, v in interleaved(impls, args, loops, repeats).items()}

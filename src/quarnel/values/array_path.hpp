@@ -116,6 +116,16 @@ public:
         return all_ok;
     }
 
+    // Whether broadcasting repeats some array: NumPy then evaluates what
+    // depends on that array alone at its own, smaller size, which beats
+    // evaluating everything at the full size.
+    bool expands(PyObject* const* args, std::size_t n) const noexcept {
+        const npy_intp total = NpyIter_GetIterSize(it_);
+        for (std::size_t i = 0; i < n; ++i)
+            if (slot_[i] >= 0 && PyArray_SIZE(reinterpret_cast<PyArrayObject*>(args[i])) != total) return true;
+        return false;
+    }
+
     PyObject* result() const noexcept { return Py_NewRef(NpyIter_GetOperandArray(it_)[count_]); }
     int slot(std::size_t arg) const noexcept { return slot_[arg]; }
     int outputs_slot() const noexcept { return int(count_); }
@@ -180,7 +190,7 @@ template <class F, std::size_t... I>
 bool run(PyObject* const* args, const Num* scalar, PyObject*& out, std::index_sequence<I...>) noexcept {
     constexpr std::size_t N = sizeof...(I);
     Iteration iter;
-    if (!iter.open<N>(args)) return false;
+    if (!iter.open<N>(args) || iter.expands(args, N)) return false;
     const int out_slot = iter.outputs_slot();
     const bool ok = iter.run([&](char** data, const npy_intp* strides, npy_intp size) {
         FpFlags::clear();

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace quarnel {
@@ -120,7 +121,7 @@ public:
         } else if (const double k = np_loops::table().scale[int(f)]) {
             for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = a.p[j] * k;
         } else {
-            np_loops::run(np_loops::table().unary[int(f)], a.p, out, n_);
+            unary_runs(np_loops::table().unary[int(f)], a.p, out);
         }
         return block(out, a.deps);
     }
@@ -164,6 +165,31 @@ private:
     // A scalar operand is read through a stride of 0.
     static const double* data(const Lane& a) noexcept { return a.is_block() ? a.p : &a.n.x; }
     static std::ptrdiff_t stride(const Lane& a) noexcept { return a.is_block() ? sizeof(double) : 0; }
+
+    // An elementary function over the block. Time series and grids repeat
+    // their values (a day of year for 24 hours, a latitude across a row), so
+    // when runs of bit-identical inputs make up most of the block the
+    // function is evaluated once per run: the same inputs give the same bits.
+    void unary_runs(const np_loops::Loop& loop, const double* in, double* out) noexcept {
+        std::uint64_t bits[Arena::block];
+        std::memcpy(bits, in, std::size_t(n_) * sizeof(double));
+        std::ptrdiff_t runs = n_ > 0;
+        for (std::ptrdiff_t j = 1; j < n_; ++j) runs += bits[j] != bits[j - 1];
+        if (runs * 4 > n_) {
+            np_loops::run(loop, in, out, n_);
+            return;
+        }
+        double firsts[Arena::block], values[Arena::block];
+        std::ptrdiff_t r = 0;
+        for (std::ptrdiff_t j = 0; j < n_; ++j)
+            if (j == 0 || bits[j] != bits[j - 1]) firsts[r++] = in[j];
+        np_loops::run(loop, firsts, values, r);
+        r = -1;
+        for (std::ptrdiff_t j = 0; j < n_; ++j) {
+            if (j == 0 || bits[j] != bits[j - 1]) ++r;
+            out[j] = values[r];
+        }
+    }
 
     template <class Op>
     Lane zip(const Lane& a, const Lane& b, Op op) noexcept {
