@@ -1,0 +1,112 @@
+"""Every function, on good and bad arguments and on every path, called over
+and over: allocated blocks and the memory tracemalloc traces (NumPy's array
+data included) stay flat.
+
+QUARNEL_LEAK_CALLS sets the calls per function (100,000 by default);
+QUARNEL_LEAK_RSS=1 adds a run of one million calls that must leave the
+resident memory flat.
+"""
+
+import collections
+import gc
+import itertools
+import os
+import sys
+import tracemalloc
+import warnings
+
+import numpy as np
+import pytest
+
+import quarnel.Strahlwerk as S
+from calls import NAMES, TYPICAL, bad, good
+
+CALLS = int(os.environ.get("QUARNEL_LEAK_CALLS", "100000"))
+
+
+def raises(fn, args, kwargs):
+    try:
+        fn(*args, **kwargs)
+    except Exception:  # noqa: BLE001
+        return True
+    return False
+
+
+def hammer(entries, n):
+    """About n calls in all, spread evenly over the entries."""
+    each = max(1, n // len(entries))
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for name, args, kwargs in entries:
+            fn = getattr(S, name)
+            if kwargs or raises(fn, args, kwargs):
+                for _ in range(each):
+                    try:
+                        fn(*args, **kwargs)
+                    except Exception:  # noqa: BLE001
+                        pass
+            else:
+                collections.deque(itertools.starmap(fn, itertools.repeat(args, each)), maxlen=0)
+
+
+def growth(entries, n):
+    """Allocated blocks and traced bytes gained by n calls after a warm-up,
+    and the lines that gained most."""
+    warm = 20 * len(entries)
+    hammer(entries, warm)
+    tracemalloc.start()
+    try:
+        hammer(entries, warm)
+        before = tracemalloc.take_snapshot()
+        gc.collect()
+        blocks, traced = sys.getallocatedblocks(), tracemalloc.get_traced_memory()[0]
+        hammer(entries, n)
+        gc.collect()
+        gained = sys.getallocatedblocks() - blocks, tracemalloc.get_traced_memory()[0] - traced
+        top = [str(s) for s in tracemalloc.take_snapshot().compare_to(before, "lineno")[:5]]
+    finally:
+        tracemalloc.stop()
+    return gained, top
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_calls_leave_memory_flat(name):
+    entries = good(name) + bad(name)
+    (blocks, traced), top = growth(entries, CALLS)
+    # A leak of one object in a thousand calls would show here.
+    assert blocks < max(100, CALLS // 1000), (blocks, top)
+    assert traced < max(64 * 1024, CALLS // 10), (traced, top)
+
+
+def test_array_path_on_several_threads_leaves_memory_flat():
+    """Arrays large enough to be split over threads, each with its own scratch."""
+    args = (np.linspace(0, 24, 400_000), 52.5, 172)
+    (blocks, traced), top = growth([("Zenitwinkel", args, {})], max(20, CALLS // 2000))
+    assert blocks < 100 and traced < 64 * 1024, (blocks, traced, top)
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+@pytest.mark.skipif(os.environ.get("QUARNEL_LEAK_RSS") != "1",
+                    reason="one million calls: set QUARNEL_LEAK_RSS=1")
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+def test_one_million_calls_leave_resident_memory_flat():
+    entries = [e for name in NAMES for e in good(name) + bad(name)]
+    big = [("Zenitwinkel", (np.linspace(0, 24, 400_000), 52.5, 172), {})]
+    hammer(entries, 100_000)
+    hammer(big, 50)
+    gc.collect()
+    start = resident_bytes()
+    for _ in range(10):
+        hammer(entries, 100_000)
+        hammer(big, 50)
+    gc.collect()
+    assert resident_bytes() - start < 4 << 20
+
+
+def test_every_function_has_calls_on_each_path():
+    for name in NAMES:
+        assert len(good(name)) >= 2 * len(TYPICAL[name]) and len(bad(name)) >= 9
