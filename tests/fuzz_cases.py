@@ -12,6 +12,7 @@ import fractions
 import inspect
 import math
 import os
+import sys
 import warnings
 
 import numpy as np
@@ -405,3 +406,26 @@ def test_keywords_bind_like_positions(name, data):
         want, want_warnings = outcome(getattr(S, name), *bound)
         assert got[0] == want[0] and got_warnings == want_warnings
         assert got[1:] == want[1:] if got[0] == "raises" else same(got[1], want[1])
+
+
+# --- re-entry without end -----------------------------------------------------
+
+class Recursive:
+    """Multiplying calls the module again with itself: recursion without end."""
+
+    def __mul__(self, other):
+        return S.DirStrMBew(self, other)
+
+    __rmul__ = __mul__
+
+
+@pytest.mark.parametrize("limit", [None, 100_000])
+def test_recursion_through_an_operator_ends_in_recursion_error(limit):
+    saved = sys.getrecursionlimit()
+    sys.setrecursionlimit(limit or saved)
+    try:
+        with pytest.raises(RecursionError):
+            S.DirStrMBew(Recursive(), 1)
+    finally:
+        sys.setrecursionlimit(saved)
+    assert S.DirStrMBew(800, 2) == 600.0

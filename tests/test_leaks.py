@@ -20,6 +20,7 @@ import pytest
 
 import quarnel.Strahlwerk as S
 from calls import NAMES, TYPICAL, bad, good
+from helpers_np import module_np, module_without_np
 
 CALLS = int(os.environ.get("QUARNEL_LEAK_CALLS", "100000"))
 
@@ -76,6 +77,21 @@ def test_calls_leave_memory_flat(name):
     # A leak of one object in a thousand calls would show here.
     assert blocks < max(100, CALLS // 1000), (blocks, top)
     assert traced < max(64 * 1024, CALLS // 10), (traced, top)
+
+
+class StandIn:
+    """Answers like numpy, but is not numpy: every call takes the generic path."""
+
+    def __getattr__(self, name):
+        return getattr(np, name)
+
+
+@pytest.mark.parametrize("binding", ["stand-in", "missing"])
+def test_np_rebound_or_missing_leaves_memory_flat(binding):
+    entries = [e for name in NAMES for e in good(name) + bad(name)]
+    with module_np(StandIn()) if binding == "stand-in" else module_without_np():
+        (blocks, traced), top = growth(entries, max(2000, CALLS // 5))
+    assert blocks < 100 and traced < 64 * 1024, (blocks, traced, top)
 
 
 def test_array_path_on_several_threads_leaves_memory_flat():
