@@ -17,7 +17,8 @@ from test_module import PUBLIC
 REFUSAL = ("Interpreter change detected - this module can only be loaded into one interpreter "
            "per process.")
 
-interpreters = pytest.importorskip("_interpreters")
+needs_interpreters = pytest.mark.skipif(sys.version_info < (3, 13),
+                                        reason="the _interpreters module is new in 3.13")
 
 
 def run_child(code):
@@ -60,12 +61,14 @@ CHILD = """
 """
 
 
+@needs_interpreters
 @pytest.mark.parametrize("config", ["isolated", "legacy"])
 def test_second_interpreter_is_refused_and_first_keeps_working(config):
     assert run_child(CHILD.format(config=config, refusal=REFUSAL)) == [
         "refused", "same-module", "working"]
 
 
+@needs_interpreters
 def test_refused_through_the_high_level_interpreters_module():
     code = f"""
         import sys
@@ -93,10 +96,13 @@ def test_refused_through_the_high_level_interpreters_module():
 
 # PyObject_Vectorcall(callable, args, nargsf, kwnames): the keyword names in
 # a tuple of any objects, as no Python-level call can pass them.
-vectorcall = ctypes.pythonapi.PyObject_Vectorcall
-vectorcall.restype = ctypes.py_object
-vectorcall.argtypes = [ctypes.py_object, ctypes.POINTER(ctypes.py_object), ctypes.c_size_t,
-                       ctypes.py_object]
+# (exported from 3.12 on; an inline function before).
+vectorcall = getattr(ctypes.pythonapi, "PyObject_Vectorcall", None)
+if vectorcall:
+    vectorcall.restype = ctypes.py_object
+    vectorcall.argtypes = [ctypes.py_object, ctypes.POINTER(ctypes.py_object), ctypes.c_size_t,
+                           ctypes.py_object]
+needs_vectorcall = pytest.mark.skipif(not vectorcall, reason="PyObject_Vectorcall not exported")
 
 
 def c_call(fn, args, kwnames):
@@ -104,6 +110,7 @@ def c_call(fn, args, kwnames):
     return vectorcall(fn, array, len(args) - len(kwnames), kwnames)
 
 
+@needs_vectorcall
 @pytest.mark.parametrize("name,params,first_line", PUBLIC)
 def test_keyword_that_is_no_string(name, params, first_line):
     fn = getattr(S, name)
@@ -117,6 +124,7 @@ def test_keyword_that_is_no_string(name, params, first_line):
         assert entries == [("quarnel.Strahlwerk." + name, first_line)]
 
 
+@needs_vectorcall
 def test_keyword_names_only_the_c_api_can_pass():
     # The same name twice in one call.
     with pytest.raises(TypeError, match=r"^Sonnenzeit\(\) got multiple values for keyword "
