@@ -23,7 +23,7 @@ from hypothesis.extra import numpy as hnp
 
 import oracle
 import quarnel.Strahlwerk as S
-from calls import ELEMENT_WISE
+from calls import ELEMENT_WISE, good
 from support import outcome
 
 NAMES = ["Sonnenzeit", "Zenitwinkel", "Azimutwinkel", "LinkeTruebung", "RelOptLuftmasse",
@@ -470,3 +470,29 @@ def test_recursion_through_an_operator_ends_in_recursion_error(limit):
     (result, _), = outcome_of
     assert result[:2] == ("raises", RecursionError)
     assert S.DirStrMBew(800, 2) == 600.0
+
+
+# --- numpy's own functions replaced --------------------------------------------
+
+PATCHABLE = ["sin", "cos", "arcsin", "arctan", "radians", "degrees", "exp", "sqrt", "power",
+             "maximum", "trunc", "array", "pi"]
+
+
+def shifted(f):
+    """f with every result moved by one: a replacement that shows."""
+    return lambda *args: f(*args) + 1.0
+
+
+@pytest.mark.parametrize("attr", PATCHABLE)
+def test_replaced_numpy_functions_are_the_ones_called(attr):
+    """`np.sin(x)` calls whatever numpy.sin is at that moment, on every path;
+    and after numpy.sin is put back, numpy's own again."""
+    entries = [e for name in NAMES for e in good(name, n=300) if not e[2]]
+    saved = getattr(np, attr)
+    for replacement in (3.0 if attr == "pi" else shifted(saved), saved):
+        setattr(np, attr, replacement)
+        try:
+            for name, args, _ in entries:
+                check(name, list(args))
+        finally:
+            setattr(np, attr, saved)
