@@ -170,13 +170,32 @@ class Reentrant:
     __hash__ = object.__hash__
 
 
+class Dying:
+    """An intermediate that calls the module again when it is released."""
+
+    def __del__(self):
+        S.Zenitwinkel(np.linspace(0, 24, 300), 50.0, 172)
+        S.Sonnenzeit(12, 1, 15, 81)
+
+
+class MakesDying(RaisingCompare):
+    """Arithmetic gives intermediates that call the module on release."""
+
+    def _dying(self, *args):
+        return Dying()
+
+    __add__ = __radd__ = __sub__ = __rsub__ = __mul__ = __rmul__ = _dying
+    __truediv__ = __rtruediv__ = __neg__ = _dying
+    __hash__ = object.__hash__
+
+
 FIXED_ODD = [
     None, "x", "12", "", b"1", [1.0], [], (1.0,), (), {}, {"a": 1}, set(), object(), Ellipsis,
     True, False, FloatSub(12.5), FloatSub(math.nan), IntSub(7), IntSub(0), Float64Sub(50.0),
     complex(1, 2), complex(30, 0), fractions.Fraction(1, 3), fractions.Fraction(181, 2),
     decimal.Decimal("2.5"), decimal.Decimal("NaN"), decimal.Decimal("-0"),
     FloatOnly(2.5), FloatOnly(math.nan), IndexOnly(), RaisingOps(), RaisingCompare(),
-    RaisingTruth(), NoUfuncs(), ArrayLike(), Reentrant(),
+    RaisingTruth(), NoUfuncs(), ArrayLike(), Reentrant(), MakesDying(),
     math.nan, math.inf, -math.inf, 0.0, -0.0, 5e-324, -5e-324, 2.2250738585072014e-308,
     1.7976931348623157e308, -1.7976931348623157e308, 1e-160, 1e160,
     np.float64(math.nan), np.float64(-0.0), np.float64(math.inf),
