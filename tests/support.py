@@ -3,10 +3,13 @@ outcome of a call (value and type, or exception type and message, plus the
 warnings it issued), and the inputs the differential tests draw."""
 
 import math
+import os
 import warnings
 
 import numpy as np
 from hypothesis import strategies as st
+
+import quarnel
 
 
 def outcome(fn, *args, **kwargs):
@@ -77,9 +80,6 @@ odd_numbers = st.one_of(
 def child_env():
     """The environment for a child interpreter that imports the very quarnel
     (and test helpers) this process imported."""
-    import os
-    import quarnel
-
     paths = [os.path.dirname(os.path.dirname(quarnel.__file__)), os.path.dirname(__file__)]
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(paths + [p for p in [env.get("PYTHONPATH")] if p])

@@ -90,9 +90,9 @@ bool numpy_intact() noexcept {
 
 void start() noexcept {
     numpy_dict = PyModule_GetDict(state().numpy);
-    for (int i = 0; i < used_count; ++i) {
-        if (!originals[i]) originals[i] = Py_XNewRef(PyDict_GetItemString(numpy_dict, used_name(i)));
-    }
+    for (int i = 0; i < used_count; ++i)
+        if (!originals[i])
+            originals[i] = Py_XNewRef(PyDict_GetItemString(numpy_dict, used_name(i)));
     PyErr_Clear();
 #if PY_VERSION_HEX >= 0x030C0000
     if (!watching) {
