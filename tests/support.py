@@ -3,10 +3,13 @@ outcome of a call (value and type, or exception type and message, plus the
 warnings it issued), and the inputs the differential tests draw."""
 
 import math
+import os
 import warnings
 
 import numpy as np
 from hypothesis import strategies as st
+
+import quarnel
 
 
 def outcome(fn, *args, **kwargs):
@@ -72,3 +75,12 @@ odd_numbers = st.one_of(
     st.floats(allow_nan=False, allow_infinity=False).map(lambda x: np.array(x)),
     st.floats(allow_nan=False, allow_infinity=False).map(as_one_element_array),
 )
+
+
+def child_env():
+    """The environment for a child interpreter that imports the very quarnel
+    (and test helpers) this process imported."""
+    paths = [os.path.dirname(os.path.dirname(quarnel.__file__)), os.path.dirname(__file__)]
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(paths + [p for p in [env.get("PYTHONPATH")] if p])
+    return env

@@ -13,12 +13,20 @@ from support import assert_same_outcome, same_value
 rng = np.random.default_rng(7)
 
 
+def unaligned(a):
+    """The values of `a` at an address that is no multiple of 8."""
+    b = np.ndarray(a.shape, np.float64, buffer=np.zeros(a.nbytes + 1, np.uint8), offset=1)
+    b[...] = a
+    return b
+
+
 def layouts(n):
-    """The same values as contiguous, strided, reversed, Fortran-ordered and broadcast arrays."""
+    """The same values as contiguous, strided, reversed, Fortran-ordered, broadcast and
+    unaligned arrays (the sanitizer build reports any misaligned read of the last)."""
     base = rng.uniform(0, 24, 2 * n)
     grid = rng.uniform(0, 24, (n // 4 + 1, 4))
     return [base[:n], base[::2], base[::-1][:n], np.asfortranarray(grid), grid.T,
-            np.broadcast_to(base[:1], (n,))]
+            np.broadcast_to(base[:1], (n,)), unaligned(base[:n]), unaligned(base)[::2]]
 
 
 @pytest.mark.parametrize("n", [2, 255, 256, 257, 9000, 70_001, 400_003])

@@ -9,6 +9,7 @@
 #include "quarnel/values/np_loops.hpp"
 #include "quarnel/values/numpy_api.hpp"
 
+#include <atomic>
 #include <cstdint>
 
 namespace quarnel {
@@ -19,7 +20,9 @@ namespace {
 
 constexpr const char* module_name = "quarnel.Strahlwerk";
 
-std::int64_t first_interpreter = -1;
+// The interpreter that created the module first; written once. Atomic because
+// interpreters with a GIL of their own may run the create step concurrently.
+std::atomic<std::int64_t> first_interpreter{-1};
 PyObject* executed_module = nullptr;
 PyObject* code_objects[registry::max_functions];
 
@@ -42,9 +45,8 @@ int copy_spec_attr(PyObject* spec, PyObject* mod, const char* from, const char* 
 
 PyObject* create(PyObject* spec, PyModuleDef*) {
     const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (first_interpreter == -1) {
-        first_interpreter = id;
-    } else if (id != first_interpreter) {
+    std::int64_t first = -1;
+    if (!first_interpreter.compare_exchange_strong(first, id) && first != id) {
         PyErr_SetString(PyExc_ImportError,
                         "Interpreter change detected - this module can only be loaded into one "
                         "interpreter per process.");
@@ -174,6 +176,13 @@ int exec(PyObject* mod) {
 PyModuleDef_Slot slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(create)},
     {Py_mod_exec, reinterpret_cast<void*>(exec)},
+#if PY_VERSION_HEX >= 0x030C0000
+    // The create step refuses every interpreter but the first, before any
+    // state is touched. Declared so that an isolated interpreter reaches that
+    // step and gets its ImportError, instead of being turned away beforehand
+    // with CPython's own message.
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#endif
     {0, nullptr},
 };
 

@@ -54,7 +54,10 @@ public:
             if (!PyArray_Check(args[i])) continue;
             slot_[i] = count_;
             ops[count_] = reinterpret_cast<PyArrayObject*>(args[i]);
-            flags[count_] = NPY_ITER_READONLY;
+            // Blocks are read as double* and handed to NumPy's inner loops,
+            // which both need aligned elements: the iterator buffers an
+            // unaligned array (a view into bytes at an odd offset, say).
+            flags[count_] = NPY_ITER_READONLY | NPY_ITER_ALIGNED;
             dtypes[count_] = nullptr;
             ++count_;
         }
