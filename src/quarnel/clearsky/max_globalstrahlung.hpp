@@ -10,6 +10,7 @@
 
 #include "quarnel/clearsky/radiation_terms.hpp"
 #include "quarnel/function_info.hpp"
+#include "quarnel/values/trig_degrees.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -46,19 +47,13 @@ struct MaxGlobalstrahlung {
         }
         d.at(150);
         auto g = d.mul(k::f0_84, extraterrestrial_radiation(d, mgs_extraterr_info, dayofyear));
-        auto cos = d.fn(NpFn::cos);
-        auto radians = d.fn(NpFn::radians);
-        auto c = d.call(cos, d.call(radians, zenitwinkel));
-        g = d.mul(g, c);
+        g = d.mul(g, cos_of_degrees(d, zenitwinkel));
 
         // The attenuation exponent, divided by cos z computed a second time.
         auto exp = d.fn(NpFn::exp);
         auto x = d.mul(k::fm0_027, pressure_correction(d, mgs_druckkorrektur_info, mHoehe));
         x = d.mul(x, LinkeTr);
-        auto cos2 = d.fn(NpFn::cos);
-        auto radians2 = d.fn(NpFn::radians);
-        auto c2 = d.call(cos2, d.call(radians2, zenitwinkel));
-        x = d.div(x, c2);
+        x = d.div(x, cos_of_degrees(d, zenitwinkel));
         x = d.call(exp, x);
         return d.mul(g, x);
     }

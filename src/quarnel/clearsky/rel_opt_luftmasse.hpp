@@ -11,6 +11,7 @@
 #pragma once
 
 #include "quarnel/function_info.hpp"
+#include "quarnel/values/trig_degrees.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -56,16 +57,11 @@ struct RelOptLuftmasse {
             if (d.truth(d.lt(zenitwinkel, k::i80))) {
                 // Plane-parallel atmosphere: the secant of the zenith angle.
                 d.at(107);
-                auto cos = d.fn(NpFn::cos);
-                auto radians = d.fn(NpFn::radians);
-                auto c = d.call(cos, d.call(radians, zenitwinkel));
-                return d.div(k::i1, c);
+                return d.div(k::i1, cos_of_degrees(d, zenitwinkel));
             }
             // Kasten-Young near the horizon.
             d.at(109);
-            auto cos = d.fn(NpFn::cos);
-            auto radians = d.fn(NpFn::radians);
-            auto c = d.call(cos, d.call(radians, zenitwinkel));
+            auto c = cos_of_degrees(d, zenitwinkel);
             auto power = d.fn(NpFn::power);
             auto elevation = d.add(d.sub(k::i90, zenitwinkel), k::f6_07995);
             auto p = d.call(power, elevation, k::fm1_6364);

@@ -14,6 +14,7 @@
 
 #include "quarnel/function_info.hpp"
 #include "quarnel/solar/declination.hpp"
+#include "quarnel/values/trig_degrees.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -95,25 +96,21 @@ struct Azimutwinkel {
         auto delta = declination(d, dayofyear);
 
         d.at(68);
-        auto sin = d.fn(NpFn::sin);
-        auto sinBr = d.call(sin, d.call(d.fn(NpFn::radians), breite));
+        auto sinBr = sin_of_degrees(d, breite);
         d.at(69);
-        auto cos = d.fn(NpFn::cos);
-        auto cosBr = d.call(cos, d.call(d.fn(NpFn::radians), breite));
+        auto cosBr = cos_of_degrees(d, breite);
         d.at(70);
-        sin = d.fn(NpFn::sin);
-        auto sinD = d.call(sin, d.call(d.fn(NpFn::radians), delta));
+        auto sinD = sin_of_degrees(d, delta);
         d.at(71);
-        cos = d.fn(NpFn::cos);
-        auto cosD = d.call(cos, d.call(d.fn(NpFn::radians), delta));
+        auto cosD = cos_of_degrees(d, delta);
 
         // Time angle [rad], formed afresh for the sine and the cosine.
         d.at(72);
-        sin = d.fn(NpFn::sin);
+        auto sin = d.fn(NpFn::sin);
         auto pi = d.pi();
         auto sinSz = d.call(sin, d.div(d.mul(szeit, pi), k::i12));
         d.at(73);
-        cos = d.fn(NpFn::cos);
+        auto cos = d.fn(NpFn::cos);
         pi = d.pi();
         auto cosSz = d.call(cos, d.div(d.mul(szeit, pi), k::i12));
 

@@ -12,6 +12,7 @@
 
 #include "quarnel/function_info.hpp"
 #include "quarnel/solar/declination.hpp"
+#include "quarnel/values/trig_degrees.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -43,17 +44,13 @@ struct Zenitwinkel {
         auto delta = declination(d, dayofyear);
 
         d.at(39);
-        auto sin = d.fn(NpFn::sin);
-        auto sinBr = d.call(sin, d.call(d.fn(NpFn::radians), breite));
+        auto sinBr = sin_of_degrees(d, breite);
         d.at(40);
-        auto cos = d.fn(NpFn::cos);
-        auto cosBr = d.call(cos, d.call(d.fn(NpFn::radians), breite));
+        auto cosBr = cos_of_degrees(d, breite);
         d.at(41);
-        sin = d.fn(NpFn::sin);
-        auto sinD = d.call(sin, d.call(d.fn(NpFn::radians), delta));
+        auto sinD = sin_of_degrees(d, delta);
         d.at(42);
-        cos = d.fn(NpFn::cos);
-        auto cosD = d.call(cos, d.call(d.fn(NpFn::radians), delta));
+        auto cosD = cos_of_degrees(d, delta);
 
         // Elevation [deg]: the products taken from left to right.
         d.at(43);
