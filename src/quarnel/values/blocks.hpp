@@ -75,26 +75,26 @@ public:
 
     Lane add(const Lane& a, const Lane& b) noexcept {
         if (!a.is_block() && !b.is_block()) return scalar_.add(a.n, b.n);
-        return zip(a, b, [](double x, double y) { return x + y; });
+        return zip(a, b, np_loops::table().add_dd);
     }
     Lane sub(const Lane& a, const Lane& b) noexcept {
         if (!a.is_block() && !b.is_block()) return scalar_.sub(a.n, b.n);
-        return zip(a, b, [](double x, double y) { return x - y; });
+        return zip(a, b, np_loops::table().subtract_dd);
     }
     Lane mul(const Lane& a, const Lane& b) noexcept {
         if (!a.is_block() && !b.is_block()) return scalar_.mul(a.n, b.n);
-        return zip(a, b, [](double x, double y) { return x * y; });
+        return zip(a, b, np_loops::table().multiply_dd);
     }
     Lane div(const Lane& a, const Lane& b) noexcept {
         if (!a.is_block() && !b.is_block()) return scalar_.div(a.n, b.n);
         // Division by zero raises a floating-point flag; the caller checks them.
-        return zip(a, b, [](double x, double y) { return x / y; });
+        return zip(a, b, np_loops::table().divide_dd);
     }
     Lane neg(const Lane& a) noexcept {
         if (!a.is_block()) return scalar_.neg(a.n);
         double* out = arena_.take();
         if (!out) return fail();
-        for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = -a.p[j];
+        np_loops::run(np_loops::table().negative_d, a.p, out, n_);
         return block(out, a.deps);
     }
 
@@ -191,20 +191,11 @@ private:
         }
     }
 
-    template <class Op>
-    Lane zip(const Lane& a, const Lane& b, Op op) noexcept {
+    Lane zip(const Lane& a, const Lane& b, const np_loops::Loop& loop) noexcept {
         if ((!a.is_block() && !numeric(a.n.k)) || (!b.is_block() && !numeric(b.n.k))) return fail();
         double* out = arena_.take();
         if (!out) return fail();
-        if (a.is_block() && b.is_block()) {
-            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = op(a.p[j], b.p[j]);
-        } else if (a.is_block()) {
-            const double y = b.n.x;
-            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = op(a.p[j], y);
-        } else {
-            const double x = a.n.x;
-            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = op(x, b.p[j]);
-        }
+        np_loops::run(loop, data(a), stride(a), data(b), stride(b), out, n_);
         return block(out, a.deps | b.deps);
     }
 

@@ -52,6 +52,11 @@ void resolve(PyObject* numpy) noexcept {
     for (int f = 0; f < np_unary_count; ++f) ok = find(numpy, np_fn_names[f], loops.unary[f]) && ok;
     ok = find(numpy, "power", loops.power_dd) && ok;
     ok = find(numpy, "maximum", loops.maximum_dd) && ok;
+    ok = find(numpy, "add", loops.add_dd) && ok;
+    ok = find(numpy, "subtract", loops.subtract_dd) && ok;
+    ok = find(numpy, "multiply", loops.multiply_dd) && ok;
+    ok = find(numpy, "divide", loops.divide_dd) && ok;
+    ok = find(numpy, "negative", loops.negative_d) && ok;
     constexpr double pi = 3.141592653589793;
     if (ok && is_scaling(loops.unary[int(NpFn::radians)], pi / 180.0))
         loops.scale[int(NpFn::radians)] = pi / 180.0;

@@ -26,6 +26,9 @@ struct Table {
     // computed inline instead of called element by element.
     double scale[np_unary_count] = {};
     Loop power_dd, maximum_dd;   // (float64, float64) -> float64
+    // Arithmetic over blocks of array elements: NumPy's SIMD loops give the
+    // IEEE results of the operators at the machine's full vector width.
+    Loop add_dd, subtract_dd, multiply_dd, divide_dd, negative_d;
     bool complete = false;       // every loop found
 };
 
