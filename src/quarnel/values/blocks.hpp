@@ -35,7 +35,7 @@ struct Lane {
 // reused from block to block (thread-local, one per evaluating thread).
 class Arena {
 public:
-    static constexpr std::ptrdiff_t block = 256;
+    static constexpr std::ptrdiff_t block = 1024;
     static constexpr int capacity = 96;
 
     Arena() : storage_(std::size_t(block) * capacity) {}
@@ -171,22 +171,22 @@ private:
     // when runs of bit-identical inputs make up most of the block the
     // function is evaluated once per run: the same inputs give the same bits.
     void unary_runs(const np_loops::Loop& loop, const double* in, double* out) noexcept {
-        std::uint64_t bits[Arena::block];
-        std::memcpy(bits, in, std::size_t(n_) * sizeof(double));
+        // Scratch from the arena rather than the stack: the caller's thread may
+        // have a small stack.
+        double* firsts = arena_.take();
+        double* values = arena_.take();
+        if (!firsts || !values) return np_loops::run(loop, in, out, n_);
+        auto same = [&](std::ptrdiff_t j) { return std::memcmp(in + j, in + j - 1, sizeof(double)) == 0; };
         std::ptrdiff_t runs = n_ > 0;
-        for (std::ptrdiff_t j = 1; j < n_; ++j) runs += bits[j] != bits[j - 1];
-        if (runs * 4 > n_) {
-            np_loops::run(loop, in, out, n_);
-            return;
-        }
-        double firsts[Arena::block], values[Arena::block];
+        for (std::ptrdiff_t j = 1; j < n_; ++j) runs += !same(j);
+        if (runs * 4 > n_) return np_loops::run(loop, in, out, n_);
         std::ptrdiff_t r = 0;
         for (std::ptrdiff_t j = 0; j < n_; ++j)
-            if (j == 0 || bits[j] != bits[j - 1]) firsts[r++] = in[j];
+            if (j == 0 || !same(j)) firsts[r++] = in[j];
         np_loops::run(loop, firsts, values, r);
         r = -1;
         for (std::ptrdiff_t j = 0; j < n_; ++j) {
-            if (j == 0 || bits[j] != bits[j - 1]) ++r;
+            if (j == 0 || !same(j)) ++r;
             out[j] = values[r];
         }
     }
