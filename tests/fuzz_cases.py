@@ -32,7 +32,7 @@ NAMES = ["Sonnenzeit", "Zenitwinkel", "Azimutwinkel", "LinkeTruebung", "RelOptLu
 PARAMS = {name: list(inspect.signature(getattr(S, name)).parameters) for name in NAMES}
 
 fuzz = settings(max_examples=int(os.environ.get("QUARNEL_FUZZ_EXAMPLES", "150")), deadline=None,
-                database=None, suppress_health_check=list(HealthCheck))
+                print_blob=True, suppress_health_check=list(HealthCheck))
 
 
 # --- plausible values: the ranges and branch points of each parameter --------
@@ -176,6 +176,11 @@ class Dying:
     def __del__(self):
         S.Zenitwinkel(np.linspace(0, 24, 300), 50.0, 172)
         S.Sonnenzeit(12, 1, 15, 81)
+
+    def __eq__(self, other):  # results compare by kind
+        return isinstance(other, Dying)
+
+    __hash__ = object.__hash__
 
 
 class MakesDying(RaisingCompare):
