@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 #include <thread>
 #include <utility>
 
@@ -164,10 +167,35 @@ private:
     int slot_[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
-inline Arena& thread_arena() {
-    thread_local Arena arena;
-    return arena;
-}
+// Arenas kept between calls: the threads of a split array are started per
+// call, and a fresh arena each time would cost its allocation and page faults.
+class PooledArena {
+public:
+    PooledArena() {
+        std::lock_guard<std::mutex> hold(lock());
+        if (!spare().empty()) {
+            arena_ = std::move(spare().back());
+            spare().pop_back();
+        }
+        if (!arena_) arena_ = std::make_unique<Arena>();
+    }
+    ~PooledArena() {
+        std::lock_guard<std::mutex> hold(lock());
+        if (spare().size() < 16) spare().push_back(std::move(arena_));
+    }
+    Arena& operator*() noexcept { return *arena_; }
+
+private:
+    static std::mutex& lock() {
+        static std::mutex m;
+        return m;
+    }
+    static std::vector<std::unique_ptr<Arena>>& spare() {
+        static std::vector<std::unique_ptr<Arena>> v;
+        return v;
+    }
+    std::unique_ptr<Arena> arena_;
+};
 
 // The value of argument `i` in the block starting `offset` elements into the
 // current inner loop: an array block (copied contiguous if strided) or the
@@ -197,7 +225,8 @@ bool run(PyObject* const* args, const Num* scalar, PyObject*& out, std::index_se
     const int out_slot = iter.outputs_slot();
     const bool ok = iter.run([&](char** data, const npy_intp* strides, npy_intp size) {
         FpFlags::clear();
-        Arena& arena = thread_arena();  // chunks run on several threads
+        PooledArena pooled;  // chunks run on several threads
+        Arena& arena = *pooled;
         for (npy_intp off = 0; off < size; off += Arena::block) {
             const npy_intp n = size - off < Arena::block ? size - off : Arena::block;
             arena.reset();

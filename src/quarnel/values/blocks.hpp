@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace quarnel {
 
@@ -32,20 +32,20 @@ struct Lane {
 };
 
 // Scratch blocks for the intermediate values of one formula evaluation,
-// reused from block to block (thread-local, one per evaluating thread).
+// reused from block to block by one evaluating thread at a time.
 class Arena {
 public:
     static constexpr std::ptrdiff_t block = 1024;
     static constexpr int capacity = 96;
 
-    Arena() : storage_(std::size_t(block) * capacity) {}
+    Arena() : storage_(new double[std::size_t(block) * capacity]) {}  // left uninitialised
     void reset() noexcept { used_ = 0; }
     double* take() noexcept {
-        return used_ < capacity ? storage_.data() + std::size_t(used_++) * block : nullptr;
+        return used_ < capacity ? storage_.get() + std::size_t(used_++) * block : nullptr;
     }
 
 private:
-    std::vector<double> storage_;
+    std::unique_ptr<double[]> storage_;
     int used_ = 0;
 };
 
