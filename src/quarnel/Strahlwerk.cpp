@@ -26,7 +26,7 @@ std::atomic<std::int64_t> first_interpreter{-1};
 PyObject* executed_module = nullptr;
 PyObject* code_objects[registry::max_functions];
 
-// Copies spec.<from> to module.<to>, skipping an attribute the spec lacks.
+// Copies the import spec's <from> to module.<to>, skipping an attribute it lacks.
 int copy_spec_attr(PyObject* spec, PyObject* mod, const char* from, const char* to,
                    bool none_allowed) {
     PyObject* value = PyObject_GetAttrString(spec, from);
