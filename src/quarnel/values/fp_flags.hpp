@@ -35,10 +35,25 @@ public:
         }
     }
     static bool raised() noexcept { return (csr() & watched) != 0; }
+    // Some of NumPy's SIMD loops clear the flags they may have raised in
+    // padding lanes; `keep` puts back what was raised before such a loop.
+    static unsigned before() noexcept { return csr() & watched; }
+    static void keep(unsigned earlier) noexcept {
+        if (!earlier) return;
+        unsigned v = csr();
+        if ((v & earlier) != earlier) {
+            v |= earlier;
+            asm volatile("ldmxcsr %0" : : "m"(v) : "memory");
+        }
+    }
 #else
     static constexpr int watched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
     static void clear() noexcept { std::feclearexcept(watched); }
     static bool raised() noexcept { return std::fetestexcept(watched) != 0; }
+    static int before() noexcept { return std::fetestexcept(watched); }
+    static void keep(int earlier) noexcept {
+        if (earlier) std::feraiseexcept(earlier);
+    }
 #endif
     FpFlags() noexcept { clear(); }
     bool clean() const noexcept { return !raised(); }

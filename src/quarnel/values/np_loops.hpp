@@ -5,6 +5,7 @@
 #pragma once
 
 #include "quarnel/handle.hpp"
+#include "quarnel/values/fp_flags.hpp"
 #include "quarnel/values/np_functions.hpp"
 
 #include <cstddef>
@@ -47,7 +48,9 @@ inline void run(const Loop& l, const double* in, double* out, std::ptrdiff_t n) 
     char* args[2] = {const_cast<char*>(reinterpret_cast<const char*>(in)),
                      reinterpret_cast<char*>(out)};
     const std::ptrdiff_t steps[2] = {sizeof(double), sizeof(double)};
+    const auto earlier = FpFlags::before();
     l.fn(args, &n, steps, l.data);
+    FpFlags::keep(earlier);
 }
 
 // `a` and `b` may be broadcast scalars (stride 0) of one element.
@@ -57,7 +60,9 @@ inline void run(const Loop& l, const double* a, std::ptrdiff_t sa, const double*
                      const_cast<char*>(reinterpret_cast<const char*>(b)),
                      reinterpret_cast<char*>(out)};
     const std::ptrdiff_t steps[3] = {sa, sb, sizeof(double)};
+    const auto earlier = FpFlags::before();
     l.fn(args, &n, steps, l.data);
+    FpFlags::keep(earlier);
 }
 
 inline double unary(NpFn f, double x) noexcept {
