@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 #include <thread>
 #include <utility>
@@ -177,13 +178,14 @@ public:
             arena_ = std::move(spare().back());
             spare().pop_back();
         }
-        if (!arena_) arena_ = std::make_unique<Arena>();
+        if (!arena_) arena_.reset(new (std::nothrow) Arena);
     }
     ~PooledArena() {
         std::lock_guard<std::mutex> hold(lock());
-        if (spare().size() < 16) spare().push_back(std::move(arena_));
+        if (arena_ && spare().size() < spare().capacity()) spare().push_back(std::move(arena_));
     }
-    Arena& operator*() noexcept { return *arena_; }
+    // Null without memory: the caller then steps aside.
+    Arena* get() noexcept { return arena_.get(); }
 
 private:
     static std::mutex& lock() {
@@ -191,7 +193,11 @@ private:
         return m;
     }
     static std::vector<std::unique_ptr<Arena>>& spare() {
-        static std::vector<std::unique_ptr<Arena>> v;
+        static std::vector<std::unique_ptr<Arena>> v = [] {
+            std::vector<std::unique_ptr<Arena>> r;
+            r.reserve(16);  // keeping an arena never allocates
+            return r;
+        }();
         return v;
     }
     std::unique_ptr<Arena> arena_;
@@ -226,7 +232,8 @@ bool run(PyObject* const* args, const Num* scalar, PyObject*& out, std::index_se
     const bool ok = iter.run([&](char** data, const npy_intp* strides, npy_intp size) {
         FpFlags::clear();
         PooledArena pooled;  // chunks run on several threads
-        Arena& arena = *pooled;
+        if (!pooled.get()) return false;
+        Arena& arena = *pooled.get();
         for (npy_intp off = 0; off < size; off += Arena::block) {
             const npy_intp n = size - off < Arena::block ? size - off : Arena::block;
             arena.reset();

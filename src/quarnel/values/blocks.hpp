@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace quarnel {
 
@@ -38,10 +39,12 @@ public:
     static constexpr std::ptrdiff_t block = 1024;
     static constexpr int capacity = 96;
 
-    Arena() : storage_(new double[std::size_t(block) * capacity]) {}  // left uninitialised
+    // Left uninitialised; without memory every take() fails and the call
+    // goes to the generic path.
+    Arena() noexcept : storage_(new (std::nothrow) double[std::size_t(block) * capacity]) {}
     void reset() noexcept { used_ = 0; }
     double* take() noexcept {
-        return used_ < capacity ? storage_.get() + std::size_t(used_++) * block : nullptr;
+        return storage_ && used_ < capacity ? storage_.get() + std::size_t(used_++) * block : nullptr;
     }
 
 private:
