@@ -95,14 +95,8 @@ struct Azimutwinkel {
         d.at(67);
         auto delta = declination(d, dayofyear);
 
-        d.at(68);
-        auto sinBr = sin_of_degrees(d, breite);
-        d.at(69);
-        auto cosBr = cos_of_degrees(d, breite);
-        d.at(70);
-        auto sinD = sin_of_degrees(d, delta);
-        d.at(71);
-        auto cosD = cos_of_degrees(d, delta);
+        auto [sinBr, cosBr] = sin_cos_of_degrees(d, breite, 68, 69);
+        auto [sinD, cosD] = sin_cos_of_degrees(d, delta, 70, 71);
 
         // Time angle [rad], formed afresh for the sine and the cosine.
         d.at(72);

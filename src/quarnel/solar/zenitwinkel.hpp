@@ -43,14 +43,8 @@ struct Zenitwinkel {
         d.at(38);
         auto delta = declination(d, dayofyear);
 
-        d.at(39);
-        auto sinBr = sin_of_degrees(d, breite);
-        d.at(40);
-        auto cosBr = cos_of_degrees(d, breite);
-        d.at(41);
-        auto sinD = sin_of_degrees(d, delta);
-        d.at(42);
-        auto cosD = cos_of_degrees(d, delta);
+        auto [sinBr, cosBr] = sin_cos_of_degrees(d, breite, 39, 40);
+        auto [sinD, cosD] = sin_cos_of_degrees(d, delta, 41, 42);
 
         // Elevation [deg]: the products taken from left to right.
         d.at(43);

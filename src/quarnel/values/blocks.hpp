@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace quarnel {
 
@@ -124,10 +125,30 @@ public:
         } else if (const double k = np_loops::table().scale[int(f)]) {
             for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = a.p[j] * k;
         } else {
-            unary_runs(np_loops::table().unary[int(f)], a.p, out);
+            const np_loops::Loop& loop = np_loops::table().unary[int(f)];
+            over_runs(a.p, [&](const double* in, std::ptrdiff_t n, double* o, double*) {
+                np_loops::run(loop, in, o, n);
+            }, out);
         }
         return block(out, a.deps);
     }
+    // The sine and cosine of one angle in degrees, as np.sin(np.radians(x))
+    // and np.cos(np.radians(x)): the angle is converted once (the same bits
+    // twice) and, when NumPy's loops are the C library's, both come from one
+    // sincos per element.
+    std::pair<Lane, Lane> sin_cos_of_degrees(const Lane& a) noexcept {
+        if (!a.is_block() || !np_loops::table().libm_trig)
+            return {call(NpFn::sin, call(NpFn::radians, a)), call(NpFn::cos, call(NpFn::radians, a))};
+        const Lane r = call(NpFn::radians, a);
+        double* s = arena_.take();
+        double* c = arena_.take();
+        if (!r.is_block() || !s || !c) return {fail(), fail()};
+        over_runs(r.p, [](const double* in, std::ptrdiff_t n, double* so, double* co) {
+            for (std::ptrdiff_t j = 0; j < n; ++j) np_loops::sincos(in[j], so + j, co + j);
+        }, s, c);
+        return {block(s, r.deps), block(c, r.deps)};
+    }
+
     Lane call(NpFn f, const Lane& a, const Lane& b) noexcept {
         if (!a.is_block() && !b.is_block()) return scalar_.call(f, a.n, b.n);
         if (!a.is_block() && !numeric(a.n.k)) return fail();
@@ -169,28 +190,33 @@ private:
     static const double* data(const Lane& a) noexcept { return a.is_block() ? a.p : &a.n.x; }
     static std::ptrdiff_t stride(const Lane& a) noexcept { return a.is_block() ? sizeof(double) : 0; }
 
-    // An elementary function over the block. Time series and grids repeat
-    // their values (a day of year for 24 hours, a latitude across a row), so
-    // when runs of bit-identical inputs make up most of the block the
-    // function is evaluated once per run: the same inputs give the same bits.
-    void unary_runs(const np_loops::Loop& loop, const double* in, double* out) noexcept {
-        // Scratch from the arena rather than the stack: the caller's thread may
-        // have a small stack.
+    // An elementary function over the block, `kernel(in, n, out, out2)`.
+    // Time series and grids repeat their values (a day of year for 24 hours,
+    // a latitude across a row), so when runs of bit-identical inputs make up
+    // most of the block the function is evaluated once per run: the same
+    // inputs give the same bits.
+    template <class Kernel>
+    void over_runs(const double* in, const Kernel& kernel, double* out, double* out2 = nullptr) noexcept {
+        // Scratch from the arena rather than the stack (the caller's thread
+        // may have a small stack), taken whatever the data, so that every
+        // block takes the same blocks.
         double* firsts = arena_.take();
         double* values = arena_.take();
-        if (!firsts || !values) return np_loops::run(loop, in, out, n_);
+        double* values2 = out2 ? arena_.take() : nullptr;
+        if (!firsts || !values || (out2 && !values2)) return kernel(in, n_, out, out2);
         auto same = [&](std::ptrdiff_t j) { return std::memcmp(in + j, in + j - 1, sizeof(double)) == 0; };
         std::ptrdiff_t runs = n_ > 0;
         for (std::ptrdiff_t j = 1; j < n_; ++j) runs += !same(j);
-        if (runs * 4 > n_) return np_loops::run(loop, in, out, n_);
+        if (runs * 4 > n_) return kernel(in, n_, out, out2);
         std::ptrdiff_t r = 0;
         for (std::ptrdiff_t j = 0; j < n_; ++j)
             if (j == 0 || !same(j)) firsts[r++] = in[j];
-        np_loops::run(loop, firsts, values, r);
+        kernel(firsts, r, values, values2);
         r = -1;
         for (std::ptrdiff_t j = 0; j < n_; ++j) {
             if (j == 0 || !same(j)) ++r;
             out[j] = values[r];
+            if (out2) out2[j] = values2[r];
         }
     }
 

@@ -34,6 +34,7 @@ public:
             asm volatile("ldmxcsr %0" : : "m"(v) : "memory");
         }
     }
+    static void restore(unsigned v) noexcept { asm volatile("ldmxcsr %0" : : "m"(v) : "memory"); }
     static bool raised() noexcept { return (csr() & watched) != 0; }
     // Some of NumPy's SIMD loops clear the flags they may have raised in
     // padding lanes; `keep` puts back what was raised before such a loop.
@@ -49,6 +50,11 @@ public:
 #else
     static constexpr int watched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
     static void clear() noexcept { std::feclearexcept(watched); }
+    static int csr() noexcept { return std::fetestexcept(FE_ALL_EXCEPT); }
+    static void restore(int v) noexcept {
+        std::feclearexcept(FE_ALL_EXCEPT);
+        std::feraiseexcept(v);
+    }
     static bool raised() noexcept { return std::fetestexcept(watched) != 0; }
     static int before() noexcept { return std::fetestexcept(watched); }
     static void keep(int earlier) noexcept {

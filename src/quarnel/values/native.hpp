@@ -21,6 +21,7 @@
 #include "quarnel/values/np_functions.hpp"
 #include "quarnel/values/np_loops.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -115,6 +116,8 @@ public:
             if (is_integer(a.k)) return {a.x, Kind::I64};
             return {std::trunc(a.x), Kind::F64};
         }
+        if ((f == NpFn::sin || f == NpFn::cos) && np_loops::table().libm_trig)
+            return {trig(f, a.x), Kind::F64};
         return {np_loops::unary(f, a.x), Kind::F64};
     }
 
@@ -190,7 +193,21 @@ private:
         return {r + 0.0, Kind::I64};
     }
 
+    // The sine and cosine of the angle last asked for: formulas take both of
+    // one angle in consecutive steps, and one sincos costs little more than
+    // either.
+    double trig(NpFn f, double x) noexcept {
+        if (!trig_known_ || std::bit_cast<std::uint64_t>(x) != std::bit_cast<std::uint64_t>(trig_arg_)) {
+            np_loops::sincos(x, &trig_sin_, &trig_cos_);
+            trig_arg_ = x;
+            trig_known_ = true;
+        }
+        return f == NpFn::sin ? trig_sin_ : trig_cos_;
+    }
+
     bool failed_ = false;
+    bool trig_known_ = false;
+    double trig_arg_ = 0.0, trig_sin_ = 0.0, trig_cos_ = 0.0;
 };
 
 }  // namespace quarnel

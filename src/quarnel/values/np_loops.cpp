@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <math.h>  // sincos
+
 namespace quarnel::np_loops {
 namespace {
 
@@ -44,6 +46,35 @@ bool is_scaling(const Loop& loop, double factor) {
     return true;
 }
 
+// Whether NumPy's float64 sin and cos loops give, bit for bit, what the C
+// library's sin, cos and sincos give over a spread of magnitudes (the
+// reduction of large arguments included).
+bool trig_is_libm(const Loop& sin_loop, const Loop& cos_loop) {
+    constexpr int n = 1024;
+    double in[n], s[n], c[n];
+    std::uint64_t state = 0x2545F4914F6CDD1Du;
+    for (int i = 0; i < n; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const double unit = double(state >> 11) * 0x1.0p-53;
+        in[i] = (unit - 0.5) * std::ldexp(1.0, int(state % 80) - 30);
+    }
+    in[0] = 0.0, in[1] = -0.0, in[2] = 1e300, in[3] = -1e22, in[4] = 3.141592653589793;
+    in[5] = 1.5707963267948966, in[6] = 0x1p-1030, in[7] = 2.4, in[8] = 105414350.0;
+    const auto flags = FpFlags::csr();
+    run(sin_loop, in, s, n);
+    run(cos_loop, in, c, n);
+    bool same = true;
+    for (int i = 0; i < n && same; ++i) {
+        double ls, lc;
+        ::sincos(in[i], &ls, &lc);
+        const double s1 = ::sin(in[i]), c1 = ::cos(in[i]);
+        same = std::memcmp(&s[i], &s1, sizeof(double)) == 0 && std::memcmp(&c[i], &c1, sizeof(double)) == 0 &&
+               std::memcmp(&ls, &s1, sizeof(double)) == 0 && std::memcmp(&lc, &c1, sizeof(double)) == 0;
+    }
+    FpFlags::restore(flags);  // the subnormal may have raised underflow
+    return same;
+}
+
 }  // namespace
 
 void resolve(PyObject* numpy) noexcept {
@@ -62,6 +93,7 @@ void resolve(PyObject* numpy) noexcept {
         loops.scale[int(NpFn::radians)] = pi / 180.0;
     if (ok && is_scaling(loops.unary[int(NpFn::degrees)], 180.0 / pi))
         loops.scale[int(NpFn::degrees)] = 180.0 / pi;
+    loops.libm_trig = ok && trig_is_libm(loops.unary[int(NpFn::sin)], loops.unary[int(NpFn::cos)]);
     loops.complete = ok;
     PyErr_Clear();
 }

@@ -8,7 +8,10 @@
 #include "quarnel/values/fp_flags.hpp"
 #include "quarnel/values/np_functions.hpp"
 
+#include <cmath>
 #include <cstddef>
+
+#include <math.h>  // sincos, a GNU extension
 
 namespace quarnel::np_loops {
 
@@ -30,6 +33,10 @@ struct Table {
     // Arithmetic over blocks of array elements: NumPy's SIMD loops give the
     // IEEE results of the operators at the machine's full vector width.
     Loop add_dd, subtract_dd, multiply_dd, divide_dd, negative_d;
+    // NumPy's float64 sin and cos loops call the C library's sin and cos
+    // (checked when resolved): single values then call those directly, and
+    // a sine and cosine of one angle come from one sincos.
+    bool libm_trig = false;
     bool complete = false;       // every loop found
 };
 
@@ -66,11 +73,20 @@ inline void run(const Loop& l, const double* a, std::ptrdiff_t sa, const double*
 }
 
 inline double unary(NpFn f, double x) noexcept {
-    if (const double k = table().scale[int(f)]) return x * k;
+    const Table& t = table();
+    if (const double k = t.scale[int(f)]) return x * k;
+    if (t.libm_trig) {
+        if (f == NpFn::sin) return ::sin(x);
+        if (f == NpFn::cos) return ::cos(x);
+    }
     double out;
-    run(table().unary[int(f)], &x, &out, 1);
+    run(t.unary[int(f)], &x, &out, 1);
     return out;
 }
+
+// The sine and cosine of x, each exactly what NumPy's loops give; only
+// once `libm_trig` is known.
+inline void sincos(double x, double* s, double* c) noexcept { ::sincos(x, s, c); }
 
 inline double binary(const Loop& l, double a, double b) noexcept {
     double out;
