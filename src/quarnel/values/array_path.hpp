@@ -7,6 +7,7 @@
 #include "quarnel/values/blocks.hpp"
 #include "quarnel/values/numpy_api.hpp"
 #include "quarnel/values/scalars.hpp"
+#include "quarnel/values/workers.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -106,17 +107,26 @@ public:
         PyErr_Clear();
         std::atomic<bool> all_ok{ok};
         if (ok) {
+            // The pool is looked up with the GIL held; it starts its threads once.
+            workers::Pool* pool = made > 1 ? workers::Pool::get(int(std::min(cores, max_threads)) - 1) : nullptr;
             Py_BEGIN_ALLOW_THREADS
-            std::thread workers[max_threads];
-            npy_intp started = 1;
-            try {
-                for (; started < made; ++started)
-                    workers[started] = std::thread([&, k = started] { drive(iters[k], chunk, all_ok); });
-            } catch (...) {
-                all_ok = false;  // could not start a thread: the generic path takes over
+            Parts<Chunk> parts{iters, &chunk, &all_ok};
+            if (pool && pool->begin(&Parts<Chunk>::run, &parts, int(made))) {
+                drive(it_, chunk, all_ok);
+                pool->wait();
+            } else {
+                // No pool, or another call is using it: threads of our own.
+                std::thread own[max_threads];
+                npy_intp started = 1;
+                try {
+                    for (; started < made; ++started)
+                        own[started] = std::thread([&, k = started] { drive(iters[k], chunk, all_ok); });
+                } catch (...) {
+                    all_ok = false;  // could not start a thread: the generic path takes over
+                }
+                drive(it_, chunk, all_ok);
+                for (npy_intp k = 1; k < started; ++k) own[k].join();
             }
-            drive(it_, chunk, all_ok);
-            for (npy_intp k = 1; k < started; ++k) workers[k].join();
             Py_END_ALLOW_THREADS
         }
         for (npy_intp k = 1; k < made; ++k) NpyIter_Deallocate(iters[k]);
@@ -142,6 +152,18 @@ private:
     // Elements a thread must have before another one is worth starting.
     static constexpr npy_intp per_thread = 50'000;
     static constexpr npy_intp max_threads = 8;
+
+    // Part k of a split iteration, run by one of the pool's threads.
+    template <class Chunk>
+    struct Parts {
+        NpyIter** iters;
+        const Chunk* chunk;
+        std::atomic<bool>* all_ok;
+        static void run(void* self, int k) noexcept {
+            auto* p = static_cast<Parts*>(self);
+            drive(p->iters[k], *p->chunk, *p->all_ok);
+        }
+    };
 
     template <class Chunk>
     static void drive(NpyIter* it, const Chunk& chunk, std::atomic<bool>& all_ok) noexcept {
@@ -234,15 +256,23 @@ bool run(PyObject* const* args, const Num* scalar, PyObject*& out, std::index_se
         PooledArena pooled;  // chunks run on several threads
         if (!pooled.get()) return false;
         Arena& arena = *pooled.get();
+        arena.land(-1, nullptr);  // nothing from an earlier call that stopped early
+        // The result is computed straight into a contiguous output once the
+        // first block has shown which of the blocks taken it is.
+        const bool contiguous = strides[out_slot] == sizeof(double);
+        int result_block = -1;
         for (npy_intp off = 0; off < size; off += Arena::block) {
             const npy_intp n = size - off < Arena::block ? size - off : Arena::block;
+            char* dst = data[out_slot] + off * strides[out_slot];
             arena.reset();
+            arena.land(result_block, reinterpret_cast<double*>(dst));
             Blocks d(arena, n);
             Lane r = F::eval(d, lane(scalar[I], int(I), iter.slot(I), data, strides, off, n, arena)...);
             if (d.failed() || !r.is_block() || r.deps != iter.all_arrays() || r.n.arg >= 0) return false;
-            char* dst = data[out_slot] + off * strides[out_slot];
-            if (strides[out_slot] == sizeof(double)) {
+            if (r.p == reinterpret_cast<const double*>(dst)) continue;
+            if (contiguous) {
                 std::memcpy(dst, r.p, std::size_t(n) * sizeof(double));
+                result_block = arena.index_of(r.p);
             } else {
                 for (npy_intp j = 0; j < n; ++j) std::memcpy(dst + j * strides[out_slot], r.p + j, sizeof(double));
             }

@@ -12,7 +12,9 @@
 #pragma once
 
 #include "quarnel/values/native.hpp"
+#include "quarnel/values/sincos_kernel.hpp"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,12 +47,31 @@ public:
     Arena() noexcept : storage_(new (std::nothrow) double[std::size_t(block) * capacity]) {}
     void reset() noexcept { used_ = 0; }
     double* take() noexcept {
+        if (used_ == land_index_) {
+            ++used_;
+            return land_;
+        }
         return storage_ && used_ < capacity ? storage_.get() + std::size_t(used_++) * block : nullptr;
+    }
+    // From the next reset on, the `index`-th block taken is `dst`: a formula
+    // takes its blocks in the same order for every block of elements, so the
+    // one its result was in last time can be the output itself. -1: none.
+    void land(int index, double* dst) noexcept {
+        land_index_ = index;
+        land_ = dst;
+    }
+    // Which block taken since the last reset `p` is, or -1.
+    int index_of(const double* p) const noexcept {
+        const double* base = storage_.get();
+        if (!base || p < base || p >= base + std::size_t(block) * capacity) return -1;
+        return int((p - base) / block);
     }
 
 private:
     std::unique_ptr<double[]> storage_;
     int used_ = 0;
+    int land_index_ = -1;
+    double* land_ = nullptr;
 };
 
 class Blocks {
@@ -91,6 +112,11 @@ public:
     }
     Lane div(const Lane& a, const Lane& b) noexcept {
         if (!a.is_block() && !b.is_block()) return scalar_.div(a.n, b.n);
+        // Dividing by a power of two is multiplying by its reciprocal: both
+        // round the same exact quotient, and the multiplication is several
+        // times faster.
+        if (!b.is_block() && numeric(b.n.k) && exact_reciprocal(b.n.x))
+            return zip(a, Lane(Num(1.0 / b.n.x, Kind::Float)), np_loops::table().multiply_dd);
         // Division by zero raises a floating-point flag; the caller checks them.
         return zip(a, b, np_loops::table().divide_dd);
     }
@@ -124,6 +150,11 @@ public:
             for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = __builtin_trunc(a.p[j]);
         } else if (const double k = np_loops::table().scale[int(f)]) {
             for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = a.p[j] * k;
+        } else if ((f == NpFn::sin || f == NpFn::cos) && sincos_kernel::ready()) {
+            const bool sine = f == NpFn::sin;
+            over_runs(a.p, [sine](const double* in, std::ptrdiff_t n, double* o, double*) {
+                sincos_kernel::sin_cos(in, n, sine ? o : nullptr, sine ? nullptr : o);
+            }, out);
         } else {
             const np_loops::Loop& loop = np_loops::table().unary[int(f)];
             over_runs(a.p, [&](const double* in, std::ptrdiff_t n, double* o, double*) {
@@ -144,6 +175,7 @@ public:
         double* c = arena_.take();
         if (!r.is_block() || !s || !c) return {fail(), fail()};
         over_runs(r.p, [](const double* in, std::ptrdiff_t n, double* so, double* co) {
+            if (sincos_kernel::ready()) return sincos_kernel::sin_cos(in, n, so, co);
             for (std::ptrdiff_t j = 0; j < n; ++j) np_loops::sincos(in[j], so + j, co + j);
         }, s, c);
         return {block(s, r.deps), block(c, r.deps)};
@@ -182,6 +214,13 @@ public:
 private:
     static bool numeric(Kind k) noexcept {
         return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;
+    }
+    // Whether 1/x is exact and x * (1/x) rounds as x divides: x = +-2**k
+    // with both 2**k and 2**-k normal.
+    static bool exact_reciprocal(double x) noexcept {
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
+        const std::uint64_t exponent = (bits >> 52) & 0x7ff;
+        return (bits & 0xfffffffffffffu) == 0 && exponent >= 1 && exponent <= 2045;
     }
     bool scalar2(const Lane& a, const Lane& b) const noexcept {
         return !a.is_block() && !b.is_block();

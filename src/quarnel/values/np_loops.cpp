@@ -1,6 +1,7 @@
 #include "quarnel/values/np_loops.hpp"
 
 #include "quarnel/values/numpy_api.hpp"
+#include "quarnel/values/sincos_kernel.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -94,6 +95,7 @@ void resolve(PyObject* numpy) noexcept {
     if (ok && is_scaling(loops.unary[int(NpFn::degrees)], 180.0 / pi))
         loops.scale[int(NpFn::degrees)] = 180.0 / pi;
     loops.libm_trig = ok && trig_is_libm(loops.unary[int(NpFn::sin)], loops.unary[int(NpFn::cos)]);
+    if (loops.libm_trig) sincos_kernel::decide();
     loops.complete = ok;
     PyErr_Clear();
 }

@@ -1,0 +1,281 @@
+#include "quarnel/values/sincos_kernel.hpp"
+
+#include "quarnel/values/sincos_table.hpp"
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include <math.h>  // sincos, a GNU extension
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QUARNEL_SINCOS_AVX512 1
+#include <immintrin.h>
+#endif
+
+namespace quarnel::sincos_kernel {
+namespace {
+
+// The C library, angle by angle.
+void libm(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
+    for (std::ptrdiff_t j = 0; j < n; ++j) {
+        if (s && c) ::sincos(x[j], s + j, c + j);
+        else if (s) s[j] = ::sin(x[j]);
+        else c[j] = ::cos(x[j]);
+    }
+}
+
+#if QUARNEL_SINCOS_AVX512
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,fma")
+
+using V = __m512d;
+struct DD {
+    V hi, lo;
+};
+
+inline V set(double v) { return _mm512_set1_pd(v); }
+inline V add(V a, V b) { return _mm512_add_pd(a, b); }
+inline V sub(V a, V b) { return _mm512_sub_pd(a, b); }
+inline V mul(V a, V b) { return _mm512_mul_pd(a, b); }
+inline V fma(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
+inline V neg(V a) { return _mm512_xor_pd(a, set(-0.0)); }
+
+// Error-free transformations: a + b = s + e and a * b = p + e exactly.
+inline DD two_sum(V a, V b) {
+    const V s = add(a, b);
+    const V bb = sub(s, a);
+    return {s, add(sub(a, sub(s, bb)), sub(b, bb))};
+}
+inline DD fast_two_sum(V a, V b) {  // |a| >= |b|
+    const V s = add(a, b);
+    return {s, sub(b, sub(s, a))};
+}
+inline DD two_prod(V a, V b) {
+    const V p = mul(a, b);
+    return {p, _mm512_fmsub_pd(a, b, p)};
+}
+
+// Double-double arithmetic, normalised results (|lo| <= ulp(hi) / 2).
+inline DD dd_add(DD a, DD b) {
+    DD s = two_sum(a.hi, b.hi);
+    return fast_two_sum(s.hi, add(s.lo, add(a.lo, b.lo)));
+}
+inline DD dd_mul(DD a, DD b) {
+    DD p = two_prod(a.hi, b.hi);
+    return fast_two_sum(p.hi, add(p.lo, fma(a.hi, b.lo, mul(a.lo, b.hi))));
+}
+inline DD dd_mul_d(DD a, V b) {
+    DD p = two_prod(a.hi, b);
+    return fast_two_sum(p.hi, fma(a.lo, b, p.lo));
+}
+inline DD dd(double hi, double lo) { return {set(hi), set(lo)}; }
+
+// pi/2 to 159 bits, 2/pi, and 1/n! with the signs of the two series:
+// sin r = r - r^3/3! + r^5/5! - ..., cos r = 1 - r^2/2! + r^4/4! - ...
+constexpr double pio2_1 = 0x1.921fb54442d18p+0, pio2_2 = 0x1.1a62633145c07p-54,
+                 pio2_3 = -0x1.f1976b7ed8fbcp-110;
+constexpr double two_over_pi = 0x1.45f306dc9c883p-1;
+
+// Taylor coefficients of sin b and cos b for |b| <= 1/32, where the terms
+// left out are below 2^-70 of the result.
+constexpr double s3 = -1.0 / 6, s5 = 1.0 / 120, s7 = -1.0 / 5040, s9 = 1.0 / 362880;
+constexpr double c2 = -0.5, c4 = 1.0 / 24, c6 = -1.0 / 720, c8 = 1.0 / 40320;
+
+// Entry `index` (0 .. 31) of a 32-entry table, from four vectors by
+// permutation.
+inline V look_up(const double* table, __m512i index) {
+    const V low = _mm512_permutex2var_pd(_mm512_load_pd(table), index, _mm512_load_pd(table + 8));
+    const V high = _mm512_permutex2var_pd(_mm512_load_pd(table + 16), index, _mm512_load_pd(table + 24));
+    return _mm512_mask_blend_pd(_mm512_test_epi64_mask(index, _mm512_set1_epi64(16)), low, high);
+}
+
+// The boundary margin in units in the last place: an exact value closer
+// than this to a midpoint between two doubles goes to the C library.
+#ifndef QUARNEL_SINCOS_MARGIN
+#define QUARNEL_SINCOS_MARGIN (1.0 / 32)
+#endif
+constexpr double margin = QUARNEL_SINCOS_MARGIN;
+
+// Rounds a normalised double-double to `out` where that is safe; the lanes
+// where it is not are set in the returned mask.
+inline __mmask8 round_or_defer(DD v, double* out) {
+    _mm512_storeu_pd(out, v.hi);
+    const V ulp = _mm512_scalef_pd(set(1.0), sub(_mm512_getexp_pd(v.hi), set(52.0)));
+    const V limit = mul(ulp, set(0.5 - margin));
+    const V mant = _mm512_getmant_pd(v.hi, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
+    const __mmask8 near = _mm512_cmp_pd_mask(_mm512_abs_pd(v.lo), limit, _CMP_GE_OQ);
+    const __mmask8 power_of_two = _mm512_cmp_pd_mask(mant, set(1.0), _CMP_EQ_OQ);
+    return near | power_of_two;
+}
+
+// Sine and cosine of the reduced angle of each lane, as double-doubles,
+// with the quadrant k and the lanes the reduction covers.
+struct Series {
+    DD s, c;
+    V k;
+    __mmask8 in_range;
+};
+
+[[gnu::always_inline]] inline Series series(V xv) {
+    Series out;
+    // Angles from 2^-26 to 2^20 rad; others (tiny, huge, infinite, NaN)
+    // go to the C library and are replaced here by a harmless angle.
+    const V ax = _mm512_abs_pd(xv);
+    out.in_range = _mm512_cmp_pd_mask(ax, set(0x1p-26), _CMP_GE_OQ) &
+                   _mm512_cmp_pd_mask(ax, set(0x1p20), _CMP_LE_OQ);
+    const V a = _mm512_mask_blend_pd(out.in_range, set(0.5), xv);
+
+    // r = a - k pi/2, exactly as a double-double up to pi/2's 159 bits.
+    const V k = _mm512_roundscale_pd(mul(a, set(two_over_pi)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    out.k = k;
+    const DD p1 = two_prod(k, set(pio2_1));
+    const DD t = two_sum(a, neg(p1.hi));
+    const DD u = two_sum(t.hi, neg(p1.lo));
+    const DD p2 = two_prod(k, set(pio2_2));
+    const DD w = two_sum(u.hi, neg(p2.hi));
+    V low = add(t.lo, u.lo);
+    low = add(low, w.lo);
+    low = sub(low, p2.lo);
+    low = sub(low, mul(k, set(pio2_3)));
+    const DD r = fast_two_sum(w.hi, low);
+
+    // r = a + b with a = i/16 from the table and |b| <= 1/32 (b exact:
+    // a is a multiple of r's last place and b smaller than r).
+    using namespace sincos_table;
+    const V i = _mm512_roundscale_pd(mul(r.hi, set(step)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m512i index = _mm512_add_epi64(_mm512_cvtpd_epi64(i), _mm512_set1_epi64(half));
+    const V sa_hi = look_up(sin_hi, index), sa_lo = look_up(sin_lo, index);
+    const V ca_hi = look_up(cos_hi, index), ca_lo = look_up(cos_lo, index);
+    const V b = sub(r.hi, mul(i, set(1.0 / step)));
+    const V b2 = mul(b, b);
+
+    // sin b = b + sb and cos b = 1 + cb, sb and cb as doubles; r.lo enters
+    // both (cos b: 1 - (b + r.lo)^2 / 2 ...).
+    const V ps = fma(b2, fma(b2, fma(b2, set(s9), set(s7)), set(s5)), set(s3));
+    const V sb = fma(mul(b, b2), ps, r.lo);
+    const V pc = fma(b2, fma(b2, fma(b2, set(c8), set(c6)), set(c4)), set(c2));
+    const V cb = fma(b2, pc, neg(mul(b, r.lo)));
+
+    // sin r = sin a (1 + cb) + cos a (b + sb), the large products exact.
+    {
+        const DD p = two_prod(ca_hi, b);
+        const DD t = two_sum(sa_hi, p.hi);
+        V low = add(fma(ca_hi, sb, mul(sa_hi, cb)), fma(ca_lo, b, sa_lo));
+        low = add(add(low, p.lo), t.lo);
+        out.s = fast_two_sum(t.hi, low);
+    }
+    // cos r = cos a (1 + cb) - sin a (b + sb).
+    {
+        const DD p = two_prod(sa_hi, b);
+        const DD t = two_sum(ca_hi, neg(p.hi));
+        V low = sub(_mm512_fmsub_pd(ca_hi, cb, mul(sa_hi, sb)), _mm512_fmsub_pd(sa_lo, b, ca_lo));
+        low = add(sub(low, p.lo), t.lo);
+        out.c = fast_two_sum(t.hi, low);
+    }
+    return out;
+}
+
+// Quadrant q = k mod 4: sin x = sin r, cos r, -sin r, -cos r and
+// cos x = cos r, -sin r, -cos r, sin r. Writes the lanes it can round and
+// sends the others to the C library.
+template <bool want_sin, bool want_cos>
+[[gnu::always_inline]] inline void finish(const Series& v, const double* x, double* s, double* c) {
+    const __m512i q = _mm512_and_si512(_mm512_cvtpd_epi64(v.k), _mm512_set1_epi64(3));
+    const __mmask8 odd = _mm512_test_epi64_mask(q, _mm512_set1_epi64(1));
+    __mmask8 defer = __mmask8(~v.in_range);
+    if (want_sin) {
+        const __mmask8 negative = _mm512_test_epi64_mask(q, _mm512_set1_epi64(2));
+        DD r{_mm512_mask_blend_pd(odd, v.s.hi, v.c.hi), _mm512_mask_blend_pd(odd, v.s.lo, v.c.lo)};
+        r = {_mm512_mask_xor_pd(r.hi, negative, r.hi, set(-0.0)), _mm512_mask_xor_pd(r.lo, negative, r.lo, set(-0.0))};
+        defer |= round_or_defer(r, s);
+    }
+    if (want_cos) {
+        const __mmask8 negative = _mm512_cmpeq_epi64_mask(q, _mm512_set1_epi64(1)) |
+                                  _mm512_cmpeq_epi64_mask(q, _mm512_set1_epi64(2));
+        DD r{_mm512_mask_blend_pd(odd, v.c.hi, v.s.hi), _mm512_mask_blend_pd(odd, v.c.lo, v.s.lo)};
+        r = {_mm512_mask_xor_pd(r.hi, negative, r.hi, set(-0.0)), _mm512_mask_xor_pd(r.lo, negative, r.lo, set(-0.0))};
+        defer |= round_or_defer(r, c);
+    }
+    for (unsigned m = defer; m; m &= m - 1) {
+        const int i = __builtin_ctz(m);
+        libm(x + i, 1, want_sin ? s + i : nullptr, want_cos ? c + i : nullptr);
+    }
+}
+
+template <bool want_sin, bool want_cos>
+void kernel(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
+    std::ptrdiff_t j = 0;
+    // Two vectors at a time: their independent chains fill the pipelines.
+    for (; j + 16 <= n; j += 16) {
+        const Series a = series(_mm512_loadu_pd(x + j));
+        const Series b = series(_mm512_loadu_pd(x + j + 8));
+        finish<want_sin, want_cos>(a, x + j, s + j, c + j);
+        finish<want_sin, want_cos>(b, x + j + 8, s + j + 8, c + j + 8);
+    }
+    for (; j + 8 <= n; j += 8)
+        finish<want_sin, want_cos>(series(_mm512_loadu_pd(x + j)), x + j, s + j, c + j);
+    libm(x + j, n - j, want_sin ? s + j : nullptr, want_cos ? c + j : nullptr);
+}
+
+#pragma GCC pop_options
+#endif
+
+// Read by evaluating threads without the GIL.
+std::atomic<bool> ready_{false};
+
+}  // namespace
+
+bool supported() noexcept {
+#if QUARNEL_SINCOS_AVX512
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+#else
+    return false;
+#endif
+}
+
+void sin_cos_unchecked(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
+#if QUARNEL_SINCOS_AVX512
+    if (s && c) return kernel<true, true>(x, n, s, c);
+    if (s) return kernel<true, false>(x, n, s, c);
+    if (c) return kernel<false, true>(x, n, s, c);
+#else
+    libm(x, n, s, c);
+#endif
+}
+
+void sin_cos(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
+    if (ready_.load(std::memory_order_relaxed)) sin_cos_unchecked(x, n, s, c);
+    else libm(x, n, s, c);
+}
+
+bool ready() noexcept { return ready_.load(std::memory_order_relaxed); }
+
+void decide() noexcept {
+    static bool decided = false;  // once per process: the answer cannot change
+    if (decided) return;
+    decided = true;
+    if (!supported()) return;
+    // Angles over the whole reduction range and around multiples of pi/2,
+    // where the reduction cancels most.
+    constexpr int n = 4096;
+    static double in[n], s[n], c[n];
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    for (int i = 0; i < n; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const double unit = double(state >> 11) * 0x1.0p-53;
+        if (i % 4 == 3) in[i] = std::nearbyint((unit - 0.5) * 1e6) * 1.5707963267948966 + (unit - 0.5) * 1e-9;
+        else in[i] = (unit - 0.5) * std::ldexp(1.0, int(state % 50) - 28);
+    }
+    sin_cos_unchecked(in, n, s, c);
+    for (int i = 0; i < n; ++i) {
+        double ls, lc;
+        ::sincos(in[i], &ls, &lc);
+        if (std::memcmp(&ls, &s[i], sizeof(double)) != 0 || std::memcmp(&lc, &c[i], sizeof(double)) != 0) return;
+    }
+    ready_.store(true, std::memory_order_relaxed);
+}
+
+}  // namespace quarnel::sincos_kernel
