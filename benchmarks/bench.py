@@ -14,7 +14,7 @@ functions in ns per element on float64 arrays, with the peak memory of one
 call beyond its output (tracemalloc sees NumPy's allocations). Absolute
 times on shared machines are noisy; the ratios within one run are not.
 
-    python benchmarks/bench.py [--quick]
+    python benchmarks/bench.py [--quick] [--only NAME ...]
 """
 
 import argparse
@@ -160,11 +160,12 @@ def geomean(xs):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true", help="fewer repeats and smaller arrays")
+    parser.add_argument("--only", action="append", metavar="NAME", help="measure only this function (repeatable)")
     opts = parser.parse_args()
     repeats = 3 if opts.quick else 7
     sizes = [1_000, 100_000] if opts.quick else [1_000, 100_000, 200_000, 1_000_000]
 
-    names = [n for n in CASES if hasattr(S, n)]
+    names = [n for n in CASES if hasattr(S, n) and (not opts.only or n in opts.only)]
     cy = build_cython_oracle()
     peers = pvlib_peers()
 
