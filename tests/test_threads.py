@@ -2,8 +2,11 @@
 it gives on one thread, and an input array changed by another thread while
 an array call runs without the GIL never crashes the process."""
 
+import os
+import signal
 import sys
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -194,3 +197,54 @@ def test_changing_an_input_array_during_the_call(how):
     arr.resize((N,), refcheck=False)
     arr[:] = np.linspace(0, 24, N)
     assert same_value(S.Zenitwinkel(arr, 52.5, 172), want)
+
+
+def run_in_fork(work, timeout=60):
+    """Exit status of work() run in a forked child; fails if the child hangs."""
+    pid = os.fork()
+    if pid == 0:
+        ok = False
+        try:
+            ok = work()
+        finally:
+            os._exit(0 if ok else 1)
+    deadline = time.monotonic() + timeout
+    while True:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            pytest.fail("the forked child hung")
+        time.sleep(0.01)
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")  # fork of a process with threads
+def test_large_arrays_after_fork():
+    """A forked child has none of its parent's worker threads, even when the
+    fork happens while another thread is splitting an array over them."""
+    arr = np.linspace(0, 24, 400_000)
+    want = S.Zenitwinkel(arr, 52.5, 172)  # the parent's workers exist from here on
+
+    def child():
+        return all(same_value(S.Zenitwinkel(arr, 52.5, 172), want) for _ in range(3))
+
+    assert run_in_fork(child) == 0
+
+    stop = threading.Event()
+
+    def busy():
+        while not stop.is_set():
+            S.Zenitwinkel(arr, 52.5, 172)
+
+    t = threading.Thread(target=busy)
+    t.start()
+    try:
+        for _ in range(5):
+            time.sleep(0.003)
+            assert run_in_fork(child) == 0
+    finally:
+        stop.set()
+        t.join()

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,10 @@
 #include <vector>
 #include <thread>
 #include <utility>
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 namespace quarnel::array_path {
 
@@ -86,13 +91,37 @@ public:
     }
 
     // Runs `chunk(data pointers, strides, length)` over every inner loop,
-    // without the GIL, split over the machine's cores for large arrays;
-    // false as soon as any chunk returns false.
+    // without the GIL, split over the cores this process may use when the
+    // work is worth it; false as soon as any chunk returns false.
     template <class Chunk>
     bool run(const Chunk& chunk) noexcept {
         const npy_intp total = NpyIter_GetIterSize(it_);
-        static const npy_intp cores = std::max(1u, std::thread::hardware_concurrency());
-        const npy_intp parts = std::min<npy_intp>({cores, total / per_thread, max_threads});
+        std::atomic<bool> all_ok{true};
+        char* err = nullptr;  // keeps NumPy from raising: some calls run without the GIL
+
+        // The first block alone, timed: its cost per element tells whether
+        // the rest is worth handing to other threads.
+        const npy_intp cores = total >= 2 * probe ? usable_cores() : 1;
+        npy_intp done = 0;
+        double ns_per_element = 0;
+        if (cores > 1) {
+            if (NpyIter_ResetToIterIndexRange(it_, 0, probe, &err) != NPY_SUCCEED) return false;
+            Py_BEGIN_ALLOW_THREADS
+            const auto start = std::chrono::steady_clock::now();
+            drive(it_, chunk, all_ok);
+            ns_per_element = double(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::steady_clock::now() - start).count()) / double(probe);
+            Py_END_ALLOW_THREADS
+            if (!all_ok) return false;
+            done = probe;
+        }
+        const npy_intp rest = total - done;
+
+        npy_intp parts = std::min<npy_intp>({cores, max_threads, npy_intp(ns_per_element * double(rest) / part_ns)});
+        // The pool is looked up with the GIL held; it starts its threads once.
+        workers::Pool* pool = parts > 1 ? workers::Pool::get(int(std::min(cores, max_threads)) - 1) : nullptr;
+        parts = pool ? std::min<npy_intp>(parts, pool->threads() + 1) : 1;
+
         NpyIter* iters[max_threads] = {it_};
         npy_intp made = 1;
         for (; made < parts; ++made) {
@@ -102,35 +131,23 @@ public:
         PyErr_Clear();
         bool ok = true;
         for (npy_intp k = 0; k < made && ok; ++k)
-            ok = NpyIter_ResetToIterIndexRange(iters[k], total * k / made, total * (k + 1) / made,
-                                               nullptr) == NPY_SUCCEED;
-        PyErr_Clear();
-        std::atomic<bool> all_ok{ok};
+            ok = NpyIter_ResetToIterIndexRange(iters[k], done + rest * k / made, done + rest * (k + 1) / made,
+                                               &err) == NPY_SUCCEED;
         if (ok) {
-            // The pool is looked up with the GIL held; it starts its threads once.
-            workers::Pool* pool = made > 1 ? workers::Pool::get(int(std::min(cores, max_threads)) - 1) : nullptr;
             Py_BEGIN_ALLOW_THREADS
-            Parts<Chunk> parts{iters, &chunk, &all_ok};
-            if (pool && pool->begin(&Parts<Chunk>::run, &parts, int(made))) {
+            Parts<Chunk> shared{iters, &chunk, &all_ok};
+            if (made > 1 && pool->begin(&Parts<Chunk>::run, &shared, int(made))) {
                 drive(it_, chunk, all_ok);
                 pool->wait();
             } else {
-                // No pool, or another call is using it: threads of our own.
-                std::thread own[max_threads];
-                npy_intp started = 1;
-                try {
-                    for (; started < made; ++started)
-                        own[started] = std::thread([&, k = started] { drive(iters[k], chunk, all_ok); });
-                } catch (...) {
-                    all_ok = false;  // could not start a thread: the generic path takes over
-                }
-                drive(it_, chunk, all_ok);
-                for (npy_intp k = 1; k < started; ++k) own[k].join();
+                // Another call is using the pool, and so the other cores: the
+                // parts one after the other, rather than more threads than cores.
+                for (npy_intp k = 0; k < made; ++k) drive(iters[k], chunk, all_ok);
             }
             Py_END_ALLOW_THREADS
         }
         for (npy_intp k = 1; k < made; ++k) NpyIter_Deallocate(iters[k]);
-        return all_ok;
+        return ok && all_ok;
     }
 
     // Whether broadcasting repeats some array: NumPy then evaluates what
@@ -149,9 +166,21 @@ public:
     std::uint32_t all_arrays() const noexcept { return (1u << count_) - 1; }
 
 private:
-    // Elements a thread must have before another one is worth starting.
-    static constexpr npy_intp per_thread = 50'000;
+    // Elements evaluated alone to time the formula, and the work [ns] that
+    // makes waking another thread for a part worth it.
+    static constexpr npy_intp probe = Arena::block;
+    static constexpr double part_ns = 25'000;
     static constexpr npy_intp max_threads = 8;
+
+    // The cores this process may run on (a worker pinned to a few of the
+    // machine's cores splits over those).
+    static npy_intp usable_cores() noexcept {
+#if defined(__linux__)
+        cpu_set_t set;
+        if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+#endif
+        return std::max(1u, std::thread::hardware_concurrency());
+    }
 
     // Part k of a split iteration, run by one of the pool's threads.
     template <class Chunk>
