@@ -3,7 +3,7 @@
 // floating-point flags it leaves. Exit status 0: all equal; 1: a
 // difference (printed); 77: the machine cannot run the kernel.
 //
-//     sincos_check [samples]
+//     sincos_check [samples [seed]]
 #include "quarnel/values/sincos_kernel.hpp"
 
 #include <cfenv>
@@ -56,6 +56,7 @@ bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (st
 int main(int argc, char** argv) {
     if (!supported()) return 77;
     const long samples = argc > 1 ? std::atol(argv[1]) : 4'000'000;
+    if (argc > 2) state ^= std::strtoull(argv[2], nullptr, 10) * 0x9E3779B97F4A7C15u;
     constexpr int batch = 4099;  // not a multiple of the vector width
     std::vector<double> x(batch), s(batch), c(batch), s1(batch), c1(batch);
     long differences = 0;
