@@ -14,6 +14,13 @@ functions in ns per element on float64 arrays, with the peak memory of one
 call beyond its output (tracemalloc sees NumPy's allocations). Absolute
 times on shared machines are noisy; the ratios within one run are not.
 
+Memory: by default the C library's allocator is told to keep freed memory
+(no trimming, no mmap below 32 MB), as in a long-running analysis. Otherwise
+whether an output lands on pages already in the process or on fresh ones
+(each first touch a page fault, dear on virtual machines) depends on what
+the previous call freed, and that decides timings more than the code does,
+for every implementation alike. --fresh-memory leaves the allocator as it is.
+
     python benchmarks/bench.py [--quick] [--only NAME ...]
 """
 
@@ -152,6 +159,18 @@ def extra_memory(fn, args):
     return peak - getattr(out, "nbytes", 0)
 
 
+def keep_freed_memory():
+    """Asks glibc's malloc to keep freed memory in the process."""
+    try:
+        import ctypes
+        libc = ctypes.CDLL("libc.so.6")
+    except OSError:
+        return "allocator as configured"
+    M_TRIM_THRESHOLD, M_MMAP_THRESHOLD = -1, -3
+    ok = libc.mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024) and libc.mallopt(M_TRIM_THRESHOLD, 1 << 30)
+    return "freed memory kept" if ok else "allocator as configured"
+
+
 def geomean(xs):
     xs = [x for x in xs if x > 0]
     return math.exp(sum(map(math.log, xs)) / len(xs)) if xs else float("nan")
@@ -161,7 +180,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true", help="fewer repeats and smaller arrays")
     parser.add_argument("--only", action="append", metavar="NAME", help="measure only this function (repeatable)")
+    parser.add_argument("--fresh-memory", action="store_true", help="leave the allocator's trimming as it is")
     opts = parser.parse_args()
+    memory = "allocator as configured" if opts.fresh_memory else keep_freed_memory()
     repeats = 3 if opts.quick else 7
     sizes = [1_000, 100_000] if opts.quick else [1_000, 100_000, 200_000, 1_000_000]
 
@@ -170,7 +191,8 @@ def main():
     peers = pvlib_peers()
 
     print(f"numpy {np.__version__}, Python {sys.version.split()[0]}, "
-          f"cython oracle {'built' if cy else 'unavailable'}, pvlib peers {sorted(peers) or 'unavailable'}")
+          f"cython oracle {'built' if cy else 'unavailable'}, pvlib peers {sorted(peers) or 'unavailable'}, "
+          f"{memory}")
     print("\nScalar calls on Python floats [ns per call]")
     print(f"{'function':22}{'quarnel':>10}{'numpy':>10}{'cython':>10}{'peer':>10}{'x numpy':>10}{'x cython':>10}")
     scalar_vs_cy = {}

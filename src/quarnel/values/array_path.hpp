@@ -102,9 +102,12 @@ public:
         // The first block alone, timed: its cost per element tells whether
         // the rest is worth handing to other threads.
         const npy_intp cores = total >= 2 * probe ? usable_cores() : 1;
+        // The pool is looked up with the GIL held; it starts its threads once.
+        workers::Pool* pool = cores > 1 ? workers::Pool::get(int(std::min(cores, max_threads)) - 1) : nullptr;
         npy_intp done = 0;
         double ns_per_element = 0;
-        if (cores > 1) {
+        if (pool) {
+            pool->rouse();
             if (NpyIter_ResetToIterIndexRange(it_, 0, probe, &err) != NPY_SUCCEED) return false;
             Py_BEGIN_ALLOW_THREADS
             const auto start = std::chrono::steady_clock::now();
@@ -117,10 +120,9 @@ public:
         }
         const npy_intp rest = total - done;
 
-        npy_intp parts = std::min<npy_intp>({cores, max_threads, npy_intp(ns_per_element * double(rest) / part_ns)});
-        // The pool is looked up with the GIL held; it starts its threads once.
-        workers::Pool* pool = parts > 1 ? workers::Pool::get(int(std::min(cores, max_threads)) - 1) : nullptr;
-        parts = pool ? std::min<npy_intp>(parts, pool->threads() + 1) : 1;
+        const npy_intp parts = pool ? std::min<npy_intp>({cores, pool->threads() + 1,
+                                                          npy_intp(ns_per_element * double(rest) / part_ns)})
+                                    : 1;
 
         NpyIter* iters[max_threads] = {it_};
         npy_intp made = 1;
@@ -169,7 +171,7 @@ private:
     // Elements evaluated alone to time the formula, and the work [ns] that
     // makes waking another thread for a part worth it.
     static constexpr npy_intp probe = Arena::block;
-    static constexpr double part_ns = 25'000;
+    static constexpr double part_ns = 10'000;
     static constexpr npy_intp max_threads = 8;
 
     // The cores this process may run on (a worker pinned to a few of the

@@ -243,9 +243,15 @@ private:
         double* values = arena_.take();
         double* values2 = out2 ? arena_.take() : nullptr;
         if (!firsts || !values || (out2 && !values2)) return kernel(in, n_, out, out2);
-        auto same = [&](std::ptrdiff_t j) { return std::memcmp(in + j, in + j - 1, sizeof(double)) == 0; };
+        auto same = [&](std::ptrdiff_t j) {
+            return std::bit_cast<std::uint64_t>(in[j]) == std::bit_cast<std::uint64_t>(in[j - 1]);
+        };
+        // Most blocks have no runs at all: the first 32 elements tell.
         std::ptrdiff_t runs = n_ > 0;
-        for (std::ptrdiff_t j = 1; j < n_; ++j) runs += !same(j);
+        const std::ptrdiff_t head = n_ < 32 ? n_ : 32;
+        for (std::ptrdiff_t j = 1; j < head; ++j) runs += !same(j);
+        if (runs * 4 > head) return kernel(in, n_, out, out2);
+        for (std::ptrdiff_t j = head; j < n_; ++j) runs += !same(j);
         if (runs * 4 > n_) return kernel(in, n_, out, out2);
         std::ptrdiff_t r = 0;
         for (std::ptrdiff_t j = 0; j < n_; ++j)

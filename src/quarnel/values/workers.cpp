@@ -1,14 +1,43 @@
 #include "quarnel/values/workers.hpp"
 
+#include <chrono>
 #include <new>
 #include <thread>
 
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace quarnel::workers {
 namespace {
+
 Pool* current = nullptr;  // guarded by the GIL
+
+// How long a thread keeps watching before it sleeps: long enough to span
+// the gap between the calls of a loop over arrays, short enough not to
+// matter to a machine that has other work.
+constexpr auto watch = std::chrono::microseconds(200);
+
+inline void relax() noexcept {
+#if defined(__x86_64__)
+    _mm_pause();
+#endif
 }
+
+// Spins until `done()` or the watch is over; whether `done()`.
+template <class Done>
+bool watch_for(const Done& done) noexcept {
+    const auto until = std::chrono::steady_clock::now() + watch;
+    for (int k = 0;; ++k) {
+        if (done()) return true;
+        relax();
+        if ((k & 63) == 63 && std::chrono::steady_clock::now() > until) return done();
+    }
+}
+
+}  // namespace
 
 Pool* Pool::get(int extra) noexcept {
     // After a fork the pool's threads are gone and its lock may be held by
@@ -30,6 +59,17 @@ Pool* Pool::get(int extra) noexcept {
     return pool->threads_ > 0 ? pool : nullptr;
 }
 
+void Pool::rouse() noexcept {
+    try {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (busy_) return;
+        roused_.fetch_add(1, std::memory_order_relaxed);
+    } catch (...) {
+        return;
+    }
+    wake_.notify_all();
+}
+
 bool Pool::begin(Task task, void* context, int parts) noexcept {
     try {
         std::lock_guard<std::mutex> hold(lock_);
@@ -38,18 +78,22 @@ bool Pool::begin(Task task, void* context, int parts) noexcept {
         task_ = task;
         context_ = context;
         parts_ = parts;
-        remaining_ = parts - 1;
-        ++generation_;
+        remaining_.store(parts - 1, std::memory_order_relaxed);
+        generation_.fetch_add(1, std::memory_order_release);
     } catch (...) {
         return false;
     }
-    wake_.notify_all();
+    wake_.notify_all();  // threads still watching see the generation without it
     return true;
 }
 
 void Pool::wait() noexcept {
-    std::unique_lock<std::mutex> hold(lock_);
-    done_.wait(hold, [this] { return remaining_ == 0; });
+    auto finished = [this] { return remaining_.load(std::memory_order_acquire) == 0; };
+    if (!watch_for(finished)) {
+        std::unique_lock<std::mutex> hold(lock_);
+        done_.wait(hold, finished);
+    }
+    std::lock_guard<std::mutex> hold(lock_);
     busy_ = false;
 }
 
@@ -57,18 +101,24 @@ void Pool::wait() noexcept {
 // many parts. A call begins only once the previous one has finished, so a
 // thread never misses a generation it takes part in.
 void Pool::serve(int index) noexcept {
-    std::uint64_t seen = 0;
-    std::unique_lock<std::mutex> hold(lock_);
+    std::uint64_t seen = 0, roused = 0;
     for (;;) {
-        wake_.wait(hold, [&] { return generation_ != seen; });
-        seen = generation_;
+        auto moved_on = [&] { return generation_.load(std::memory_order_acquire) != seen; };
+        if (!watch_for(moved_on)) {
+            std::unique_lock<std::mutex> hold(lock_);
+            wake_.wait(hold, [&] { return moved_on() || roused_.load(std::memory_order_relaxed) != roused; });
+            roused = roused_.load(std::memory_order_relaxed);
+            if (!moved_on()) continue;  // roused: watch for the call
+        }
+        seen = generation_.load(std::memory_order_acquire);
         if (index >= parts_) continue;
-        const Task task = task_;
-        void* const context = context_;
-        hold.unlock();
-        task(context, index);
-        hold.lock();
-        if (--remaining_ == 0) done_.notify_one();
+        task_(context_, index);
+        if (remaining_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            // The caller may be about to sleep: take the lock so that it is
+            // either still checking (and sees zero) or already waiting.
+            { std::lock_guard<std::mutex> hold(lock_); }
+            done_.notify_one();
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 // Threads kept for the parts of a split array. Starting a thread for each
-// call costs tens of microseconds; waking one that waits costs a few.
+// call costs tens of microseconds, and so does waking one that sleeps (on a
+// virtual machine more still): a thread that has just finished a part stays
+// awake for a short while, watching for the next call.
 //
 // The pool is created on first use with the GIL held and never destroyed:
 // its threads wait on a condition variable and never touch Python, so they
@@ -7,6 +9,7 @@
 // builds a pool of its own.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -24,8 +27,11 @@ public:
 
     int threads() const noexcept { return threads_; }
 
+    // Wakes sleeping threads so that they watch for a call that may follow:
+    // their waking up overlaps with the caller's preparations.
+    void rouse() noexcept;
     // Hands parts 1 .. parts-1 to the pool's threads; false (nothing
-    // started) while another call is using them. parts - 1 <= threads().
+    // started) while another call is using them or parts - 1 > threads().
     bool begin(Task task, void* context, int parts) noexcept;
     // Returns once every part handed out by `begin` has finished.
     void wait() noexcept;
@@ -34,13 +40,14 @@ private:
     Pool() = default;
     void serve(int index) noexcept;
 
-    std::mutex lock_;
+    std::mutex lock_;                      // for sleeping and for `busy_`
     std::condition_variable wake_, done_;
-    std::uint64_t generation_ = 0;
-    Task task_ = nullptr;
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<int> remaining_{0};
+    std::atomic<std::uint64_t> roused_{0};
+    Task task_ = nullptr;                  // written before generation_ moves on
     void* context_ = nullptr;
     int parts_ = 0;
-    int remaining_ = 0;
     bool busy_ = false;
     int threads_ = 0;
     long pid_ = 0;
