@@ -16,9 +16,10 @@ namespace {
 Pool* current = nullptr;  // guarded by the GIL
 
 // How long a thread keeps watching before it sleeps: long enough to span
-// the gap between the calls of a loop over arrays, short enough not to
-// matter to a machine that has other work.
-constexpr auto watch = std::chrono::microseconds(200);
+// the gap between the calls of a loop over arrays (the Python work between
+// two calls), short enough not to matter to a machine that has other work;
+// while watching it yields to any other thread that wants its core.
+constexpr auto watch = std::chrono::milliseconds(2);
 
 inline void relax() noexcept {
 #if defined(__x86_64__)
@@ -33,7 +34,10 @@ bool watch_for(const Done& done) noexcept {
     for (int k = 0;; ++k) {
         if (done()) return true;
         relax();
-        if ((k & 63) == 63 && std::chrono::steady_clock::now() > until) return done();
+        if ((k & 63) == 63) {
+            if (std::chrono::steady_clock::now() > until) return done();
+            std::this_thread::yield();
+        }
     }
 }
 

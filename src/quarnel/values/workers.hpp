@@ -1,7 +1,8 @@
 // Threads kept for the parts of a split array. Starting a thread for each
 // call costs tens of microseconds, and so does waking one that sleeps (on a
 // virtual machine more still): a thread that has just finished a part stays
-// awake for a short while, watching for the next call.
+// awake for two milliseconds, watching for the next call (and yielding its
+// core to any other thread that wants it).
 //
 // The pool is created on first use with the GIL held and never destroyed:
 // its threads wait on a condition variable and never touch Python, so they
