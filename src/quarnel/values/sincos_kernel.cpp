@@ -112,14 +112,17 @@ inline __mmask8 round_or_defer(DD v, double* out) {
 
 // Sine and cosine of the reduced angle of each lane, as double-doubles,
 // with the quadrant k and the lanes the reduction covers.
-struct Series {
-    DD s, c;
+// Each lane's angle as x = k pi/2 + a + b, with a = i/16 from the table
+// (sin a and cos a as double-doubles), |b| <= 1/32, sin b = b + sb and
+// cos b = 1 + cb.
+struct Reduced {
     V k;
     __mmask8 in_range;
+    V sa_hi, sa_lo, ca_hi, ca_lo, b, sb, cb;
 };
 
-[[gnu::always_inline]] inline Series series(V xv) {
-    Series out;
+[[gnu::always_inline]] inline Reduced reduce(V xv) {
+    Reduced out;
     // Angles from 2^-26 to 2^20 rad; others (tiny, huge, infinite, NaN)
     // go to the C library and are replaced here by a harmless angle.
     const V ax = _mm512_abs_pd(xv);
@@ -141,62 +144,66 @@ struct Series {
     low = sub(low, mul(k, set(pio2_3)));
     const DD r = fast_two_sum(w.hi, low);
 
-    // r = a + b with a = i/16 from the table and |b| <= 1/32 (b exact:
-    // a is a multiple of r's last place and b smaller than r).
+    // r = a + b (b exact: a is a multiple of r's last place and b smaller
+    // than r).
     using namespace sincos_table;
     const V i = _mm512_roundscale_pd(mul(r.hi, set(step)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m512i index = _mm512_add_epi64(_mm512_cvtpd_epi64(i), _mm512_set1_epi64(half));
-    const V sa_hi = look_up(sin_hi, index), sa_lo = look_up(sin_lo, index);
-    const V ca_hi = look_up(cos_hi, index), ca_lo = look_up(cos_lo, index);
+    out.sa_hi = look_up(sin_hi, index), out.sa_lo = look_up(sin_lo, index);
+    out.ca_hi = look_up(cos_hi, index), out.ca_lo = look_up(cos_lo, index);
     const V b = sub(r.hi, mul(i, set(1.0 / step)));
     const V b2 = mul(b, b);
+    out.b = b;
 
-    // sin b = b + sb and cos b = 1 + cb, sb and cb as doubles; r.lo enters
-    // both (cos b: 1 - (b + r.lo)^2 / 2 ...).
+    // sb and cb as doubles; r.lo enters both (cos b: 1 - (b + r.lo)^2 / 2 ...).
     const V ps = fma(b2, fma(b2, fma(b2, set(s9), set(s7)), set(s5)), set(s3));
-    const V sb = fma(mul(b, b2), ps, r.lo);
+    out.sb = fma(mul(b, b2), ps, r.lo);
     const V pc = fma(b2, fma(b2, fma(b2, set(c8), set(c6)), set(c4)), set(c2));
-    const V cb = fma(b2, pc, neg(mul(b, r.lo)));
-
-    // sin r = sin a (1 + cb) + cos a (b + sb), the large products exact.
-    {
-        const DD p = two_prod(ca_hi, b);
-        const DD t = two_sum(sa_hi, p.hi);
-        V low = add(fma(ca_hi, sb, mul(sa_hi, cb)), fma(ca_lo, b, sa_lo));
-        low = add(add(low, p.lo), t.lo);
-        out.s = fast_two_sum(t.hi, low);
-    }
-    // cos r = cos a (1 + cb) - sin a (b + sb).
-    {
-        const DD p = two_prod(sa_hi, b);
-        const DD t = two_sum(ca_hi, neg(p.hi));
-        V low = sub(_mm512_fmsub_pd(ca_hi, cb, mul(sa_hi, sb)), _mm512_fmsub_pd(sa_lo, b, ca_lo));
-        low = add(sub(low, p.lo), t.lo);
-        out.c = fast_two_sum(t.hi, low);
-    }
+    out.cb = fma(b2, pc, neg(mul(b, r.lo)));
     return out;
+}
+
+// p (1 + cb) + q (b + sb), the large product exact: sin r with p = sin a,
+// q = cos a, and cos r with p = cos a, q = -sin a.
+[[gnu::always_inline]] inline DD combine(const Reduced& v, V p_hi, V p_lo, V q_hi, V q_lo) {
+    const DD pr = two_prod(q_hi, v.b);
+    const DD t = two_sum(p_hi, pr.hi);
+    V low = add(fma(q_hi, v.sb, mul(p_hi, v.cb)), fma(q_lo, v.b, p_lo));
+    low = add(add(low, pr.lo), t.lo);
+    return fast_two_sum(t.hi, low);
+}
+
+inline DD negate_where(__mmask8 m, DD v) {
+    return {_mm512_mask_xor_pd(v.hi, m, v.hi, set(-0.0)), _mm512_mask_xor_pd(v.lo, m, v.lo, set(-0.0))};
 }
 
 // Quadrant q = k mod 4: sin x = sin r, cos r, -sin r, -cos r and
 // cos x = cos r, -sin r, -cos r, sin r. Writes the lanes it can round and
 // sends the others to the C library.
 template <bool want_sin, bool want_cos>
-[[gnu::always_inline]] inline void finish(const Series& v, const double* x, double* s, double* c) {
+[[gnu::always_inline]] inline void finish(const Reduced& v, const double* x, double* s, double* c) {
     const __m512i q = _mm512_and_si512(_mm512_cvtpd_epi64(v.k), _mm512_set1_epi64(3));
     const __mmask8 odd = _mm512_test_epi64_mask(q, _mm512_set1_epi64(1));
-    __mmask8 defer = __mmask8(~v.in_range);
-    if (want_sin) {
-        const __mmask8 negative = _mm512_test_epi64_mask(q, _mm512_set1_epi64(2));
-        DD r{_mm512_mask_blend_pd(odd, v.s.hi, v.c.hi), _mm512_mask_blend_pd(odd, v.s.lo, v.c.lo)};
-        r = {_mm512_mask_xor_pd(r.hi, negative, r.hi, set(-0.0)), _mm512_mask_xor_pd(r.lo, negative, r.lo, set(-0.0))};
-        defer |= round_or_defer(r, s);
-    }
-    if (want_cos) {
-        const __mmask8 negative = _mm512_cmpeq_epi64_mask(q, _mm512_set1_epi64(1)) |
+    const __mmask8 sin_negative = _mm512_test_epi64_mask(q, _mm512_set1_epi64(2));
+    const __mmask8 cos_negative = _mm512_cmpeq_epi64_mask(q, _mm512_set1_epi64(1)) |
                                   _mm512_cmpeq_epi64_mask(q, _mm512_set1_epi64(2));
-        DD r{_mm512_mask_blend_pd(odd, v.c.hi, v.s.hi), _mm512_mask_blend_pd(odd, v.c.lo, v.s.lo)};
-        r = {_mm512_mask_xor_pd(r.hi, negative, r.hi, set(-0.0)), _mm512_mask_xor_pd(r.lo, negative, r.lo, set(-0.0))};
-        defer |= round_or_defer(r, c);
+    const V msa_hi = neg(v.sa_hi), msa_lo = neg(v.sa_lo);
+    __mmask8 defer = __mmask8(~v.in_range);
+    if (want_sin && want_cos) {
+        const DD sr = combine(v, v.sa_hi, v.sa_lo, v.ca_hi, v.ca_lo);
+        const DD cr = combine(v, v.ca_hi, v.ca_lo, msa_hi, msa_lo);
+        const DD sx{_mm512_mask_blend_pd(odd, sr.hi, cr.hi), _mm512_mask_blend_pd(odd, sr.lo, cr.lo)};
+        const DD cx{_mm512_mask_blend_pd(odd, cr.hi, sr.hi), _mm512_mask_blend_pd(odd, cr.lo, sr.lo)};
+        defer |= round_or_defer(negate_where(sin_negative, sx), s);
+        defer |= round_or_defer(negate_where(cos_negative, cx), c);
+    } else {
+        // One result: each lane needs only the series its quadrant asks for.
+        const __mmask8 cos_r = want_sin ? odd : __mmask8(~odd);
+        const DD r = combine(v, _mm512_mask_blend_pd(cos_r, v.sa_hi, v.ca_hi),
+                             _mm512_mask_blend_pd(cos_r, v.sa_lo, v.ca_lo),
+                             _mm512_mask_blend_pd(cos_r, v.ca_hi, msa_hi),
+                             _mm512_mask_blend_pd(cos_r, v.ca_lo, msa_lo));
+        defer |= round_or_defer(negate_where(want_sin ? sin_negative : cos_negative, r), want_sin ? s : c);
     }
     for (unsigned m = defer; m; m &= m - 1) {
         const int i = __builtin_ctz(m);
@@ -209,13 +216,13 @@ void kernel(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
     std::ptrdiff_t j = 0;
     // Two vectors at a time: their independent chains fill the pipelines.
     for (; j + 16 <= n; j += 16) {
-        const Series a = series(_mm512_loadu_pd(x + j));
-        const Series b = series(_mm512_loadu_pd(x + j + 8));
+        const Reduced a = reduce(_mm512_loadu_pd(x + j));
+        const Reduced b = reduce(_mm512_loadu_pd(x + j + 8));
         finish<want_sin, want_cos>(a, x + j, s + j, c + j);
         finish<want_sin, want_cos>(b, x + j + 8, s + j + 8, c + j + 8);
     }
     for (; j + 8 <= n; j += 8)
-        finish<want_sin, want_cos>(series(_mm512_loadu_pd(x + j)), x + j, s + j, c + j);
+        finish<want_sin, want_cos>(reduce(_mm512_loadu_pd(x + j)), x + j, s + j, c + j);
     libm(x + j, n - j, want_sin ? s + j : nullptr, want_cos ? c + j : nullptr);
 }
 
