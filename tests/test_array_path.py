@@ -8,6 +8,7 @@ import pytest
 
 import oracle
 import quarnel.Strahlwerk as S
+from calls import ELEMENT_WISE, TYPICAL, spread
 from support import assert_same_outcome, same_value
 
 rng = np.random.default_rng(7)
@@ -80,3 +81,27 @@ def test_threads_agree_with_one_thread():
     for t in threads:
         t.join()
     assert all(same_value(g, w) for g, w in zip(got, want))
+
+
+def wide(n):
+    """Values of every magnitude (signs mixed, a few exact multiples of 1/16
+    and of pi/2), where the vectorised sine and cosine reduce, look up and
+    round differently from lane to lane."""
+    mags = np.exp(rng.uniform(np.log(1e-9), np.log(1e7), n)) * rng.choice([-1.0, 1.0], n)
+    mags[::97] = np.round(mags[::97] * 16) / 16
+    mags[::89] = np.round(mags[::89] / (np.pi / 2)) * (np.pi / 2)
+    return mags
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@pytest.mark.parametrize("name", [n for n in ELEMENT_WISE if ELEMENT_WISE[n]])
+@pytest.mark.parametrize("values", ["typical", "wide"])
+def test_split_arrays_of_every_function_match_transcription(name, values):
+    """Arrays long enough to be timed and split over the cores, in every
+    element-wise position at once."""
+    n = 9_001
+    for typical in TYPICAL[name]:
+        args = list(typical)
+        for i in ELEMENT_WISE[name]:
+            args[i] = spread(args[i], n) if values == "typical" else wide(n)
+        assert_same_outcome(getattr(S, name), getattr(oracle, name), *args)
