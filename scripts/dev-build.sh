@@ -8,4 +8,9 @@ py="${1:?python executable}"; shift || true
 bin="$(dirname "$py")"
 [ -f "$here/build/build.ninja" ] || PATH="$bin:$PATH" cmake -S "$here" -B "$here/build" -G Ninja -DPython_EXECUTABLE="$py" "$@" >/dev/null
 PATH="$bin:$PATH" ninja -C "$here/build" >/dev/null
-cp "$here"/build/Strahlwerk*.so "$here/src/quarnel/"
+# Replaced, not overwritten: a process still running the old module keeps
+# its file intact.
+for so in "$here"/build/Strahlwerk*.so; do
+    cp "$so" "$here/src/quarnel/.$(basename "$so").tmp"
+    mv -f "$here/src/quarnel/.$(basename "$so").tmp" "$here/src/quarnel/$(basename "$so")"
+done

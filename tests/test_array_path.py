@@ -2,6 +2,7 @@
 and errors as the transcription over NumPy, for any layout and size."""
 
 import threading
+import warnings
 
 import numpy as np
 import pytest
@@ -105,3 +106,18 @@ def test_split_arrays_of_every_function_match_transcription(name, values):
         for i in ELEMENT_WISE[name]:
             args[i] = spread(args[i], n) if values == "typical" else wide(n)
         assert_same_outcome(getattr(S, name), getattr(oracle, name), *args)
+
+
+def test_a_flag_left_by_earlier_arithmetic_changes_nothing():
+    """Python's float arithmetic leaves the processor's invalid flag set
+    (inf - inf): the next calls give the same values and no warning."""
+    arr = rng.uniform(0, 24, 3000)
+    calls = [(S.Zenitwinkel, (11.0, 52.5, 172)), (S.DirStrMBew, (800.0, 2)), (S.Zenitwinkel, (arr, 52.5, 172))]
+    want = [f(*a) for f, a in calls]
+    for _ in range(3):
+        for (f, a), w in zip(calls, want):
+            inf = float("inf")
+            assert (inf - inf) != 0.0  # NaN: the flag is raised
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                assert same_value(f(*a), w)
