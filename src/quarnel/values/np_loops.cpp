@@ -76,6 +76,29 @@ bool trig_is_libm(const Loop& sin_loop, const Loop& cos_loop) {
     return same;
 }
 
+// Whether NumPy's float64 sqrt loop gives the machine's square root, bit
+// for bit, over a spread of magnitudes (subnormals and the limits included).
+bool sqrt_is_exact(const Loop& sqrt_loop) {
+    constexpr int n = 1024;
+    double in[n], out[n];
+    std::uint64_t state = 0x853C49E6748FEA9Bu;
+    for (int i = 0; i < n; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const double unit = double(state >> 11) * 0x1.0p-53;
+        in[i] = unit * std::ldexp(1.0, int(state % 2000) - 1000);
+    }
+    in[0] = 0.0, in[1] = -0.0, in[2] = 0x1p-1074, in[3] = 1.7976931348623157e308, in[4] = 2.0;
+    const auto flags = FpFlags::csr();
+    run(sqrt_loop, in, out, n);
+    bool same = true;
+    for (int i = 0; i < n && same; ++i) {
+        const double r = __builtin_sqrt(in[i]);
+        same = std::memcmp(&out[i], &r, sizeof(double)) == 0;
+    }
+    FpFlags::restore(flags);
+    return same;
+}
+
 }  // namespace
 
 void resolve(PyObject* numpy) noexcept {
@@ -96,6 +119,7 @@ void resolve(PyObject* numpy) noexcept {
         loops.scale[int(NpFn::degrees)] = 180.0 / pi;
     loops.libm_trig = ok && trig_is_libm(loops.unary[int(NpFn::sin)], loops.unary[int(NpFn::cos)]);
     if (loops.libm_trig) sincos_kernel::decide();
+    loops.exact_sqrt = ok && sqrt_is_exact(loops.unary[int(NpFn::sqrt)]);
     loops.complete = ok;
     PyErr_Clear();
 }

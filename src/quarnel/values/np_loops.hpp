@@ -37,6 +37,9 @@ struct Table {
     // (checked when resolved): single values then call those directly, and
     // a sine and cosine of one angle come from one sincos.
     bool libm_trig = false;
+    // NumPy's float64 sqrt loop gives the correctly rounded square root
+    // (checked when resolved), so single values take the machine's.
+    bool exact_sqrt = false;
     bool complete = false;       // every loop found
 };
 
@@ -79,6 +82,7 @@ inline double unary(NpFn f, double x) noexcept {
         if (f == NpFn::sin) return ::sin(x);
         if (f == NpFn::cos) return ::cos(x);
     }
+    if (f == NpFn::sqrt && t.exact_sqrt) return __builtin_sqrt(x);
     double out;
     run(t.unary[int(f)], &x, &out, 1);
     return out;
