@@ -171,6 +171,10 @@ def keep_freed_memory():
     return "freed memory kept" if ok else "allocator as configured"
 
 
+def verdict(met):
+    return "met" if met else "not met"
+
+
 def geomean(xs):
     xs = [x for x in xs if x > 0]
     return math.exp(sum(map(math.log, xs)) / len(xs)) if xs else float("nan")
@@ -240,15 +244,15 @@ def main():
     if cy:
         g = geomean(scalar_vs_cy.values())
         worst = min(scalar_vs_cy, key=scalar_vs_cy.get)
-        print(f"  scalar: geometric mean {g:.1f}x the Cython-compiled transcription (target >= 25), "
-              f"slowest {worst} at {scalar_vs_cy[worst]:.1f}x (target >= 1)")
+        print(f"  scalar: geometric mean {g:.2f}x the Cython-compiled transcription (target >= 25), "
+              f"slowest {worst} at {scalar_vs_cy[worst]:.2f}x (target >= 1): {verdict(g >= 25 and scalar_vs_cy[worst] >= 1)}")
     target_size = 200_000 if 200_000 in array_ratios else sizes[-1]
     ratios = array_ratios[target_size]
     if ratios:
         g = geomean(ratios.values())
         worst = min(ratios, key=ratios.get)
-        print(f"  arrays of {target_size}: geometric mean {g:.1f}x the NumPy transcription (target >= 3), "
-              f"slowest {worst} at {ratios[worst]:.1f}x (target >= 1)")
+        print(f"  arrays of {target_size}: geometric mean {g:.2f}x the NumPy transcription (target >= 3), "
+              f"slowest {worst} at {ratios[worst]:.2f}x (target >= 1): {verdict(g >= 3 and ratios[worst] >= 1)}")
 
 
 if __name__ == "__main__":
