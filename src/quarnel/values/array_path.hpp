@@ -221,8 +221,8 @@ private:
     int slot_[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
-// Arenas kept between calls: the threads of a split array are started per
-// call, and a fresh arena each time would cost its allocation and page faults.
+// Arenas kept between calls and shared by whichever threads evaluate parts:
+// a fresh arena each time would cost its allocation and page faults.
 class PooledArena {
 public:
     PooledArena() {
