@@ -6,6 +6,7 @@
 #include "quarnel/np_watch.hpp"
 #include "quarnel/registry.hpp"
 #include "quarnel/traceback.hpp"
+#include "quarnel/values/arena_pool.hpp"
 #include "quarnel/values/np_loops.hpp"
 #include "quarnel/values/numpy_api.hpp"
 
@@ -140,6 +141,7 @@ bool exec_steps(PyObject* mod) {
     Py_XSETREF(s.numpy, Py_NewRef(numpy.get()));
     np_loops::resolve(numpy.get());
     np_watch::start();
+    arena_pool::guard_forks();
 
     if (!s.function_type && !(s.function_type = create_function_type())) return false;
     for (int i = 0; i < registry::public_count; ++i) {

@@ -4,6 +4,7 @@
 // temporaries of the arrays' size and without the GIL.
 #pragma once
 
+#include "quarnel/values/arena_pool.hpp"
 #include "quarnel/values/blocks.hpp"
 #include "quarnel/values/numpy_api.hpp"
 #include "quarnel/values/scalars.hpp"
@@ -14,9 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <vector>
 #include <thread>
 #include <utility>
 
@@ -221,38 +220,17 @@ private:
     int slot_[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
-// Arenas kept between calls and shared by whichever threads evaluate parts:
-// a fresh arena each time would cost its allocation and page faults.
+// An arena from the pool for one chunk, returned when the chunk is done.
 class PooledArena {
 public:
-    PooledArena() {
-        std::lock_guard<std::mutex> hold(lock());
-        if (!spare().empty()) {
-            arena_ = std::move(spare().back());
-            spare().pop_back();
-        }
-        if (!arena_) arena_.reset(new (std::nothrow) Arena);
-    }
-    ~PooledArena() {
-        std::lock_guard<std::mutex> hold(lock());
-        if (arena_ && spare().size() < spare().capacity()) spare().push_back(std::move(arena_));
-    }
+    PooledArena() noexcept : arena_(arena_pool::take()) {}
+    ~PooledArena() { arena_pool::give(std::move(arena_)); }
+    PooledArena(const PooledArena&) = delete;
+    PooledArena& operator=(const PooledArena&) = delete;
     // Null without memory: the caller then steps aside.
     Arena* get() noexcept { return arena_.get(); }
 
 private:
-    static std::mutex& lock() {
-        static std::mutex m;
-        return m;
-    }
-    static std::vector<std::unique_ptr<Arena>>& spare() {
-        static std::vector<std::unique_ptr<Arena>> v = [] {
-            std::vector<std::unique_ptr<Arena>> r;
-            r.reserve(16);  // keeping an arena never allocates
-            return r;
-        }();
-        return v;
-    }
     std::unique_ptr<Arena> arena_;
 };
 
