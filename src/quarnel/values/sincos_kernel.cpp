@@ -31,6 +31,9 @@ void libm(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
 #pragma GCC target("avx512f,avx512dq,fma")
 
 using V = __m512d;
+// Every lane: the unmasked forms of some intrinsics start from an undefined
+// vector, which GCC 12 warns about.
+constexpr __mmask8 all = 0xff;
 struct DD {
     V hi, lo;
 };
@@ -102,9 +105,9 @@ constexpr double margin = QUARNEL_SINCOS_MARGIN;
 // where it is not are set in the returned mask.
 inline __mmask8 round_or_defer(DD v, double* out) {
     _mm512_storeu_pd(out, v.hi);
-    const V ulp = _mm512_scalef_pd(set(1.0), sub(_mm512_getexp_pd(v.hi), set(52.0)));
+    const V ulp = _mm512_maskz_scalef_pd(all, set(1.0), sub(_mm512_maskz_getexp_pd(all, v.hi), set(52.0)));
     const V limit = mul(ulp, set(0.5 - margin));
-    const V mant = _mm512_getmant_pd(v.hi, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
+    const V mant = _mm512_maskz_getmant_pd(all, v.hi, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
     const __mmask8 near = _mm512_cmp_pd_mask(_mm512_abs_pd(v.lo), limit, _CMP_GE_OQ);
     const __mmask8 power_of_two = _mm512_cmp_pd_mask(mant, set(1.0), _CMP_EQ_OQ);
     return near | power_of_two;
@@ -131,7 +134,7 @@ struct Reduced {
     const V a = _mm512_mask_blend_pd(out.in_range, set(0.5), xv);
 
     // r = a - k pi/2, exactly as a double-double up to pi/2's 159 bits.
-    const V k = _mm512_roundscale_pd(mul(a, set(two_over_pi)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const V k = _mm512_maskz_roundscale_pd(all, mul(a, set(two_over_pi)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     out.k = k;
     const DD p1 = two_prod(k, set(pio2_1));
     const DD t = two_sum(a, neg(p1.hi));
@@ -147,7 +150,7 @@ struct Reduced {
     // r = a + b (b exact: a is a multiple of r's last place and b smaller
     // than r).
     using namespace sincos_table;
-    const V i = _mm512_roundscale_pd(mul(r.hi, set(step)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const V i = _mm512_maskz_roundscale_pd(all, mul(r.hi, set(step)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m512i index = _mm512_add_epi64(_mm512_cvtpd_epi64(i), _mm512_set1_epi64(half));
     out.sa_hi = look_up(sin_hi, index), out.sa_lo = look_up(sin_lo, index);
     out.ca_hi = look_up(cos_hi, index), out.ca_lo = look_up(cos_lo, index);
