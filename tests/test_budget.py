@@ -200,3 +200,22 @@ def test_native_and_generic_paths_agree(T, e, N, Q, wind, bowen, zenith, flux, a
         wrapped[which % len(args)] = as_one_element_array(args[which % len(args)])
         generic = np.asarray(fn(*wrapped)).ravel()[0]
         assert same_value(np.float64(generic), np.float64(native)), (fn.__name__, args)
+
+
+EDGES = [  # NumPy's power, exp and arcsin near and beyond the ends of their ranges
+    ("AtmosGegenstr", (20.0, 1e4, 4)), ("AtmosGegenstr", (20.0, -8000.0, 4)),   # 10**x under/overflows
+    ("AtmosGegenstr", (1e80, 10.0, 4)), ("AtmosGegenstr", (20.0, 10.0, -8)),     # T**4 overflows, (-1)**2.5
+    ("AtmosGegenstr", (-273.15, 10.0, 0)), ("AtmosGegenstr", (20.0, 3256.0, 4)),  # zero, near the subnormals
+    ("MaxDirekteStrahlung", (172, -6e6, 30.0, 3.5, 1.15)), ("MaxDirekteStrahlung", (172, 35.0, 30.0, 3.5, 1e5)),
+    ("MaxGlobalstrahlung", (172, 35.0, 89.99999, 3.5)), ("MittlStrTemp", (-1e300, 150.0, 400.0, 300.0, 100.0, 600.0, 0, 0.3, 0)),
+    ("Zenitwinkel", (12.0, 23.44, 172)), ("Zenitwinkel", (12.0, 2e300, 172)),
+]
+
+
+@pytest.mark.parametrize("state", ["ignore", "warn", "raise"])
+@pytest.mark.parametrize("name, args", EDGES)
+def test_elementary_functions_at_their_edges_under_every_error_state(name, args, state):
+    """Scalars whose power, exp or arcsin overflows, underflows or leaves its
+    domain: the same value, warning or FloatingPointError as NumPy gives."""
+    with np.errstate(all=state):
+        assert_same_outcome(getattr(S, name), getattr(oracle, name), *args)

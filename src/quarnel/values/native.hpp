@@ -12,7 +12,9 @@
 //    operand of a kind it does not model, a table index out of range, a
 //    truth value of an array element, and any floating-point exception flag
 //    (invalid, divide-by-zero, overflow, underflow) raised during the call.
-//  * Elementary functions are NumPy's own float64 inner loops.
+//  * Elementary functions give NumPy's bits: its own float64 inner loops,
+//    or what those loops are shown at import to compute (the C library's
+//    sin and cos, the processor's sqrt, NumPy's vector routines).
 #pragma once
 
 #include "quarnel/function_info.hpp"
@@ -20,6 +22,7 @@
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 #include "quarnel/values/np_loops.hpp"
+#include "quarnel/values/svml_direct.hpp"
 
 #include <bit>
 #include <cmath>
@@ -118,6 +121,7 @@ public:
         }
         if ((f == NpFn::sin || f == NpFn::cos) && np_loops::table().libm_trig)
             return {trig(f, a.x), Kind::F64};
+        if (svml_direct::has(f)) return {svml_direct::unary(f, a.x), Kind::F64};
         return {np_loops::unary(f, a.x), Kind::F64};
     }
 
@@ -130,6 +134,7 @@ public:
         }
         // power
         if (ints) return int_power(a.x, b.x);
+        if (svml_direct::has_power()) return {svml_direct::power(a.x, b.x), Kind::F64};
         return {np_loops::binary(np_loops::table().power_dd, a.x, b.x), Kind::F64};
     }
 

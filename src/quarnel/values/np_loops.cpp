@@ -2,6 +2,7 @@
 
 #include "quarnel/values/numpy_api.hpp"
 #include "quarnel/values/sincos_kernel.hpp"
+#include "quarnel/values/svml_direct.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -120,6 +121,8 @@ void resolve(PyObject* numpy) noexcept {
     loops.libm_trig = ok && trig_is_libm(loops.unary[int(NpFn::sin)], loops.unary[int(NpFn::cos)]);
     if (loops.libm_trig) sincos_kernel::decide();
     loops.exact_sqrt = ok && sqrt_is_exact(loops.unary[int(NpFn::sqrt)]);
+    loops.complete = ok;
+    svml_direct::resolve(loops);
     loops.complete = ok;
     PyErr_Clear();
 }

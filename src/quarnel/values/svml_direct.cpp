@@ -1,0 +1,165 @@
+#include "quarnel/values/svml_direct.hpp"
+
+#include "quarnel/values/fp_flags.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__linux__)
+#define QUARNEL_SVML_DIRECT 1
+#include <dlfcn.h>
+#include <immintrin.h>
+#endif
+
+namespace quarnel::svml_direct {
+namespace {
+
+#if QUARNEL_SVML_DIRECT
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+
+using Unary8 = __m512d (*)(__m512d);
+using Binary8 = __m512d (*)(__m512d, __m512d);
+
+Unary8 unary_fn[np_unary_count] = {};
+Binary8 power_fn = nullptr;
+
+double call(Unary8 f, double x) noexcept { return _mm512_cvtsd_f64(f(_mm512_set1_pd(x))); }
+double call(Binary8 f, double x, double y) noexcept {
+    return _mm512_cvtsd_f64(f(_mm512_set1_pd(x), _mm512_set1_pd(y)));
+}
+
+#pragma GCC pop_options
+
+// A result NumPy's loop gives without raising a watched flag: finite
+// (no overflow, invalid or division by zero) and clear of the subnormal
+// range (no underflow). Reading the flags instead would cost more than the
+// routine saves; a flag the routine raised itself only sends the call down
+// the generic path.
+inline bool ordinary(double r) noexcept { return std::isfinite(r) && std::fabs(r) >= 0x1p-1021; }
+
+template <class Direct, class Loop>
+double checked(const Direct& direct, const Loop& loop) noexcept {
+    const double r = direct();
+    return ordinary(r) ? r : loop();
+}
+
+// The spread of values a routine must agree with NumPy's loop on.
+void spread(double* v, int n, std::uint64_t seed, double lo_exp, double hi_exp, bool negative) {
+    for (int i = 0; i < n; ++i) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        const double unit = double(seed >> 11) * 0x1.0p-53;
+        const double e = lo_exp + (hi_exp - lo_exp) * (double(seed % 4096) / 4096.0);
+        double x = (0.5 + unit) * std::exp2(e);
+        if (negative && (seed >> 7) % 2) x = -x;
+        v[i] = x;
+    }
+}
+
+bool agrees(Unary8 f, const np_loops::Loop& loop, double lo_exp, double hi_exp, bool negative) {
+    constexpr int n = 2048;
+    double in[n], want[n];
+    spread(in, n, 0x9E3779B97F4A7C15u ^ std::uint64_t(hi_exp * 977), lo_exp, hi_exp, negative);
+    np_loops::run(loop, in, want, n);
+    for (int i = 0; i < n; ++i) {
+        const double got = call(f, in[i]);
+        if (std::memcmp(&got, &want[i], sizeof got) != 0) return false;
+    }
+    return true;
+}
+
+bool agrees_power(Binary8 f, const np_loops::Loop& loop) {
+    constexpr int n = 2048;
+    double x[n], y[n], want[n];
+    spread(x, n, 0x2545F4914F6CDD1Du, -8, 12, false);
+    spread(y, n, 0x853C49E6748FEA9Bu, -6, 3, true);
+    for (int i = 0; i < 64; ++i) y[i] = double(i % 8) * 0.5;  // 0, 0.5, ..., 3.5: integer and half powers
+    np_loops::run(loop, x, sizeof(double), y, sizeof(double), want, n);
+    for (int i = 0; i < n; ++i) {
+        const double got = call(f, x[i], y[i]);
+        if (std::memcmp(&got, &want[i], sizeof got) != 0) return false;
+    }
+    return true;
+}
+#endif
+
+}  // namespace
+
+void resolve(const np_loops::Table& loops) noexcept {
+#if QUARNEL_SVML_DIRECT
+    static bool resolved = false;
+    if (resolved || !loops.complete) return;
+    resolved = true;
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("avx512f")) return;
+    // NumPy's module, through an address inside it.
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void*>(loops.unary[int(NpFn::arcsin)].fn), &info) || !info.dli_fname) return;
+    void* numpy = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (!numpy) return;
+    const auto flags = FpFlags::csr();
+    struct Candidate {
+        NpFn f;
+        const char* name;
+        double lo_exp, hi_exp;
+        bool negative;
+    };
+    const Candidate candidates[] = {{NpFn::arcsin, "__svml_asin8_ha", -30, -0.6, true},
+                                    {NpFn::arctan, "__svml_atan8_ha", -30, 40, true},
+                                    {NpFn::exp, "__svml_exp8_ha", -30, 8.8, true}};
+    for (const Candidate& c : candidates) {
+        auto f = reinterpret_cast<Unary8>(dlsym(numpy, c.name));
+        if (f && agrees(f, loops.unary[int(c.f)], c.lo_exp, c.hi_exp, c.negative)) unary_fn[int(c.f)] = f;
+    }
+    auto p = reinterpret_cast<Binary8>(dlsym(numpy, "__svml_pow8_ha"));
+    if (p && agrees_power(p, loops.power_dd)) power_fn = p;
+    FpFlags::restore(flags);
+    dlclose(numpy);  // NumPy stays loaded: Python holds it
+#else
+    (void)loops;
+#endif
+}
+
+bool has(NpFn f) noexcept {
+#if QUARNEL_SVML_DIRECT
+    return int(f) < np_unary_count && unary_fn[int(f)] != nullptr;
+#else
+    (void)f;
+    return false;
+#endif
+}
+
+bool has_power() noexcept {
+#if QUARNEL_SVML_DIRECT
+    return power_fn != nullptr;
+#else
+    return false;
+#endif
+}
+
+double unary(NpFn f, double x) noexcept {
+#if QUARNEL_SVML_DIRECT
+    return checked([&] { return call(unary_fn[int(f)], x); },
+                   [&] {
+                       double out;
+                       np_loops::run(np_loops::table().unary[int(f)], &x, &out, 1);
+                       return out;
+                   });
+#else
+    (void)f;
+    return x;
+#endif
+}
+
+double power(double x, double y) noexcept {
+#if QUARNEL_SVML_DIRECT
+    return checked([&] { return call(power_fn, x, y); },
+                   [&] { return np_loops::binary(np_loops::table().power_dd, x, y); });
+#else
+    (void)y;
+    return x;
+#endif
+}
+
+}  // namespace quarnel::svml_direct
