@@ -60,7 +60,7 @@ void spread(double* v, int n, std::uint64_t seed, double lo_exp, double hi_exp, 
 bool agrees(Unary8 f, const np_loops::Loop& loop, double lo_exp, double hi_exp, bool negative) {
     constexpr int n = 2048;
     double in[n], want[n];
-    spread(in, n, 0x9E3779B97F4A7C15u ^ std::uint64_t(hi_exp * 977), lo_exp, hi_exp, negative);
+    spread(in, n, 0x9E3779B97F4A7C15u, lo_exp, hi_exp, negative);
     np_loops::run(loop, in, want, n);
     for (int i = 0; i < n; ++i) {
         const double got = call(f, in[i]);
