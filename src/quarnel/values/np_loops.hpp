@@ -34,8 +34,8 @@ struct Table {
     // IEEE results of the operators at the machine's full vector width.
     Loop add_dd, subtract_dd, multiply_dd, divide_dd, negative_d;
     // NumPy's float64 sin and cos loops call the C library's sin and cos
-    // (checked when resolved): single values then call those directly, and
-    // a sine and cosine of one angle come from one sincos.
+    // (checked when resolved): single values then come from one sincos
+    // (native.hpp), blocks from the vector kernel.
     bool libm_trig = false;
     // NumPy's float64 sqrt loop gives the correctly rounded square root
     // (checked when resolved), so single values take the machine's.
@@ -78,10 +78,6 @@ inline void run(const Loop& l, const double* a, std::ptrdiff_t sa, const double*
 inline double unary(NpFn f, double x) noexcept {
     const Table& t = table();
     if (const double k = t.scale[int(f)]) return x * k;
-    if (t.libm_trig) {
-        if (f == NpFn::sin) return ::sin(x);
-        if (f == NpFn::cos) return ::cos(x);
-    }
     if (f == NpFn::sqrt && t.exact_sqrt) return __builtin_sqrt(x);
     double out;
     run(t.unary[int(f)], &x, &out, 1);

@@ -60,21 +60,6 @@ inline DD two_prod(V a, V b) {
     return {p, _mm512_fmsub_pd(a, b, p)};
 }
 
-// Double-double arithmetic, normalised results (|lo| <= ulp(hi) / 2).
-inline DD dd_add(DD a, DD b) {
-    DD s = two_sum(a.hi, b.hi);
-    return fast_two_sum(s.hi, add(s.lo, add(a.lo, b.lo)));
-}
-inline DD dd_mul(DD a, DD b) {
-    DD p = two_prod(a.hi, b.hi);
-    return fast_two_sum(p.hi, add(p.lo, fma(a.hi, b.lo, mul(a.lo, b.hi))));
-}
-inline DD dd_mul_d(DD a, V b) {
-    DD p = two_prod(a.hi, b);
-    return fast_two_sum(p.hi, fma(a.lo, b, p.lo));
-}
-inline DD dd(double hi, double lo) { return {set(hi), set(lo)}; }
-
 // pi/2 to 159 bits, 2/pi, and 1/n! with the signs of the two series:
 // sin r = r - r^3/3! + r^5/5! - ..., cos r = 1 - r^2/2! + r^4/4! - ...
 constexpr double pio2_1 = 0x1.921fb54442d18p+0, pio2_2 = 0x1.1a62633145c07p-54,
