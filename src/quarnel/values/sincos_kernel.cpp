@@ -60,8 +60,7 @@ inline DD two_prod(V a, V b) {
     return {p, _mm512_fmsub_pd(a, b, p)};
 }
 
-// pi/2 to 159 bits, 2/pi, and 1/n! with the signs of the two series:
-// sin r = r - r^3/3! + r^5/5! - ..., cos r = 1 - r^2/2! + r^4/4! - ...
+// pi/2 to 159 bits (three parts) and 2/pi.
 constexpr double pio2_1 = 0x1.921fb54442d18p+0, pio2_2 = 0x1.1a62633145c07p-54,
                  pio2_3 = -0x1.f1976b7ed8fbcp-110;
 constexpr double two_over_pi = 0x1.45f306dc9c883p-1;
