@@ -10,7 +10,7 @@ bin="$(dirname "$py")"
 PATH="$bin:$PATH" ninja -C "$here/build" >/dev/null
 # Replaced, not overwritten: a process still running the old module keeps
 # its file intact.
-for so in "$here"/build/Strahlwerk*.so; do
+for so in "$here"/build/Strahlwerk*.so "$here"/build/_ufunc*.so; do
     cp "$so" "$here/src/quarnel/.$(basename "$so").tmp"
     mv -f "$here/src/quarnel/.$(basename "$so").tmp" "$here/src/quarnel/$(basename "$so")"
 done

@@ -122,6 +122,7 @@ public:
     }
     Lane neg(const Lane& a) noexcept {
         if (!a.is_block()) return scalar_.neg(a.n);
+        if (failed()) return fail();
         double* out = arena_.take();
         if (!out) return fail();
         np_loops::run(np_loops::table().negative_d, a.p, out, n_);
@@ -144,6 +145,7 @@ public:
 
     Lane call(NpFn f, const Lane& a) noexcept {
         if (!a.is_block()) return scalar_.call(f, a.n);
+        if (failed()) return fail();
         double* out = arena_.take();
         if (!out) return fail();
         if (f == NpFn::trunc) {
@@ -168,6 +170,7 @@ public:
     // twice) and, when NumPy's loops are the C library's, both come from one
     // sincos per element.
     std::pair<Lane, Lane> sin_cos_of_degrees(const Lane& a) noexcept {
+        if (failed()) return {fail(), fail()};
         if (!a.is_block() || !np_loops::table().libm_trig)
             return {call(NpFn::sin, call(NpFn::radians, a)), call(NpFn::cos, call(NpFn::radians, a))};
         const Lane r = call(NpFn::radians, a);
@@ -183,6 +186,7 @@ public:
 
     Lane call(NpFn f, const Lane& a, const Lane& b) noexcept {
         if (!a.is_block() && !b.is_block()) return scalar_.call(f, a.n, b.n);
+        if (failed()) return fail();
         if (!a.is_block() && !numeric(a.n.k)) return fail();
         if (!b.is_block() && !numeric(b.n.k)) return fail();
         double* out = arena_.take();
@@ -211,7 +215,7 @@ public:
         return l;
     }
 
-private:
+protected:
     static bool numeric(Kind k) noexcept {
         return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;
     }
@@ -266,6 +270,8 @@ private:
     }
 
     Lane zip(const Lane& a, const Lane& b, const np_loops::Loop& loop) noexcept {
+        // Once failed, the rest of the evaluation is only gone through.
+        if (failed()) return fail();
         if ((!a.is_block() && !numeric(a.n.k)) || (!b.is_block() && !numeric(b.n.k))) return fail();
         double* out = arena_.take();
         if (!out) return fail();

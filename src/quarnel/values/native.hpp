@@ -155,7 +155,7 @@ public:
         return {0.0, Kind::F64};
     }
 
-private:
+protected:
     static constexpr bool is_integer(Kind k) noexcept { return k == Kind::Int || k == Kind::I64; }
     static constexpr bool numeric(Kind k) noexcept {
         return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;

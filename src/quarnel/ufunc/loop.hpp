@@ -1,0 +1,243 @@
+// The inner loop of a formula's ufunc: float64 inputs of any stride, one
+// float64 output, run by NumPy without the GIL.
+//
+// Element i is the module's call on numpy.float64 arguments. The loop takes
+// the elements a block at a time through the lane domain (each element on
+// its own branches, NumPy's loops and kernels over the block); a block, or
+// the part of one, that raised a floating-point flag or could not be
+// evaluated exactly in blocks is evaluated again element by element in the
+// per-element domain, whose flags are exactly those of the scalar calls.
+// The flags end up in the calling thread, where NumPy reports them under
+// its error state; an element whose call would raise becomes NaN with the
+// invalid flag.
+#pragma once
+
+#include "quarnel/handle.hpp"
+#include "quarnel/ufunc/parallel.hpp"
+#include "quarnel/ufunc/scratch.hpp"
+#include "quarnel/values/fp_flags.hpp"
+#include "quarnel/values/ieee.hpp"
+#include "quarnel/values/lanes.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace quarnel::ufunc {
+
+#if defined(__x86_64__)
+inline constexpr unsigned invalid_flag = _MM_EXCEPT_INVALID;
+#else
+inline constexpr unsigned invalid_flag = FE_INVALID;
+#endif
+
+// Which ufunc input each of the formula's parameters is, -1 for a
+// parameter the formula never reads (the ufunc has no input for it).
+template <class F>
+struct InputMap {
+    static constexpr std::size_t params = F::info.params.size();
+    static constexpr int nin = int(params);
+    static constexpr int of(std::size_t param) noexcept { return int(param); }
+};
+
+// The elements [begin, end) of one inner loop.
+struct Span {
+    char* const* args;
+    const npy_intp* steps;
+    npy_intp begin, end;
+};
+
+template <class F>
+class Loop {
+    using Map = InputMap<F>;
+    static constexpr int nin = Map::nin;
+    static constexpr std::size_t params = Map::params;
+    using Seq = std::make_index_sequence<params>;
+
+public:
+    // NumPy's signature of an inner loop.
+    static void run(char** args, const npy_intp* dimensions, const npy_intp* steps, void*) noexcept {
+        const npy_intp n = dimensions[0];
+        const unsigned entry = unsigned(FpFlags::before());
+        const Span all{args, steps, 0, n};
+        unsigned flags = 0;
+        parallel::over(n, Arena::block, [&](npy_intp begin, npy_intp end) noexcept {
+            Span part = all;
+            part.begin = begin, part.end = end;
+            return evaluate(part);
+        }, flags);
+        FpFlags::clear();
+        FpFlags::keep(decltype(FpFlags::before())(entry | flags));
+    }
+
+private:
+    // Evaluates the elements of `s`; the watched flags their calls raise.
+    static unsigned evaluate(const Span& s) noexcept {
+        Scratch* scratch = Scratch::mine();
+        unsigned flags = 0;
+        for (npy_intp off = s.begin; off < s.end; off += Arena::block) {
+            const npy_intp n = s.end - off < Arena::block ? s.end - off : Arena::block;
+            flags |= scratch ? block(*scratch, s, off, n) : one_by_one(s, off, n, nullptr, nullptr);
+        }
+        return flags;
+    }
+
+    // Input i of the block at `off`: a broadcast scalar, the elements in
+    // place (contiguous and aligned) or a contiguous copy.
+    struct Inputs {
+        const double* p[nin > 0 ? nin : 1];
+        bool scalar[nin > 0 ? nin : 1];
+    };
+
+    static Inputs gather(Scratch& sc, const Span& s, npy_intp off, npy_intp n) noexcept {
+        Inputs in;
+        for (int i = 0; i < nin; ++i) {
+            const char* base = s.args[i] + off * s.steps[i];
+            const npy_intp step = s.steps[i];
+            in.scalar[i] = step == 0 || n == 1;
+            if (in.scalar[i] || (step == npy_intp(sizeof(double)) &&
+                                 reinterpret_cast<std::uintptr_t>(base) % alignof(double) == 0)) {
+                if (in.scalar[i]) {
+                    std::memcpy(sc.held[i], base, sizeof(double));
+                    in.p[i] = sc.held[i];
+                } else {
+                    in.p[i] = reinterpret_cast<const double*>(base);
+                }
+                continue;
+            }
+            double* copy = sc.input[i];
+            for (npy_intp j = 0; j < n; ++j) std::memcpy(copy + j, base + j * step, sizeof(double));
+            in.p[i] = copy;
+        }
+        return in;
+    }
+
+    // One block of n elements: runs of the lane domain over ever smaller
+    // sets of elements until every element has taken all its branches.
+    static unsigned block(Scratch& sc, const Span& s, npy_intp off, npy_intp n) noexcept {
+        const Inputs in = gather(sc, s, off, n);
+        double* result = sc.result;
+        unsigned flags = 0;
+        for (npy_intp j = 0; j < n; ++j) sc.lanes[j] = std::uint16_t(j);
+        int depth = 0;
+        sc.todo[depth++] = Scratch::Todo{0, std::uint16_t(n), 0, {}};
+        while (depth > 0) {
+            const Scratch::Todo t = sc.todo[--depth];
+            const bool whole = t.count == n;
+            const std::uint16_t* lanes = sc.lanes + t.first;
+            Arena& arena = *sc.arena;
+            arena.reset();
+            Lanes d(arena, t.count, t.forced, t.nforced);
+            FpFlags::clear();
+            const Lane r = eval(d, in, lanes, t.count, whole, sc, Seq{});
+            if (d.split()) {
+                // Those whose branch was true first, in order; then the rest.
+                const double* truth = d.split_truths();
+                std::uint16_t* l = sc.lanes + t.first;
+                std::uint16_t* spare = sc.spare;
+                std::uint16_t yes = 0, no = 0;
+                for (std::uint16_t j = 0; j < t.count; ++j) {
+                    if (truth[j] != 0.0) l[yes++] = l[j];
+                    else spare[no++] = l[j];
+                }
+                std::memcpy(l + yes, spare, no * sizeof(std::uint16_t));
+                const int k = d.branches_before_split();
+                Scratch::Todo a{t.first, yes, std::uint8_t(k + 1), {}};
+                std::memcpy(a.forced, d.decisions(), std::size_t(k));
+                Scratch::Todo b = a;
+                a.forced[k] = 1;
+                b.forced[k] = 0;
+                b.first = std::uint16_t(t.first + yes);
+                b.count = no;
+                sc.todo[depth++] = a;
+                sc.todo[depth++] = b;
+                continue;
+            }
+            if (d.failed() || FpFlags::raised()) {
+                flags |= one_by_one(s, off, t.count, lanes, result);
+                continue;
+            }
+            if (r.is_block()) {
+                if (whole) std::memcpy(result, r.p, std::size_t(n) * sizeof(double));
+                else
+                    for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = r.p[j];
+            } else {
+                for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = r.n.x;
+            }
+        }
+        store(s, off, n, result);
+        return flags;
+    }
+
+    template <std::size_t... I>
+    static Lane eval(Lanes& d, const Inputs& in, const std::uint16_t* lanes, std::uint16_t count,
+                     bool whole, Scratch& sc, std::index_sequence<I...>) noexcept {
+        return F::eval(d, lane<I>(in, lanes, count, whole, sc)...);
+    }
+
+    template <std::size_t I>
+    static Lane lane(const Inputs& in, const std::uint16_t* lanes, std::uint16_t count, bool whole,
+                     Scratch& sc) noexcept {
+        constexpr int i = Map::of(I);
+        if constexpr (i < 0) {
+            return Lane(Num(0.0, Opaque));
+        } else {
+            if (in.scalar[i]) return Lane(Num(in.p[i][0], Kind::F64));
+            if (whole) return Blocks::block(in.p[i], 1u << i);
+            double* sub = sc.subset[i];
+            for (std::uint16_t j = 0; j < count; ++j) sub[j] = in.p[i][lanes[j]];
+            return Blocks::block(sub, 1u << i);
+        }
+    }
+
+    // The elements of the block at `off` listed in `lanes` (all n of them
+    // when null), each as its own scalar call; into `result` (or straight
+    // into the output when null).
+    static unsigned one_by_one(const Span& s, npy_intp off, npy_intp count, const std::uint16_t* lanes,
+                               double* result) noexcept {
+        unsigned flags = 0;
+        for (npy_intp j = 0; j < count; ++j) {
+            const npy_intp e = off + (lanes ? lanes[j] : j);
+            Num a[nin > 0 ? nin : 1];
+            for (int i = 0; i < nin; ++i) {
+                double x;
+                std::memcpy(&x, s.args[i] + e * s.steps[i], sizeof(double));
+                a[i] = Num(x, Kind::F64);
+            }
+            FpFlags::clear();
+            Ieee d;
+            Num r = scalar_eval(d, a, Seq{});
+            asm volatile("" : "+m"(r.x) : : "memory");  // the flags are read after the result
+            double value = r.x;
+            unsigned raised = unsigned(FpFlags::before());
+            if (d.raised() || d.failed()) {
+                value = std::numeric_limits<double>::quiet_NaN();
+                raised = (d.raised() ? d.flags_at_raise() : raised) | invalid_flag;
+            }
+            flags |= raised;
+            if (result) result[lanes ? lanes[j] : j] = value;
+            else std::memcpy(s.args[nin] + e * s.steps[nin], &value, sizeof(double));
+        }
+        return flags;
+    }
+
+    template <std::size_t... I>
+    static Num scalar_eval(Ieee& d, const Num* a, std::index_sequence<I...>) noexcept {
+        return F::eval(d, (Map::of(I) < 0 ? Num(0.0, Opaque) : a[Map::of(I) < 0 ? 0 : Map::of(I)])...);
+    }
+
+    static void store(const Span& s, npy_intp off, npy_intp n, const double* result) noexcept {
+        char* base = s.args[nin] + off * s.steps[nin];
+        const npy_intp step = s.steps[nin];
+        if (step == npy_intp(sizeof(double))) {
+            std::memcpy(base, result, std::size_t(n) * sizeof(double));
+            return;
+        }
+        for (npy_intp j = 0; j < n; ++j) std::memcpy(base + j * step, result + j, sizeof(double));
+    }
+};
+
+}  // namespace quarnel::ufunc
