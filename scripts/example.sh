@@ -1,7 +1,22 @@
 #!/usr/bin/env bash
-# Builds and installs quarnel into a venv, then runs the example chain.
+# Builds and installs quarnel into a venv, then runs the command on the
+# shipped observations: a table of every quantity and the plot.
 set -euo pipefail
-QUARNEL_EXTRAS=plot,dask   # dask: for examples/grid_dask.py in the same venv
+QUARNEL_EXTRAS=plot,dask   # dask: NetCDF input and examples/grid_dask.py in the same venv
 . "$(dirname "$0")/setup-venv.sh"
 cd "$here"
-python examples/day_at_a_site.py "$@"
+quarnel tmrt examples/data/greenwich_2023-07-12.csv -o day_at_a_site.csv \
+    --lat 51.477 --lon 0 --height 40 --plot day_at_a_site.png "$@"
+python - <<'PY'
+import csv
+rows = list(csv.DictReader(open("day_at_a_site.csv", encoding="utf-8")))
+cols = [("time", "time [UTC]", 17), ("solar_time", "szeit", 6), ("zenith_angle", "zenith", 7),
+        ("global_radiation", "G", 5), ("direct_radiation", "I", 5), ("diffuse_radiation", "D", 5),
+        ("counter_radiation", "Ldown", 6), ("air_temperature", "Tair", 5),
+        ("surface_temperature", "Tsurf", 6), ("mean_radiant_temperature", "Tmrt", 6)]
+print("".join(h.rjust(w + 1) for _, h, w in cols))
+for r in rows:
+    cells = [r["time"]] + [f"{float(r[k]):.1f}" for k, _, _ in cols[1:]]
+    print("".join(c.rjust(w + 1) for c, (_, _, w) in zip(cells, cols)))
+print("\nall columns: day_at_a_site.csv; plot: day_at_a_site.png")
+PY

@@ -130,13 +130,17 @@ class ObservationError(ValueError):
 
     ``quantity`` is the quantity's standard name, ``source`` the column or
     variable it came from, ``row`` the position along the first axis (for
-    one-dimensional observations) or None.
+    one-dimensional observations) or None, ``where`` the position in words
+    and ``detail`` the message without source and position.
     """
 
-    def __init__(self, message: str, quantity: str, source: str, row: int | None = None) -> None:
-        super().__init__(message)
+    def __init__(self, detail: str, quantity: str, source: str, where: str = "",
+                 row: int | None = None) -> None:
+        super().__init__(f"{source}: {detail}" + (f" (at {where})" if where else ""))
+        self.detail = detail
         self.quantity = quantity
         self.source = source
+        self.where = where
         self.row = row
 
 
@@ -222,8 +226,8 @@ def _calendar(utc: npt.NDArray[np.datetime64]) -> tuple[FloatArray, FloatArray, 
     year = day.astype("datetime64[Y]")
     start = year.astype("datetime64[D]")
     doy = (day - start).astype(np.float64) + 1.0
-    ndays = ((year + 1).astype("datetime64[D]") - start).astype(np.float64)
-    nprev = (start - (year - 1).astype("datetime64[D]")).astype(np.float64)
+    ndays = ((year + np.timedelta64(1, "Y")).astype("datetime64[D]") - start).astype(np.float64)
+    nprev = (start - (year - np.timedelta64(1, "Y")).astype("datetime64[D]")).astype(np.float64)
     return hours, doy, ndays, nprev
 
 
@@ -349,11 +353,10 @@ def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any
 
 # Range checks --------------------------------------------------------------
 
-def _range_message(quantity: str, source: str, value: float, where: str) -> str:
+def _range_message(quantity: str, value: float) -> str:
     q = INPUTS[quantity]
     unit = {"degC": "°C", "m s-1": "m/s", "W m-2": "W/m²"}.get(q.unit, q.unit)
-    return (f"{source}: {value:g} {unit}{where} is outside the range of {q.long_name}, "
-            f"{q.low:g} to {q.high:g} {unit}")
+    return f"{value:g} {unit} is outside the range of {q.long_name}, {q.low:g} to {q.high:g} {unit}"
 
 
 def _bad(values: npt.NDArray[Any], q: Quantity) -> npt.NDArray[np.bool_]:
@@ -373,8 +376,7 @@ def _check_block(block: FloatArray, quantity: str, source: str, dims: tuple[str,
         if block_info is not None and 0 in block_info:
             offsets = [lo for lo, _ in block_info[0]["array-location"]]
         where = ", ".join(f"{d} {int(i) + o}" for d, i, o in zip(dims, index, offsets))
-        raise ObservationError(_range_message(quantity, source, float(block[index]),
-                                              f" at {where}" if where else ""), quantity, source)
+        raise ObservationError(_range_message(quantity, float(block[index])), quantity, source, where)
     return block
 
 
@@ -389,8 +391,8 @@ def _checked_numpy(values: FloatArray, quantity: str, source: str, invalid: Inva
     row = int(index[0]) if values.ndim == 1 else None
     place = label(index) if label is not None else (
         f"index {', '.join(str(int(i)) for i in index)}" if values.ndim else "")
-    raise ObservationError(_range_message(quantity, source, float(values[index]),
-                                          f" at {place}" if place else ""), quantity, source, row)
+    raise ObservationError(_range_message(quantity, float(values[index])), quantity, source, place,
+                           row)
 
 
 # Entry point ---------------------------------------------------------------
@@ -607,9 +609,11 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
 
     out = ds.copy()
     for q, s in found.items():
-        if s != q or q not in ds:            # the standard quantity beside its source
+        # Each quantity also under its standard name, in the chain's unit.
+        if s != q or q not in ds or ds[q].attrs.get("units", q_unit := INPUTS[q].unit) != q_unit:
             out[q] = obs[q]
-    dims = list(ds.dims)
+    # Results in the order of the observations' dimensions.
+    dims = list(obs["air_temperature"].dims) + [d for d in ds.dims if d not in obs["air_temperature"].dims]
     for k, v in computed.items():
         da = v if isinstance(v, xr.DataArray) else xr.DataArray(v)
         da = da.transpose(*[d for d in dims if d in da.dims], ...)
@@ -637,9 +641,19 @@ def _checked_xarray(da: xr.DataArray, quantity: str, source: str, invalid: Inval
     q = INPUTS[quantity]
     if invalid == "mask":
         return da.where(~((da < q.low) | (da > q.high)))
+    dims = tuple(str(d) for d in da.dims)
     if da.chunks is not None:
-        check = functools.partial(_check_block, quantity=quantity, source=source,
-                                  dims=tuple(str(d) for d in da.dims))
+        check = functools.partial(_check_block, quantity=quantity, source=source, dims=dims)
         return da.copy(data=da.data.map_blocks(check, dtype=da.dtype))
-    _check_block(da.values, quantity, source, tuple(str(d) for d in da.dims))
+
+    def label(index: tuple[Any, ...]) -> str:
+        return ", ".join(f"{d} {_coordinate_text(da[d].values[i]) if d in da.coords else i}"
+                         for d, i in zip(dims, index))
+    _checked_numpy(da.values, quantity, source, invalid, label)
     return da
+
+
+def _coordinate_text(value: Any) -> str:
+    if isinstance(value, np.datetime64):
+        return str(value.astype("datetime64[s]"))
+    return f"{value:g}" if isinstance(value, (float, np.floating)) else str(value)
