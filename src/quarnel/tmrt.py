@@ -607,22 +607,20 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     szeit, day = _solar_time(hours, doy, ndays, nprev, lon)
     computed = _chain(obs, lat, height, szeit, day, a)
 
-    out = ds.copy()
+    new: dict[str, xr.DataArray] = {}
     for q, s in found.items():
         # Each quantity also under its standard name, in the chain's unit.
-        if s != q or q not in ds or ds[q].attrs.get("units", q_unit := INPUTS[q].unit) != q_unit:
-            out[q] = obs[q]
+        if s != q or q not in ds or ds[q].attrs.get("units", INPUTS[q].unit) != INPUTS[q].unit:
+            new[q] = obs[q].assign_attrs(units=INPUTS[q].unit, long_name=INPUTS[q].long_name)
     # Results in the order of the observations' dimensions.
-    dims = list(obs["air_temperature"].dims) + [d for d in ds.dims if d not in obs["air_temperature"].dims]
+    first = obs["air_temperature"].dims
+    dims = list(first) + [d for d in ds.dims if d not in first]
     for k, v in computed.items():
         da = v if isinstance(v, xr.DataArray) else xr.DataArray(v)
         da = da.transpose(*[d for d in dims if d in da.dims], ...)
         q = OUTPUTS.get(k) or INPUTS[k]
-        out[k] = da.assign_attrs(units=q.unit, long_name=q.long_name)
-    for q in found:
-        if q in out and q not in ds:
-            out[q].attrs.update(units=INPUTS[q].unit, long_name=INPUTS[q].long_name)
-    return out
+        new[k] = da.assign_attrs(units=q.unit, long_name=q.long_name)
+    return ds.assign(new)
 
 
 def _converted(da: xr.DataArray, quantity: str, source: str) -> xr.DataArray:
