@@ -2,6 +2,7 @@
 // multi-phase initialisation. One module object per process, made in the
 // first interpreter that imports it.
 #include "quarnel/function_type.hpp"
+#include "quarnel/machine/isa.hpp"
 #include "quarnel/module_state.hpp"
 #include "quarnel/np_watch.hpp"
 #include "quarnel/registry.hpp"
@@ -111,6 +112,18 @@ bool warn_on_version_mismatch() {
                             major, minor) == 0;
 }
 
+// QUARNEL_ISA naming no level is ignored (no cap), with a warning.
+bool warn_on_ignored_isa() {
+    const char* setting = machine::ignored_setting();
+    if (!setting) return true;
+    py::Ref value = py::Ref::steal(PyUnicode_DecodeLocale(setting, "surrogateescape"));
+    if (!value) return false;
+    return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                            "QUARNEL_ISA=%R names no instruction set (baseline, avx2, avx512) and is "
+                            "ignored: using %s",
+                            value.get(), machine::isa_name()) == 0;
+}
+
 bool exec_steps(PyObject* mod) {
     ModuleState& s = state();
     PyObject* globals = PyModule_GetDict(mod);
@@ -119,6 +132,7 @@ bool exec_steps(PyObject* mod) {
     if (PyDict_SetItemString(globals, "__builtins__", s.builtins) < 0) return false;
 
     if (!warn_on_version_mismatch()) return false;
+    if (!warn_on_ignored_isa()) return false;
 
     if (!s.name_np && !(s.name_np = PyUnicode_InternFromString("np"))) return false;
     if (!create_generic_objects()) return false;

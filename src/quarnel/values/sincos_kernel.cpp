@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include <math.h>  // sincos, a GNU extension
-
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QUARNEL_SINCOS_AVX512 1
 #include <immintrin.h>
@@ -17,14 +15,8 @@
 namespace quarnel::sincos_kernel {
 namespace {
 
-// The C library, angle by angle.
-void libm(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
-    for (std::ptrdiff_t j = 0; j < n; ++j) {
-        if (s && c) ::sincos(x[j], s + j, c + j);
-        else if (s) s[j] = ::sin(x[j]);
-        else c[j] = ::cos(x[j]);
-    }
-}
+using detail::libm;
+using machine::Isa;
 
 #if QUARNEL_SINCOS_AVX512
 #pragma GCC push_options
@@ -78,19 +70,12 @@ inline V look_up(const double* table, __m512i index) {
     return _mm512_mask_blend_pd(_mm512_test_epi64_mask(index, _mm512_set1_epi64(16)), low, high);
 }
 
-// The boundary margin in units in the last place: an exact value closer
-// than this to a midpoint between two doubles goes to the C library.
-#ifndef QUARNEL_SINCOS_MARGIN
-#define QUARNEL_SINCOS_MARGIN (1.0 / 32)
-#endif
-constexpr double margin = QUARNEL_SINCOS_MARGIN;
-
 // Rounds a normalised double-double to `out` where that is safe; the lanes
 // where it is not are set in the returned mask.
 inline __mmask8 round_or_defer(DD v, double* out) {
     _mm512_storeu_pd(out, v.hi);
     const V ulp = _mm512_maskz_scalef_pd(all, set(1.0), sub(_mm512_maskz_getexp_pd(all, v.hi), set(52.0)));
-    const V limit = mul(ulp, set(0.5 - margin));
+    const V limit = mul(ulp, set(0.5 - detail::margin));
     const V mant = _mm512_maskz_getmant_pd(all, v.hi, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
     const __mmask8 near = _mm512_cmp_pd_mask(_mm512_abs_pd(v.lo), limit, _CMP_GE_OQ);
     const __mmask8 power_of_two = _mm512_cmp_pd_mask(mant, set(1.0), _CMP_EQ_OQ);
@@ -216,21 +201,9 @@ void kernel(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
 #pragma GCC pop_options
 #endif
 
-// Read by evaluating threads without the GIL.
-std::atomic<bool> ready_{false};
+using Kernel = void (*)(const double*, std::ptrdiff_t, double*, double*) noexcept;
 
-}  // namespace
-
-bool supported() noexcept {
-#if QUARNEL_SINCOS_AVX512
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-#else
-    return false;
-#endif
-}
-
-void sin_cos_unchecked(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
+void avx512(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
 #if QUARNEL_SINCOS_AVX512
     if (s && c) return kernel<true, true>(x, n, s, c);
     if (s) return kernel<true, false>(x, n, s, c);
@@ -240,20 +213,22 @@ void sin_cos_unchecked(const double* x, std::ptrdiff_t n, double* s, double* c) 
 #endif
 }
 
-void sin_cos(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
-    if (ready_.load(std::memory_order_relaxed)) sin_cos_unchecked(x, n, s, c);
-    else libm(x, n, s, c);
+Kernel kernel_of(Isa level) noexcept {
+    switch (level) {
+        case Isa::avx512: return avx512;
+        case Isa::avx2: return detail::sin_cos_avx2;
+        default: return libm;
+    }
 }
 
-bool ready() noexcept { return ready_.load(std::memory_order_relaxed); }
+// Read by evaluating threads without the GIL: the kernel in use, or null.
+std::atomic<Kernel> chosen{nullptr};
+Isa chosen_level = Isa::baseline;
 
-void decide() noexcept {
-    static bool decided = false;  // once per process: the answer cannot change
-    if (decided) return;
-    decided = true;
-    if (!supported()) return;
-    // Angles over the whole reduction range and around multiples of pi/2,
-    // where the reduction cancels most.
+// Whether `kernel` gives the C library's bits over angles of the whole
+// reduction range and around multiples of pi/2, where the reduction cancels
+// most.
+bool agrees(Kernel kernel) noexcept {
     constexpr int n = 4096;
     static double in[n], s[n], c[n];
     std::uint64_t state = 0x9E3779B97F4A7C15u;
@@ -263,13 +238,51 @@ void decide() noexcept {
         if (i % 4 == 3) in[i] = std::nearbyint((unit - 0.5) * 1e6) * 1.5707963267948966 + (unit - 0.5) * 1e-9;
         else in[i] = (unit - 0.5) * std::ldexp(1.0, int(state % 50) - 28);
     }
-    sin_cos_unchecked(in, n, s, c);
+    kernel(in, n, s, c);
     for (int i = 0; i < n; ++i) {
         double ls, lc;
         ::sincos(in[i], &ls, &lc);
-        if (std::memcmp(&ls, &s[i], sizeof(double)) != 0 || std::memcmp(&lc, &c[i], sizeof(double)) != 0) return;
+        if (std::memcmp(&ls, &s[i], sizeof(double)) != 0 || std::memcmp(&lc, &c[i], sizeof(double)) != 0)
+            return false;
     }
-    ready_.store(true, std::memory_order_relaxed);
+    return true;
+}
+
+}  // namespace
+
+bool supported(Isa level) noexcept {
+    if (level == Isa::baseline || machine::processor_isa() < level) return false;
+#if QUARNEL_SINCOS_AVX512
+    return true;
+#else
+    return false;
+#endif
+}
+
+void sin_cos_unchecked(Isa level, const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
+    kernel_of(level)(x, n, s, c);
+}
+
+void sin_cos(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
+    if (const Kernel k = chosen.load(std::memory_order_relaxed)) k(x, n, s, c);
+    else libm(x, n, s, c);
+}
+
+bool ready() noexcept { return chosen.load(std::memory_order_relaxed) != nullptr; }
+
+Isa level() noexcept { return chosen_level; }
+
+void decide() noexcept {
+    static bool decided = false;  // once per process: the answer cannot change
+    if (decided) return;
+    decided = true;
+    // The best kernel the cap allows that agrees with the C library.
+    for (Isa l : {Isa::avx512, Isa::avx2}) {
+        if (l > machine::isa() || !supported(l) || !agrees(kernel_of(l))) continue;
+        chosen_level = l;
+        chosen.store(kernel_of(l), std::memory_order_relaxed);
+        return;
+    }
 }
 
 }  // namespace quarnel::sincos_kernel

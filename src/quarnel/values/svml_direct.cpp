@@ -1,10 +1,13 @@
 #include "quarnel/values/svml_direct.hpp"
 
+#include "quarnel/machine/isa.hpp"
 #include "quarnel/values/fp_flags.hpp"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#include <math.h>
 
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__linux__)
 #define QUARNEL_SVML_DIRECT 1
@@ -14,6 +17,13 @@
 
 namespace quarnel::svml_direct {
 namespace {
+
+using Scalar1 = double (*)(double);
+using Scalar2 = double (*)(double, double);
+
+// The C library's functions, where NumPy's loop is shown to be them.
+Scalar1 scalar_fn[np_unary_count] = {};
+Scalar2 scalar_power = nullptr;
 
 #if QUARNEL_SVML_DIRECT
 #pragma GCC push_options
@@ -31,6 +41,7 @@ double call(Binary8 f, double x, double y) noexcept {
 }
 
 #pragma GCC pop_options
+#endif
 
 // A result NumPy's loop gives without raising a watched flag: finite
 // (no overflow, invalid or division by zero) and clear of the subnormal
@@ -57,109 +68,129 @@ void spread(double* v, int n, std::uint64_t seed, double lo_exp, double hi_exp, 
     }
 }
 
-bool agrees(Unary8 f, const np_loops::Loop& loop, double lo_exp, double hi_exp, bool negative) {
+// Whether f(x) is NumPy's loop's value, bit for bit, over a spread.
+template <class F>
+bool agrees(const F& f, const np_loops::Loop& loop, double lo_exp, double hi_exp, bool negative) {
     constexpr int n = 2048;
     double in[n], want[n];
     spread(in, n, 0x9E3779B97F4A7C15u, lo_exp, hi_exp, negative);
     np_loops::run(loop, in, want, n);
     for (int i = 0; i < n; ++i) {
-        const double got = call(f, in[i]);
+        const double got = f(in[i]);
         if (std::memcmp(&got, &want[i], sizeof got) != 0) return false;
     }
     return true;
 }
 
-bool agrees_power(Binary8 f, const np_loops::Loop& loop) {
+template <class F>
+bool agrees_power(const F& f, const np_loops::Loop& loop) {
     constexpr int n = 2048;
     double x[n], y[n], want[n];
     spread(x, n, 0x2545F4914F6CDD1Du, -8, 12, false);
     spread(y, n, 0x853C49E6748FEA9Bu, -6, 3, true);
-    for (int i = 0; i < 64; ++i) y[i] = double(i % 8) * 0.5;  // 0, 0.5, ..., 3.5: integer and half powers
+    // 0, 0.5, ..., 3.5 and -1, -0.5: integer and half powers, which a loop
+    // might take a shortcut for.
+    for (int i = 0; i < 64; ++i) y[i] = double(i % 8) * 0.5;
+    for (int i = 64; i < 96; ++i) y[i] = i % 2 ? -1.0 : -0.5;
     np_loops::run(loop, x, sizeof(double), y, sizeof(double), want, n);
     for (int i = 0; i < n; ++i) {
-        const double got = call(f, x[i], y[i]);
+        const double got = f(x[i], y[i]);
         if (std::memcmp(&got, &want[i], sizeof got) != 0) return false;
     }
     return true;
+}
+
+struct Candidate {
+    NpFn f;
+    const char* routine;  // NumPy's AVX-512 routine
+    Scalar1 libm;         // the C library's function
+    double lo_exp, hi_exp;
+    bool negative;
+};
+const Candidate candidates[] = {{NpFn::arcsin, "__svml_asin8_ha", ::asin, -30, -0.6, true},
+                                {NpFn::arctan, "__svml_atan8_ha", ::atan, -30, 40, true},
+                                {NpFn::exp, "__svml_exp8_ha", ::exp, -30, 8.8, true}};
+
+#if QUARNEL_SVML_DIRECT
+// NumPy's AVX-512 routines, found in its module and checked.
+void find_routines(const np_loops::Table& loops) {
+    // NumPy's module, through an address inside it.
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void*>(loops.unary[int(NpFn::arcsin)].fn), &info) || !info.dli_fname) return;
+    void* numpy = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (!numpy) return;
+    for (const Candidate& c : candidates) {
+        auto f = reinterpret_cast<Unary8>(dlsym(numpy, c.routine));
+        if (f && agrees([f](double x) { return call(f, x); }, loops.unary[int(c.f)], c.lo_exp, c.hi_exp, c.negative))
+            unary_fn[int(c.f)] = f;
+    }
+    auto p = reinterpret_cast<Binary8>(dlsym(numpy, "__svml_pow8_ha"));
+    if (p && agrees_power([p](double x, double y) { return call(p, x, y); }, loops.power_dd)) power_fn = p;
+    dlclose(numpy);  // NumPy stays loaded: Python holds it
 }
 #endif
 
 }  // namespace
 
 void resolve(const np_loops::Table& loops) noexcept {
-#if QUARNEL_SVML_DIRECT
     static bool resolved = false;
     if (resolved || !loops.complete) return;
     resolved = true;
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("avx512f")) return;
-    // NumPy's module, through an address inside it.
-    Dl_info info;
-    if (!dladdr(reinterpret_cast<void*>(loops.unary[int(NpFn::arcsin)].fn), &info) || !info.dli_fname) return;
-    void* numpy = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
-    if (!numpy) return;
     const auto flags = FpFlags::csr();
-    struct Candidate {
-        NpFn f;
-        const char* name;
-        double lo_exp, hi_exp;
-        bool negative;
-    };
-    const Candidate candidates[] = {{NpFn::arcsin, "__svml_asin8_ha", -30, -0.6, true},
-                                    {NpFn::arctan, "__svml_atan8_ha", -30, 40, true},
-                                    {NpFn::exp, "__svml_exp8_ha", -30, 8.8, true}};
-    for (const Candidate& c : candidates) {
-        auto f = reinterpret_cast<Unary8>(dlsym(numpy, c.name));
-        if (f && agrees(f, loops.unary[int(c.f)], c.lo_exp, c.hi_exp, c.negative)) unary_fn[int(c.f)] = f;
-    }
-    auto p = reinterpret_cast<Binary8>(dlsym(numpy, "__svml_pow8_ha"));
-    if (p && agrees_power(p, loops.power_dd)) power_fn = p;
-    FpFlags::restore(flags);
-    dlclose(numpy);  // NumPy stays loaded: Python holds it
-#else
-    (void)loops;
+#if QUARNEL_SVML_DIRECT
+    // Below AVX-512 NumPy's loops are left to choose for themselves.
+    if (machine::isa() >= machine::Isa::avx512) find_routines(loops);
 #endif
+    // Where NumPy's loop computes what the C library's function does (as on
+    // processors without AVX-512, or with NumPy's AVX-512 code disabled),
+    // that function.
+    for (const Candidate& c : candidates) {
+        if (has(c.f)) continue;
+        if (agrees(c.libm, loops.unary[int(c.f)], c.lo_exp, c.hi_exp, c.negative)) scalar_fn[int(c.f)] = c.libm;
+    }
+    if (!has_power() && agrees_power(Scalar2(::pow), loops.power_dd)) scalar_power = ::pow;
+    FpFlags::restore(flags);
 }
 
 bool has(NpFn f) noexcept {
+    if (int(f) >= np_unary_count) return false;
 #if QUARNEL_SVML_DIRECT
-    return int(f) < np_unary_count && unary_fn[int(f)] != nullptr;
-#else
-    (void)f;
-    return false;
+    if (unary_fn[int(f)]) return true;
 #endif
+    return scalar_fn[int(f)] != nullptr;
 }
 
 bool has_power() noexcept {
 #if QUARNEL_SVML_DIRECT
-    return power_fn != nullptr;
-#else
-    return false;
+    if (power_fn) return true;
 #endif
+    return scalar_power != nullptr;
 }
 
 double unary(NpFn f, double x) noexcept {
+    return checked(
+        [&] {
 #if QUARNEL_SVML_DIRECT
-    return checked([&] { return call(unary_fn[int(f)], x); },
-                   [&] {
-                       double out;
-                       np_loops::run(np_loops::table().unary[int(f)], &x, &out, 1);
-                       return out;
-                   });
-#else
-    (void)f;
-    return x;
+            if (const Unary8 v = unary_fn[int(f)]) return call(v, x);
 #endif
+            return scalar_fn[int(f)](x);
+        },
+        [&] {
+            double out;
+            np_loops::run(np_loops::table().unary[int(f)], &x, &out, 1);
+            return out;
+        });
 }
 
 double power(double x, double y) noexcept {
+    return checked(
+        [&] {
 #if QUARNEL_SVML_DIRECT
-    return checked([&] { return call(power_fn, x, y); },
-                   [&] { return np_loops::binary(np_loops::table().power_dd, x, y); });
-#else
-    (void)y;
-    return x;
+            if (power_fn) return call(power_fn, x, y);
 #endif
+            return scalar_power(x, y);
+        },
+        [&] { return np_loops::binary(np_loops::table().power_dd, x, y); });
 }
 
 }  // namespace quarnel::svml_direct
