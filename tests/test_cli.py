@@ -1,0 +1,205 @@
+"""The command end to end: CSV and an ERA5-like NetCDF made here, bad
+inputs with their messages and exit status, and no partial output."""
+
+import csv
+import importlib.util
+import os
+import pathlib
+import re
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from quarnel import cli, tmrt
+
+pd = pytest.importorskip("pandas")
+xr = pytest.importorskip("xarray")
+pytest.importorskip("netCDF4")
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+SHIPPED = ROOT / "examples" / "data" / "greenwich_2023-07-12.csv"
+GREENWICH = ["--lat", "51.477", "--lon", "0", "--height", "40"]
+HAVE_MPL = importlib.util.find_spec("matplotlib") is not None
+
+CSV = """\
+# a comment line, then the header
+stamp,air_temperature,relative_humidity,cloud_cover,wind_speed,global_radiation
+2023-07-12T09:00+02:00,20.5,60,2,3.0,
+2023-07-12T09:00,21.0,58,3,3.5,410
+2023-07-12T13:30:00Z,25.0,45,4,4.0,
+"""
+
+
+def run(args, capsys):
+    status = cli.main(["tmrt", *(str(a) for a in args)])
+    return status, capsys.readouterr().err
+
+
+def read_csv(path):
+    with open(path, encoding="utf-8") as f:
+        return list(csv.DictReader(f))
+
+
+def test_csv_in_csv_out_as_the_library_computes(tmp_path, capsys):
+    src = tmp_path / "obs.csv"
+    src.write_text(CSV, encoding="utf-8")
+    out, png = tmp_path / "out.csv", tmp_path / "day.png"
+    status, err = run([src, "-o", out, "--lat", "47.5", "--lon", "8.5", "--height", "400",
+                       "--utc-offset", "1", "--column", "time=stamp", "--sky-view-factor", "0.5"]
+                      + (["--plot", png] if HAVE_MPL else []), capsys)
+    assert status == 0, err
+    rows = read_csv(out)
+    assert list(rows[0])[:6] == CSV.splitlines()[1].split(",")
+    assert [r["stamp"] for r in rows] == ["2023-07-12T09:00+02:00", "2023-07-12T09:00",
+                                          "2023-07-12T13:30:00Z"]
+    utc = np.array(["2023-07-12T07:00", "2023-07-12T08:00", "2023-07-12T13:30"], "datetime64[m]")
+    want = tmrt.compute({"time": utc, "air_temperature": [20.5, 21.0, 25.0],
+                         "relative_humidity": [60.0, 58, 45], "cloud_cover": [2.0, 3, 4],
+                         "wind_speed": [3.0, 3.5, 4.0],
+                         "global_radiation": [np.nan, 410, np.nan]},
+                        latitude=47.5, longitude=8.5, height=400.0, sky_view_factor=0.5)
+    for k in tmrt.OUTPUTS:
+        got = [float(r[k]) if r[k] else np.nan for r in rows]
+        np.testing.assert_allclose(got, want[k], rtol=1e-5, atol=1e-9, err_msg=k)
+    assert rows[1]["global_radiation"] == "410" and float(rows[0]["global_radiation"]) > 100
+    if HAVE_MPL:
+        assert png.stat().st_size > 10000
+
+
+def test_the_shipped_day(tmp_path, capsys):
+    out = tmp_path / "day.csv"
+    assert run([SHIPPED, "-o", out, *GREENWICH], capsys)[0] == 0
+    rows = read_csv(out)
+    tmrt_ = np.array([float(r["mean_radiant_temperature"]) for r in rows])
+    air = np.array([float(r["air_temperature"]) for r in rows])
+    assert len(rows) == 24 and (tmrt_[10:15] - air[10:15]).min() > 20 and (tmrt_[:3] < air[:3]).all()
+
+
+def era5(path, bad_at=None):
+    """A small ERA5-like file: names, units and attributes as ERA5 writes them."""
+    rng = np.random.default_rng(3)
+    shape = (30, 5, 4)
+    dims = ("valid_time", "latitude", "longitude")
+    ds = xr.Dataset({
+        "t2m": (dims, (290 + rng.normal(0, 3, shape)).astype("f4"),
+                {"units": "K", "long_name": "2 metre temperature"}),
+        "d2m": (dims, (281 + rng.normal(0, 1, shape)).astype("f4"), {"units": "K"}),
+        "tcc": (dims, rng.uniform(0, 1, shape).astype("f4"), {"units": "(0 - 1)"}),
+        "u10": (dims, rng.normal(0, 3, shape).astype("f4"), {"units": "m s**-1"}),
+        "v10": (dims, rng.normal(0, 3, shape).astype("f4"), {"units": "m s**-1"}),
+        "ssrd": (dims, rng.uniform(0, 2.5e6, shape).astype("f4"), {"units": "J m**-2"}),
+    }, coords={"valid_time": pd.date_range("2023-03-20T12:00", periods=30, freq="h"),
+               "latitude": ("latitude", [60.0, 55.0, 50.0, 45.0, 40.0], {"units": "degrees_north"}),
+               "longitude": ("longitude", [-10.0, 0.0, 10.0, 20.0], {"units": "degrees_east"})},
+        attrs={"Conventions": "CF-1.7"})
+    if bad_at is not None:
+        ds["t2m"][bad_at] = 400.0
+    ds.to_netcdf(path)
+    return ds
+
+
+def test_netcdf_block_by_block_as_the_library_computes(tmp_path, capsys):
+    src, out, png = tmp_path / "era5.nc", tmp_path / "tmrt.nc", tmp_path / "grid.png"
+    ds = era5(src)
+    status, err = run([src, "-o", out, "--chunks", "valid_time=12,latitude=3", "--height", "250"]
+                      + (["--plot", png] if HAVE_MPL else []), capsys)
+    assert status == 0, err
+    want = tmrt.compute(ds, height=250.0)
+    with xr.open_dataset(out) as got:
+        assert got["mean_radiant_temperature"].dims == ("valid_time", "latitude", "longitude")
+        for k, q in tmrt.OUTPUTS.items():
+            np.testing.assert_array_equal(got[k].values, want[k].transpose(*got[k].dims).values, k)
+            assert (got[k].attrs["units"], got[k].attrs["long_name"]) == (q.unit, q.long_name)
+        np.testing.assert_array_equal(got["t2m"].values, ds["t2m"].values)
+        np.testing.assert_array_equal(got["valid_time"].values, ds["valid_time"].values)
+        assert got["global_radiation"].max() < 2.5e6 / 3600
+    if HAVE_MPL:
+        assert png.stat().st_size > 10000
+
+
+def test_netcdf_on_a_distributed_scheduler(tmp_path, capsys):
+    distributed = pytest.importorskip("distributed")
+    src, out = tmp_path / "era5.nc", tmp_path / "tmrt.nc"
+    ds = era5(src)
+    with distributed.LocalCluster(n_workers=1, processes=False, dashboard_address=None) as c:
+        status, err = run([src, "-o", out, "--scheduler", c.scheduler_address], capsys)
+    assert status == 0, err
+    with xr.open_dataset(out) as got:
+        np.testing.assert_array_equal(got["mean_radiant_temperature"].values,
+                                      tmrt.compute(ds)["mean_radiant_temperature"].values)
+
+
+BAD_CSV = [
+    ("missing column", "time,air_temperature,relative_humidity,wind_speed\n2023-01-01T00:00,1,50,2\n",
+     r"bad.csv, line 1: no column 'cloud_cover'"),
+    ("text in a number", "time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+     "2023-01-01T00:00,1,50,2,2\n2023-01-01T01:00,1,5O,2,2\n",
+     r"bad.csv, line 3, column 'relative_humidity': '5O' is not a number"),
+    ("unparseable time", "# x\ntime,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+     "2023-01-01 25:00,1,50,2,2\n", r"bad.csv, line 3, column 'time': '2023-01-01 25:00' is not an ISO"),
+    ("out of range", "time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+     "2023-01-01T00:00,1,50,2,2\n2023-01-01T01:00,1,50,11,2\n",
+     r"bad.csv, line 3, column 'cloud_cover': 11 octas is outside"),
+    ("ragged row", "time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+     "2023-01-01T00:00,1,50,2\n", r"bad.csv, line 2: 4 fields where the header has 5"),
+]
+
+
+@pytest.mark.parametrize("content,message", [c[1:] for c in BAD_CSV], ids=[c[0] for c in BAD_CSV])
+def test_bad_csv_refused_and_the_old_output_kept(tmp_path, capsys, content, message):
+    src, out = tmp_path / "bad.csv", tmp_path / "out.csv"
+    src.write_text(content, encoding="utf-8")
+    out.write_text("earlier results\n")
+    status, err = run([src, "-o", out, *GREENWICH], capsys)
+    assert status == 1 and err.count("\n") == 1
+    assert err.startswith("quarnel: error: ") and re.search(message, err), err
+    assert out.read_text() == "earlier results\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["bad.csv", "out.csv"]
+
+
+def test_bad_value_in_a_late_netcdf_block_leaves_nothing(tmp_path, capsys):
+    src, out = tmp_path / "era5.nc", tmp_path / "tmrt.nc"
+    era5(src, bad_at=(27, 4, 3))
+    status, err = run([src, "-o", out, "--chunks", "valid_time=6"], capsys)
+    assert status == 1
+    assert "era5.nc: t2m: 126.85 °C is outside the range of air temperature" in err
+    assert "valid_time 2023-03-21T15:00:00, latitude 40, longitude 20" in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["era5.nc"]
+
+
+def test_missing_files_and_unwritable_places(tmp_path, capsys):
+    status, err = run([tmp_path / "nowhere.csv", "-o", tmp_path / "o.csv", *GREENWICH], capsys)
+    assert status == 1 and "nowhere.csv: no such file" in err
+    status, err = run([SHIPPED, "-o", tmp_path / "no" / "dir" / "o.csv", *GREENWICH], capsys)
+    assert status == 1 and "o.csv: cannot write in" in err
+    if os.geteuid() != 0:                      # root writes anywhere
+        locked = tmp_path / "locked"
+        locked.mkdir(mode=0o500)
+        status, err = run([SHIPPED, "-o", locked / "o.csv", *GREENWICH], capsys)
+        assert status == 1 and "Permission denied" in err
+    src = tmp_path / "fake.nc"
+    src.write_bytes(b"\x89HDF\r\n\x1a\nnot really")
+    status, err = run([src, "-o", tmp_path / "o.nc"], capsys)
+    assert status == 1 and "fake.nc: cannot read as NetCDF" in err
+
+
+def command(*args):
+    return subprocess.run([sys.executable, "-m", "quarnel", *map(str, args)], capture_output=True,
+                          text=True, timeout=120, env={**os.environ, "PYTHONPATH": os.pathsep.join(
+                              [str(pathlib.Path(cli.__file__).parent.parent),
+                               os.environ.get("PYTHONPATH", "")])})
+
+
+def test_python_m_quarnel_usage_and_errors(tmp_path):
+    helped = command("tmrt", "--help")
+    assert helped.returncode == 0
+    for option in ["--lat", "--lon", "--height", "--utc-offset", "--plot", "--column",
+                   "--scheduler", "--chunks", "--ground-albedo", "[m]", "[h]", "octas", "ssrd"]:
+        assert option in helped.stdout, option
+    usage = command("tmrt", SHIPPED, "-o", tmp_path / "o.csv")        # no site
+    assert usage.returncode == 2 and "--lat and --lon" in usage.stderr
+    assert command("tmrt", SHIPPED, "-o", tmp_path / "o.csv", "--column", "x=y").returncode == 2
+    bad = command("tmrt", tmp_path / "missing.csv", "-o", tmp_path / "o.csv", *GREENWICH)
+    assert bad.returncode == 1 and "Traceback" not in bad.stderr
+    assert bad.stderr.strip().splitlines() == [f"quarnel: error: {tmp_path / 'missing.csv'}: no such file"]
