@@ -100,6 +100,35 @@ bool agrees_power(const F& f, const np_loops::Loop& loop) {
     return true;
 }
 
+// NumPy's power loop takes a shortcut for an exponent broadcast over the
+// elements (a stride of 0, as for every single value) of 2, 0.5 or -1:
+// the square, the square root, the reciprocal. Those exponents always go
+// through the loop.
+inline bool shortcut_exponent(double y) noexcept { return y == 2.0 || y == 0.5 || y == -1.0; }
+
+// Whether f(x, y) is also the loop's value for broadcast exponents other
+// than the shortcuts: quarters from -4 to 4 and a few others.
+template <class F>
+bool agrees_broadcast(const F& f, const np_loops::Loop& loop) {
+    constexpr int n = 256;
+    double x[n], want[n];
+    spread(x, n, 0x4F1BBCDCBFA53E0Bu, -8, 12, false);
+    double exponents[40];
+    int m = 0;
+    for (int k = -16; k <= 16; ++k) exponents[m++] = k / 4.0;
+    for (double y : {1.0 / 3, -1.0 / 3, 10.0, 0.1, 1.253, -0.0945 * 12.3}) exponents[m++] = y;
+    for (int e = 0; e < m; ++e) {
+        const double y = exponents[e];
+        if (shortcut_exponent(y)) continue;
+        np_loops::run(loop, x, sizeof(double), &y, 0, want, n);
+        for (int i = 0; i < n; ++i) {
+            const double got = f(x[i], y);
+            if (std::memcmp(&got, &want[i], sizeof got) != 0) return false;
+        }
+    }
+    return true;
+}
+
 struct Candidate {
     NpFn f;
     const char* routine;  // NumPy's AVX-512 routine
@@ -125,7 +154,8 @@ void find_routines(const np_loops::Table& loops) {
             unary_fn[int(c.f)] = f;
     }
     auto p = reinterpret_cast<Binary8>(dlsym(numpy, "__svml_pow8_ha"));
-    if (p && agrees_power([p](double x, double y) { return call(p, x, y); }, loops.power_dd)) power_fn = p;
+    const auto direct = [p](double x, double y) { return call(p, x, y); };
+    if (p && agrees_power(direct, loops.power_dd) && agrees_broadcast(direct, loops.power_dd)) power_fn = p;
     dlclose(numpy);  // NumPy stays loaded: Python holds it
 }
 #endif
@@ -148,7 +178,9 @@ void resolve(const np_loops::Table& loops) noexcept {
         if (has(c.f)) continue;
         if (agrees(c.libm, loops.unary[int(c.f)], c.lo_exp, c.hi_exp, c.negative)) scalar_fn[int(c.f)] = c.libm;
     }
-    if (!has_power() && agrees_power(Scalar2(::pow), loops.power_dd)) scalar_power = ::pow;
+    if (!has_power() && agrees_power(Scalar2(::pow), loops.power_dd) &&
+        agrees_broadcast(Scalar2(::pow), loops.power_dd))
+        scalar_power = ::pow;
     FpFlags::restore(flags);
 }
 
@@ -183,6 +215,7 @@ double unary(NpFn f, double x) noexcept {
 }
 
 double power(double x, double y) noexcept {
+    if (shortcut_exponent(y)) return np_loops::binary(np_loops::table().power_dd, x, y);
     return checked(
         [&] {
 #if QUARNEL_SVML_DIRECT

@@ -11,7 +11,9 @@
 // a result is taken only when it is finite and clear of the subnormal
 // range, where NumPy's loop raises no flag. Anything else (NaN, infinities,
 // zero, subnormals, out-of-domain arguments) is computed again by NumPy's
-// loop, which decides the value and the flags as NumPy does.
+// loop, which decides the value and the flags as NumPy does. So do the
+// exponents 2, 0.5 and -1, for which NumPy's power loop computes the
+// square, the square root and the reciprocal instead.
 #pragma once
 
 #include "quarnel/values/np_loops.hpp"
