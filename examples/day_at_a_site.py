@@ -28,7 +28,6 @@ from quarnel import tmrt
 HERE = pathlib.Path(__file__).resolve().parent
 DEFAULT_OBSERVATIONS = HERE / "data" / "greenwich_2023-07-12.csv"
 DEFAULT_PLOT = pathlib.Path("day_at_a_site.png")
-SITE = {"latitude": 51.477, "longitude": 0.0, "height": 40.0}
 
 COLUMNS = {   # column: heading, format
     "solar_time": ("szeit", "{:5.2f}"), "zenith_angle": ("zenith", "{:6.1f}"),
@@ -45,13 +44,13 @@ def read_observations(path: pathlib.Path) -> pd.DataFrame:
 
 
 def compute_day(observations: pd.DataFrame) -> pd.DataFrame:
-    return tmrt.compute(observations, **SITE)
+    return tmrt.compute(observations, latitude=51.477, longitude=0.0, height=40.0)
 
 
 def format_table(day: pd.DataFrame) -> str:
     table = day[list(COLUMNS)].rename(columns={k: h for k, (h, _) in COLUMNS.items()})
     formats = {h: f.format for h, f in COLUMNS.values()}
-    return table.to_string(formatters=formats, index_names=False)   # type: ignore[arg-type]
+    return table.to_string(formatters=formats, index_names=False)
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -49,10 +49,11 @@ def weather(step: float = 0.5, chunk: int | None = 20,
     hour = xr.DataArray(np.arange(24.0), dims="time", coords={"time": times})
 
     local = hour + lo / 15.0                      # local mean solar time, roughly
-    mean_t = 27.0 - 0.4 * (la - 35.0)
+    mean_t: xr.DataArray = 27.0 - 0.4 * (la - 35.0)
     air = mean_t + 6.0 * np.cos(2 * np.pi * (local - 15.0) / 24.0)
-    cloud = (3.0 + 3.0 * np.sin(np.radians(9.0 * lo)) * np.cos(np.radians(12.0 * la))
-             + 1.5 * np.sin(2 * np.pi * (local - 9.0) / 24.0)).clip(0.0, 8.0)
+    pattern = 3.0 * np.sin(np.radians(9.0 * lo)) * np.cos(np.radians(12.0 * la))
+    daily = 1.5 * np.sin(2 * np.pi * (local - 9.0) / 24.0)
+    cloud = xr.DataArray(3.0 + pattern + daily).clip(0.0, 8.0)   # octas
     ds = xr.Dataset({
         "air_temperature": (air + 273.15).assign_attrs(units="K"),
         "dew_point": (mean_t - 9.0).assign_attrs(units="degC"),

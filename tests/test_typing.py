@@ -1,6 +1,6 @@
 """The type stub against the built module (stubtest) and in use: mypy
---strict on the examples and on tests/typing/usage.py, whose assert_type
-lines are the expectations."""
+--strict on the examples, on the typed modules quarnel.tmrt and quarnel.cli,
+and on tests/typing/, whose assert_type lines are the expectations."""
 
 import os
 import pathlib
@@ -42,5 +42,7 @@ def test_stub_agrees_with_the_module(cache):
 
 def test_examples_and_typed_use_pass_strict_mypy(cache):
     pytest.importorskip("xarray")
-    done = run_mypy_tool("mypy", "--strict", "examples", "tests/typing", cache=cache)
+    pytest.importorskip("pandas")
+    done = run_mypy_tool("mypy", "--strict", "examples", "tests/typing", "src/quarnel/tmrt.py",
+                         "src/quarnel/cli.py", "src/quarnel/__main__.py", cache=cache)
     assert done.returncode == 0, done.stdout + done.stderr

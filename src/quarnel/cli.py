@@ -271,8 +271,9 @@ def netcdf_region(path: str, region: Mapping[str, tuple[int, int]], kwargs: Mapp
 def _netcdf_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
                 staging: Staging) -> None:
     _netcdf_modules()
-    import dask
     import netCDF4
+    from dask.base import compute
+    from dask.delayed import delayed
 
     kwargs: dict[str, Any] = dict(latitude=args.lat, longitude=args.lon, height=args.height,
                                   utc_offset=args.utc_offset, names=names,
@@ -322,12 +323,12 @@ def _netcdf_run(args: argparse.Namespace, names: dict[str, str], model: dict[str
             width = client_threads(client) if client else (os.cpu_count() or 1)
             progress = _Progress(len(regions), sys.stderr.isatty())
             for batch in _batched(regions, 2 * width):
-                tasks = [dask.delayed(netcdf_region, pure=True)(path, r, kwargs, dims) for r in batch]
+                tasks = [delayed(netcdf_region, pure=True)(path, r, kwargs, dims) for r in batch]
                 try:
                     if client is not None:
                         results = client.gather(client.compute(tasks))
                     else:
-                        results = dask.compute(*tasks, scheduler="threads")
+                        results = compute(*tasks, scheduler="threads")
                 except tmrt.ObservationError as e:
                     raise Failure(f"{args.input}: {e}") from None
                 for region, result in zip(batch, results):
@@ -351,7 +352,7 @@ def _netcdf_run(args: argparse.Namespace, names: dict[str, str], model: dict[str
 
 
 def client_threads(client: Any) -> int:
-    return max(1, sum(client.nthreads().values()))
+    return max(1, sum(int(n) for n in client.nthreads().values()))
 
 
 def _client(address: str) -> Any:

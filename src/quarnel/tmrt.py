@@ -26,33 +26,14 @@ from __future__ import annotations
 import functools
 import math
 import sys
-from collections.abc import Mapping
+from collections.abc import Hashable, Mapping
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Literal, TypeAlias, overload
 
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import ufunc as _ufunc
-
-
-class _Ufuncs:
-    # TEMPORARY until quarnel.ufunc holds compiled ufuncs: its stand-in
-    # turns DataArrays into NumPy arrays, so they go through apply_ufunc.
-    def __getattr__(self, name: str) -> Any:
-        f = getattr(_ufunc, name)
-        if isinstance(f, np.ufunc):
-            return f
-
-        def call(*args: Any) -> Any:
-            if _is_xarray(*args):
-                import xarray as xr
-                return xr.apply_ufunc(f, *args, dask="parallelized", output_dtypes=[np.float64])
-            return f(*args)
-        return call
-
-
-U = _Ufuncs()
+from quarnel import ufunc as U
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -255,7 +236,7 @@ def _is_xarray(*values: Any) -> bool:
 def _where(cond: Any, a: Any, b: Any) -> Any:
     if _is_xarray(cond, a, b):
         import xarray as xr
-        return xr.where(cond, a, b)
+        return xr.where(cond, a, b)  # type: ignore[no-untyped-call]
     return np.where(cond, a, b)
 
 
@@ -291,13 +272,16 @@ def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any
     sat = saturation_vapour_pressure(t)
 
     # Humidity: what is measured, the rest through the Magnus formula.
-    e = obs.get("vapour_pressure")
-    for derived in (lambda: saturation_vapour_pressure(obs["dew_point"]) if "dew_point" in obs else None,
-                    lambda: obs["relative_humidity"] / 100.0 * sat if "relative_humidity" in obs else None):
-        value = derived()
-        if value is not None:
-            e = value if e is None else _fill(e, value)
-    assert e is not None
+    # Vapour pressure: measured, else from the dew point, else from the
+    # relative humidity, element by element.
+    estimates = []
+    if "dew_point" in obs:
+        estimates.append(saturation_vapour_pressure(obs["dew_point"]))
+    if "relative_humidity" in obs:
+        estimates.append(obs["relative_humidity"] / 100.0 * sat)
+    e = obs["vapour_pressure"] if "vapour_pressure" in obs else estimates.pop(0)
+    for estimate in estimates:
+        e = _fill(e, estimate)
     rh = np.minimum(100.0 * e / sat, 100.0)
     if "relative_humidity" in obs:
         rh = _fill(obs["relative_humidity"], rh)
@@ -578,7 +562,7 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         raise KeyError("no times: expected a coordinate 'time' or 'valid_time'")
     chunks = ds.chunksizes if ds.chunks else None
 
-    def along(values: Any, dim: str) -> xr.DataArray:
+    def along(values: Any, dim: Hashable) -> xr.DataArray:
         da = xr.DataArray(values, dims=(dim,), coords={dim: ds[dim]})
         if chunks is not None and dim in chunks:
             da = da.chunk({dim: chunks[dim]})
@@ -618,8 +602,8 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     for k, v in computed.items():
         da = v if isinstance(v, xr.DataArray) else xr.DataArray(v)
         da = da.transpose(*[d for d in dims if d in da.dims], ...)
-        q = OUTPUTS.get(k) or INPUTS[k]
-        new[k] = da.assign_attrs(units=q.unit, long_name=q.long_name)
+        described = OUTPUTS.get(k) or INPUTS[k]
+        new[k] = da.assign_attrs(units=described.unit, long_name=described.long_name)
     return ds.assign(new)
 
 
@@ -631,7 +615,7 @@ def _converted(da: xr.DataArray, quantity: str, source: str) -> xr.DataArray:
         if (scale, offset) != (1.0, 0.0):
             scaled = scaled * scale + offset
         if quantity == "global_radiation" and scale != 1.0:
-            scaled = np.maximum(scaled, 0.0)      # accumulations packed a little below 0
+            scaled = scaled.clip(min=0.0)         # accumulations packed a little below 0
     return scaled.assign_attrs(units=INPUTS[quantity].unit)
 
 
