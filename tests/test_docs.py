@@ -62,8 +62,28 @@ def readme_blocks():
     return re.findall(r"```python\n(.*?)```", README.read_text(encoding="utf-8"), re.S)
 
 
+def test_readme_library_call_prints_what_it_says(monkeypatch, capsys):
+    pytest.importorskip("pandas")
+    block = readme_blocks()[0]
+    monkeypatch.chdir(ROOT)                      # it reads the shipped observations
+    exec(compile(block, "README.md", "exec"), {})  # noqa: S102
+    promised = block.strip().splitlines()[-1].removeprefix("# ")
+    assert capsys.readouterr().out.strip() == promised
+
+
+def test_readme_command_example_matches_the_command(tmp_path, capsys):
+    from quarnel import cli
+    text = README.read_text(encoding="utf-8")
+    shown = re.search(r"\$ grep 12:00 day.csv\n(.*)\n", text)[1]
+    assert cli.main(["tmrt", str(ROOT / "examples/data/greenwich_2023-07-12.csv"), "-o",
+                     str(tmp_path / "day.csv"), "--lat", "51.477", "--lon", "0",
+                     "--height", "40"]) == 0
+    lines = (tmp_path / "day.csv").read_text(encoding="utf-8").splitlines()
+    assert shown in lines
+
+
 def test_readme_code_runs(tmp_path, monkeypatch, capsys):
-    blocks = readme_blocks()
+    blocks = readme_blocks()[1:]
     assert len(blocks) == 2
     monkeypatch.chdir(tmp_path)
     exec(compile(blocks[0], "README.md", "exec"), {})  # noqa: S102
