@@ -133,6 +133,7 @@ private:
             Lanes d(arena, t.count, t.forced, t.nforced);
             FpFlags::clear();
             const Lane r = eval(d, in, lanes, t.count, whole, sc, Seq{});
+            asm volatile("" : : "m"(r) : "memory");  // the flags are read after the result
             if (d.split()) {
                 // Those whose branch was true first, in order; then the rest.
                 const double* truth = d.split_truths();
@@ -161,9 +162,14 @@ private:
                 continue;
             }
             if (r.is_block()) {
-                if (whole) std::memcpy(result, r.p, std::size_t(n) * sizeof(double));
-                else
-                    for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = r.p[j];
+                const double* values = d.elements(r);
+                if (!values) {
+                    flags |= one_by_one(s, off, t.count, lanes, result);
+                } else if (whole) {
+                    std::memcpy(result, values, std::size_t(n) * sizeof(double));
+                } else {
+                    for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = values[j];
+                }
             } else {
                 for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = r.n.x;
             }
@@ -186,10 +192,16 @@ private:
             return Lane(Num(0.0, Opaque));
         } else {
             if (in.scalar[i]) return Lane(Num(in.p[i][0], Kind::F64));
-            if (whole) return Blocks::block(in.p[i], 1u << i);
-            double* sub = sc.subset[i];
-            for (std::uint16_t j = 0; j < count; ++j) sub[j] = in.p[i][lanes[j]];
-            return Blocks::block(sub, 1u << i);
+            const double* x = in.p[i];
+            if (!whole) {
+                double* sub = sc.subset[i];
+                for (std::uint16_t j = 0; j < count; ++j) sub[j] = x[lanes[j]];
+                x = sub;
+            }
+            Runs& runs = sc.runs[i];
+            if (!runs.find(x, count)) return Lanes::block(x);
+            runs.firsts(x, sc.firsts[i]);
+            return Lanes::block(sc.firsts[i], &runs);
         }
     }
 

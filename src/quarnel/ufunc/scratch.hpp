@@ -28,6 +28,8 @@ struct Scratch {
     double held[max_inputs][1];
     double input[max_inputs][block];
     double subset[max_inputs][block];
+    Runs runs[max_inputs];
+    double firsts[max_inputs][block];
     double result[block];
     std::uint16_t lanes[block], spare[block];
     Todo todo[block + 1];  // each split adds one

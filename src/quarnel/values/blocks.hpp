@@ -24,10 +24,14 @@
 
 namespace quarnel {
 
+struct Runs;  // lanes.hpp
+
 struct Lane {
     Num n;                      // the value, or kind Arr for array elements
     const double* p = nullptr;  // the block, when n.k == Kind::Arr
     std::uint32_t deps = 0;     // which array arguments it depends on
+    // The lane domain only: p holds one value per run of equal elements.
+    const Runs* runs = nullptr;
 
     Lane() = default;
     Lane(Num v) : n(v) {}

@@ -1,57 +1,158 @@
 // The lane domain of the ufuncs: the block domain, with every element of a
-// block free to take its own branches.
+// block free to take its own branches, and inputs that repeat their values
+// evaluated once per run of equal elements.
 //
-// A comparison of array elements gives a block of truth values. Where a
-// branch finds them all alike, the evaluation goes on down that side; where
-// they differ, it stops (`split()`), and the caller evaluates the formula
-// again for each side's elements alone, telling the domain the decisions
-// already taken (`forced`). Every element therefore runs exactly the
-// operations of its own scalar call, on a block of elements that took the
-// same branches: the values are that call's bits, and the floating-point
-// flags the block raises are those of its elements' calls.
+// Branches. A comparison of array elements gives a block of truth values.
+// Where a branch finds them all alike, the evaluation goes on down that
+// side; where they differ, it stops (`split()`), and the caller evaluates
+// the formula again for each side's elements alone, telling the domain the
+// decisions already taken (`forced`). Every element therefore runs exactly
+// the operations of its own scalar call, on a block of elements that took
+// the same branches: the values are that call's bits, and the
+// floating-point flags the block raises are those of its elements' calls.
 //
-// int() of elements, and table lookups with them, are exact for finite
-// values in range; anything else stops the evaluation (`failed()`) and the
-// caller evaluates those elements one by one in the per-element domain,
-// which knows what the scalar call would raise.
+// Runs. Time series and grids repeat their inputs (a day of year for 24
+// hours, a latitude along a row). An input whose block is mostly runs of
+// bit-identical elements comes as one value per run (`Lane::runs`), and so
+// does everything computed from it alone or from it and scalars: a
+// declination is computed once per day, not once per hour. A value per run
+// meets a value per element by being spread over its run first. The same
+// inputs give the same bits, so this changes no value and no flag.
+//
+// int() of elements and table lookups with them are exact for finite values
+// in range; anything else stops the evaluation (`failed()`), and the caller
+// evaluates those elements one by one in the per-element domain, which knows
+// what the scalar call would raise.
 #pragma once
 
 #include "quarnel/values/blocks.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 namespace quarnel {
 
-class Lanes : public Blocks {
+// Runs of equal elements in a block: run k covers [start[k], start[k+1]).
+struct Runs {
+    std::ptrdiff_t count = 0;
+    std::uint16_t start[Arena::block + 1];
+
+    // Finds the runs of x[0, n); false when they are too many to be worth it.
+    bool find(const double* x, std::ptrdiff_t n) noexcept {
+        const std::ptrdiff_t head = n < 32 ? n : 32;
+        std::ptrdiff_t changes = 0;
+        for (std::ptrdiff_t j = 1; j < head; ++j) changes += !same(x, j);
+        if ((changes + 1) * 4 > head) return false;
+        for (std::ptrdiff_t j = head; j < n; ++j) changes += !same(x, j);
+        if ((changes + 1) * 4 > n) return false;
+        count = 0;
+        for (std::ptrdiff_t j = 0; j < n; ++j)
+            if (j == 0 || !same(x, j)) start[count++] = std::uint16_t(j);
+        start[count] = std::uint16_t(n);
+        return true;
+    }
+    // The first element of each run.
+    void firsts(const double* x, double* out) const noexcept {
+        for (std::ptrdiff_t k = 0; k < count; ++k) out[k] = x[start[k]];
+    }
+    void spread(const double* v, double* out) const noexcept {
+        for (std::ptrdiff_t k = 0; k < count; ++k) {
+            const double x = v[k];
+            for (std::ptrdiff_t j = start[k]; j < start[k + 1]; ++j) out[j] = x;
+        }
+    }
+
+private:
+    static bool same(const double* x, std::ptrdiff_t j) noexcept {
+        return std::bit_cast<std::uint64_t>(x[j]) == std::bit_cast<std::uint64_t>(x[j - 1]);
+    }
+};
+
+class Lanes {
 public:
+    using A = Lane;
+    using V = Lane;
+    using Operand = Lane;
+    using Fn = NpFn;
+    template <std::size_t N>
+    using Table = const KonstTable<N>*;
+    static constexpr int max_branches = 32;
+
     // `forced[k]` decides the k-th branch for k < nforced, unexamined.
     Lanes(Arena& arena, std::ptrdiff_t n, const std::uint8_t* forced, int nforced) noexcept
-        : Blocks(arena, n), forced_(forced), nforced_(nforced) {}
+        : arena_(arena), n_(n), forced_(forced), nforced_(nforced) {}
 
-    // Where the elements parted: the truth block of the branch (1.0 true,
-    // 0.0 false per element) and how many branches were decided before it.
+    bool failed() const noexcept { return scalar_.failed(); }
+    // Where the elements parted: the truth of the branch per element (1.0
+    // true, 0.0 false), how many branches were decided before it and how.
     bool split() const noexcept { return split_ != nullptr; }
     const double* split_truths() const noexcept { return split_; }
     int branches_before_split() const noexcept { return branch_; }
-    // The decisions of the branches before the split.
     const std::uint8_t* decisions() const noexcept { return taken_; }
-    static constexpr int max_branches = 32;
 
+    // A block with one value per element (spread from its runs if need be);
+    // null without scratch space.
+    const double* elements(const Lane& a) noexcept {
+        if (!a.runs) return a.p;
+        double* out = arena_.take();
+        if (out) a.runs->spread(a.p, out);
+        return out;
+    }
+
+    static Lane block(const double* p, const Runs* runs = nullptr) noexcept {
+        Lane l(Num(0.0, Kind::Arr));
+        l.p = p;
+        l.runs = runs;
+        return l;
+    }
+
+    void at(int) noexcept {}
+    template <class F>
+    auto inner(const FunctionInfo&, F&& body) {
+        return body();
+    }
     // The elements' own value: a ufunc copies its result out in any case.
     Lane keep(const Lane& a) noexcept { return a; }
+    NpFn fn(NpFn f) noexcept { return f; }
+    Lane pi() noexcept { return scalar_.pi(); }
+    Lane fail() noexcept { return scalar_.fail(); }
+
+    Lane add(const Lane& a, const Lane& b) noexcept {
+        return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().add_dd) : scalar_.add(a.n, b.n);
+    }
+    Lane sub(const Lane& a, const Lane& b) noexcept {
+        return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().subtract_dd)
+                                            : scalar_.sub(a.n, b.n);
+    }
+    Lane mul(const Lane& a, const Lane& b) noexcept {
+        return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().multiply_dd)
+                                            : scalar_.mul(a.n, b.n);
+    }
+    Lane div(const Lane& a, const Lane& b) noexcept {
+        if (!a.is_block() && !b.is_block()) return scalar_.div(a.n, b.n);
+        // Dividing by a power of two is multiplying by its reciprocal: both
+        // round the same exact quotient.
+        if (!b.is_block() && numeric(b.n.k) && exact_reciprocal(b.n.x))
+            return loop2(a, Lane(Num(1.0 / b.n.x, Kind::Float)), np_loops::table().multiply_dd);
+        return loop2(a, b, np_loops::table().divide_dd);
+    }
+    Lane neg(const Lane& a) noexcept {
+        if (!a.is_block()) return scalar_.neg(a.n);
+        return map(a, [](const double* in, double* out, std::ptrdiff_t m) {
+            np_loops::run(np_loops::table().negative_d, in, out, m);
+        });
+    }
 
     Lane lt(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return __builtin_isless(x, y); },
-                       &Native::lt);
+        return compare(a, b, [](double x, double y) { return __builtin_isless(x, y); }, &Native::lt);
     }
     Lane le(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return __builtin_islessequal(x, y); },
-                       &Native::le);
+        return compare(a, b, [](double x, double y) { return __builtin_islessequal(x, y); }, &Native::le);
     }
     Lane gt(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return __builtin_isgreater(x, y); },
-                       &Native::gt);
+        return compare(a, b, [](double x, double y) { return __builtin_isgreater(x, y); }, &Native::gt);
     }
     Lane ge(const Lane& a, const Lane& b) noexcept {
         return compare(a, b, [](double x, double y) { return __builtin_isgreaterequal(x, y); },
@@ -73,11 +174,12 @@ public:
         }
         if (k < nforced_) return taken_[k] = forced_[k];
         if (!a.is_block()) return taken_[k] = scalar_.truth(a.n);
+        const std::ptrdiff_t m = size(a);
         std::ptrdiff_t true_count = 0;
-        for (std::ptrdiff_t j = 0; j < n_; ++j) true_count += a.p[j] != 0.0;  // NaN is true
-        if (true_count == n_) return taken_[k] = true;
+        for (std::ptrdiff_t j = 0; j < m; ++j) true_count += a.p[j] != 0.0;  // NaN is true
+        if (true_count == m) return taken_[k] = true;
         if (true_count == 0) return taken_[k] = false;
-        split_ = a.p;
+        split_ = elements(a);
         branch_ = k;
         fail();
         return false;
@@ -86,48 +188,143 @@ public:
     // int() of each element: exact below 2**53, anything else per element.
     Lane to_int(const Lane& a) noexcept {
         if (!a.is_block()) return scalar_.to_int(a.n);
-        if (failed()) return fail();
-        double* out = arena_.take();
-        if (!out) return fail();
         bool exact = true;
-        for (std::ptrdiff_t j = 0; j < n_; ++j) {
-            exact &= std::fabs(a.p[j]) < Native::exact_limit;
-            out[j] = __builtin_trunc(a.p[j]) + 0.0;
-        }
-        return exact ? block(out, a.deps) : fail();
+        const Lane r = map(a, [&](const double* in, double* out, std::ptrdiff_t m) {
+            for (std::ptrdiff_t j = 0; j < m; ++j) {
+                exact &= std::fabs(in[j]) < Native::exact_limit;
+                out[j] = __builtin_trunc(in[j]) + 0.0;
+            }
+        });
+        return exact ? r : fail();
     }
 
     template <std::size_t N>
+    Table<N> array(NpFn, const KonstTable<N>& t) noexcept {
+        return &t;
+    }
+    template <std::size_t N>
     Lane item(Table<N> t, const Lane& i) noexcept {
         if (!i.is_block()) return Lane(scalar_.item(t, i.n));
-        if (failed()) return fail();
-        double* out = arena_.take();
-        if (!out) return fail();
         bool inside = true;
-        for (std::ptrdiff_t j = 0; j < n_; ++j) {
-            const double idx = i.p[j] < 0 ? i.p[j] + double(N) : i.p[j];
-            const bool ok = idx >= 0 && idx < double(N);
-            inside &= ok;
-            out[j] = t->entries[ok ? std::size_t(idx) : 0].value;
+        const Lane r = map(i, [&](const double* in, double* out, std::ptrdiff_t m) {
+            for (std::ptrdiff_t j = 0; j < m; ++j) {
+                const double idx = in[j] < 0 ? in[j] + double(N) : in[j];
+                const bool ok = idx >= 0 && idx < double(N);
+                inside &= ok;
+                out[j] = t->entries[ok ? std::size_t(idx) : 0].value;
+            }
+        });
+        return inside ? r : fail();
+    }
+
+    Lane call(NpFn f, const Lane& a) noexcept {
+        if (!a.is_block()) return scalar_.call(f, a.n);
+        if (f == NpFn::trunc)
+            return map(a, [](const double* in, double* out, std::ptrdiff_t m) {
+                for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = __builtin_trunc(in[j]);
+            });
+        if (const double k = np_loops::table().scale[int(f)])
+            return map(a, [k](const double* in, double* out, std::ptrdiff_t m) {
+                for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = in[j] * k;
+            });
+        if ((f == NpFn::sin || f == NpFn::cos) && sincos_kernel::ready()) {
+            const bool sine = f == NpFn::sin;
+            return map(a, [sine](const double* in, double* out, std::ptrdiff_t m) {
+                sincos_kernel::sin_cos(in, m, sine ? out : nullptr, sine ? nullptr : out);
+            });
         }
-        return inside ? block(out, i.deps) : fail();
+        const np_loops::Loop& loop = np_loops::table().unary[int(f)];
+        return map(a, [&loop](const double* in, double* out, std::ptrdiff_t m) { np_loops::run(loop, in, out, m); });
+    }
+
+    // np.sin(np.radians(x)) and np.cos(np.radians(x)): the angle converted
+    // once (the same bits twice), both from one pass where NumPy's loops are
+    // the C library's.
+    std::pair<Lane, Lane> sin_cos_of_degrees(const Lane& a) noexcept {
+        if (!a.is_block() || !np_loops::table().libm_trig)
+            return {call(NpFn::sin, call(NpFn::radians, a)), call(NpFn::cos, call(NpFn::radians, a))};
+        const Lane r = call(NpFn::radians, a);
+        if (failed()) return {fail(), fail()};
+        double* s = arena_.take();
+        double* c = arena_.take();
+        if (!s || !c) return {fail(), fail()};
+        const std::ptrdiff_t m = size(r);
+        if (sincos_kernel::ready()) sincos_kernel::sin_cos(r.p, m, s, c);
+        else
+            for (std::ptrdiff_t j = 0; j < m; ++j) np_loops::sincos(r.p[j], s + j, c + j);
+        return {block(s, r.runs), block(c, r.runs)};
+    }
+
+    Lane call(NpFn f, const Lane& a, const Lane& b) noexcept {
+        if (!a.is_block() && !b.is_block()) return scalar_.call(f, a.n, b.n);
+        const auto& t = np_loops::table();
+        return loop2(a, b, f == NpFn::maximum ? t.maximum_dd : t.power_dd);
     }
 
 private:
+    static bool numeric(Kind k) noexcept {
+        return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;
+    }
+    // Whether 1/x is exact and x * (1/x) rounds as x divides: x = +-2**k
+    // with both 2**k and 2**-k normal.
+    static bool exact_reciprocal(double x) noexcept {
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
+        const std::uint64_t exponent = (bits >> 52) & 0x7ff;
+        return (bits & 0xfffffffffffffu) == 0 && exponent >= 1 && exponent <= 2045;
+    }
+    std::ptrdiff_t size(const Lane& a) const noexcept { return a.runs ? a.runs->count : n_; }
+
+    // f(in, out, m) over the values of a block (per run or per element).
+    template <class Kernel>
+    Lane map(const Lane& a, const Kernel& kernel) noexcept {
+        if (failed()) return fail();
+        double* out = arena_.take();
+        if (!out) return fail();
+        kernel(a.p, out, size(a));
+        return block(out, a.runs);
+    }
+
+    // Two operands, at least one a block: per run when both are per run of
+    // the same runs (or one is a scalar), per element otherwise.
+    template <class Kernel>
+    Lane zip(const Lane& a, const Lane& b, const Kernel& kernel) noexcept {
+        if (failed()) return fail();
+        if ((!a.is_block() && !numeric(a.n.k)) || (!b.is_block() && !numeric(b.n.k))) return fail();
+        const Runs* runs = a.is_block() ? a.runs : b.runs;
+        const double* pa = a.is_block() ? a.p : &a.n.x;
+        const double* pb = b.is_block() ? b.p : &b.n.x;
+        if (a.is_block() && b.is_block() && a.runs != b.runs) {
+            runs = nullptr;
+            pa = elements(a);
+            pb = elements(b);
+            if (!pa || !pb) return fail();
+        }
+        double* out = arena_.take();
+        if (!out) return fail();
+        kernel(pa, a.is_block() ? 1 : 0, pb, b.is_block() ? 1 : 0, out, runs ? runs->count : n_);
+        return block(out, runs);
+    }
+
+    Lane loop2(const Lane& a, const Lane& b, const np_loops::Loop& loop) noexcept {
+        return zip(a, b, [&loop](const double* pa, int sa, const double* pb, int sb, double* out,
+                                 std::ptrdiff_t m) {
+            np_loops::run(loop, pa, sa * std::ptrdiff_t(sizeof(double)), pb, sb * std::ptrdiff_t(sizeof(double)),
+                          out, m);
+        });
+    }
+
     template <class Op>
     Lane compare(const Lane& a, const Lane& b, const Op& op, Num (Native::*scalar)(Num, Num)) noexcept {
         if (!a.is_block() && !b.is_block()) return (scalar_.*scalar)(a.n, b.n);
-        if (failed()) return fail();
-        if ((!a.is_block() && !numeric(a.n.k)) || (!b.is_block() && !numeric(b.n.k))) return fail();
-        double* out = arena_.take();
-        if (!out) return fail();
-        const double* pa = data(a);
-        const double* pb = data(b);
-        const std::ptrdiff_t sa = a.is_block(), sb = b.is_block();
-        for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = op(pa[j * sa], pb[j * sb]) ? 1.0 : 0.0;
-        return block(out, a.deps | b.deps);
+        return zip(a, b, [&op](const double* pa, int sa, const double* pb, int sb, double* out,
+                               std::ptrdiff_t m) {
+            for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j * sa], pb[j * sb]) ? 1.0 : 0.0;
+        });
     }
 
+    Native scalar_;
+    Arena& arena_;
+    std::ptrdiff_t n_;
     const std::uint8_t* forced_;
     int nforced_;
     int branch_ = 0;
