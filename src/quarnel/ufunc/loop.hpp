@@ -116,62 +116,84 @@ private:
     }
 
     // One block of n elements: runs of the lane domain over ever smaller
-    // sets of elements until every element has taken all its branches.
+    // sets of elements until every element has taken all its branches. A
+    // run for one side of a branch starts from the record of the run that
+    // met the branch (depth + 1), so runs are taken depth first.
     static unsigned block(Scratch& sc, const Span& s, npy_intp off, npy_intp n) noexcept {
         const Inputs in = gather(sc, s, off, n);
         double* result = sc.result;
         unsigned flags = 0;
         for (npy_intp j = 0; j < n; ++j) sc.lanes[j] = std::uint16_t(j);
-        int depth = 0;
-        sc.todo[depth++] = Scratch::Todo{0, std::uint16_t(n), 0, {}};
-        while (depth > 0) {
-            const Scratch::Todo t = sc.todo[--depth];
-            const bool whole = t.count == n;
+        Arena& arena = *sc.arena;
+        arena.reset();
+        int todo = 0;
+        sc.todo[todo++] = Scratch::Todo{0, std::uint16_t(n), 0, 0, {}};
+        while (todo > 0) {
+            const Scratch::Todo t = sc.todo[--todo];
             const std::uint16_t* lanes = sc.lanes + t.first;
-            Arena& arena = *sc.arena;
-            arena.reset();
-            Lanes d(arena, t.count, t.forced, t.nforced);
+            Frame& frame = sc.frames[t.depth];
+            frame.count = t.count;
+            frame.fetched_count = 0;
+            if (t.depth > 0) {
+                std::memcpy(frame.pos, sc.positions + t.first, t.count * sizeof(std::uint16_t));
+                arena.release(sc.arena_mark[t.depth - 1]);
+            }
+            Lanes d(arena, sc.frames, t.depth, t.forced, t.nforced);
             FpFlags::clear();
-            const Lane r = eval(d, in, lanes, t.count, whole, sc, Seq{});
+            const Lane r = eval(d, in, sc, Seq{});
             asm volatile("" : : "m"(r) : "memory");  // the flags are read after the result
-            if (d.split()) {
+            if (d.split() && t.depth + 1 < Scratch::max_depth) {
+                // The operations before the branch are not computed again:
+                // their flags are those of every element of the run.
+                flags |= unsigned(FpFlags::before());
                 // Those whose branch was true first, in order; then the rest.
                 const double* truth = d.split_truths();
                 std::uint16_t* l = sc.lanes + t.first;
+                std::uint16_t* p = sc.positions + t.first;
                 std::uint16_t* spare = sc.spare;
+                std::uint16_t* spare_pos = sc.spare_pos;
                 std::uint16_t yes = 0, no = 0;
                 for (std::uint16_t j = 0; j < t.count; ++j) {
-                    if (truth[j] != 0.0) l[yes++] = l[j];
-                    else spare[no++] = l[j];
+                    if (truth[j] != 0.0) {
+                        p[yes] = j;
+                        l[yes++] = l[j];
+                    } else {
+                        spare_pos[no] = j;
+                        spare[no++] = l[j];
+                    }
                 }
                 std::memcpy(l + yes, spare, no * sizeof(std::uint16_t));
+                std::memcpy(p + yes, spare_pos, no * sizeof(std::uint16_t));
+                sc.arena_mark[t.depth] = arena.used();
+                sc.frames[t.depth + 1].replay = d.recorded_before_split();
                 const int k = d.branches_before_split();
-                Scratch::Todo a{t.first, yes, std::uint8_t(k + 1), {}};
+                Scratch::Todo a{t.first, yes, std::uint8_t(k + 1), std::uint8_t(t.depth + 1), {}};
                 std::memcpy(a.forced, d.decisions(), std::size_t(k));
                 Scratch::Todo b = a;
                 a.forced[k] = 1;
                 b.forced[k] = 0;
                 b.first = std::uint16_t(t.first + yes);
                 b.count = no;
-                sc.todo[depth++] = a;
-                sc.todo[depth++] = b;
+                sc.todo[todo++] = b;
+                sc.todo[todo++] = a;
                 continue;
             }
-            if (d.failed() || FpFlags::raised()) {
+            if (d.split() || d.failed() || FpFlags::raised()) {
                 flags |= one_by_one(s, off, t.count, lanes, result);
                 continue;
             }
-            if (r.is_block()) {
-                const double* values = d.elements(r);
+            const Lane v = d.use(r);
+            if (v.is_block()) {
+                const double* values = d.elements(v);
                 if (!values) {
                     flags |= one_by_one(s, off, t.count, lanes, result);
-                } else if (whole) {
+                } else if (t.depth == 0) {
                     std::memcpy(result, values, std::size_t(n) * sizeof(double));
                 } else {
                     for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = values[j];
                 }
             } else {
-                for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = r.n.x;
+                for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = v.n.x;
             }
         }
         store(s, off, n, result);
@@ -179,29 +201,28 @@ private:
     }
 
     template <std::size_t... I>
-    static Lane eval(Lanes& d, const Inputs& in, const std::uint16_t* lanes, std::uint16_t count,
-                     bool whole, Scratch& sc, std::index_sequence<I...>) noexcept {
-        return F::eval(d, lane<I>(in, lanes, count, whole, sc)...);
+    static Lane eval(Lanes& d, const Inputs& in, Scratch& sc, std::index_sequence<I...>) noexcept {
+        // The inputs first, in order: recorded as the first operations.
+        Lane args[sizeof...(I)];
+        ((args[I] = lane<I>(d, in, sc)), ...);
+        return F::eval(d, args[I]...);
     }
 
+    // Input I of the first run of a block: a scalar, the block itself or
+    // one value per run of equal elements.
     template <std::size_t I>
-    static Lane lane(const Inputs& in, const std::uint16_t* lanes, std::uint16_t count, bool whole,
-                     Scratch& sc) noexcept {
+    static Lane lane(Lanes& d, const Inputs& in, Scratch& sc) noexcept {
         constexpr int i = Map::of(I);
         if constexpr (i < 0) {
             return Lane(Num(0.0, Opaque));
         } else {
-            if (in.scalar[i]) return Lane(Num(in.p[i][0], Kind::F64));
-            const double* x = in.p[i];
-            if (!whole) {
-                double* sub = sc.subset[i];
-                for (std::uint16_t j = 0; j < count; ++j) sub[j] = x[lanes[j]];
-                x = sub;
-            }
-            Runs& runs = sc.runs[i];
-            if (!runs.find(x, count)) return Lanes::block(x);
-            runs.firsts(x, sc.firsts[i]);
-            return Lanes::block(sc.firsts[i], &runs);
+            return d.input(i, [&] {
+                if (in.scalar[i]) return Lane(Num(in.p[i][0], Kind::F64));
+                Runs& runs = sc.runs[i];
+                if (!runs.find(in.p[i], sc.frames[0].count)) return Lanes::block(in.p[i]);
+                runs.firsts(in.p[i], sc.firsts[i]);
+                return Lanes::block(sc.firsts[i], &runs);
+            });
         }
     }
 

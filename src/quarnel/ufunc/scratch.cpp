@@ -9,7 +9,7 @@ Scratch* Scratch::mine() noexcept {
     if (!kept) {
         std::unique_ptr<Scratch> s(new (std::nothrow) Scratch);
         if (!s) return nullptr;
-        s->arena.reset(new (std::nothrow) Arena);
+        s->arena.reset(new (std::nothrow) Arena(arena_blocks));
         if (!s->arena) return nullptr;
         kept = std::move(s);
     }

@@ -21,17 +21,24 @@ struct Scratch {
     struct Todo {
         std::uint16_t first, count;
         std::uint8_t nforced;
+        std::uint8_t depth;
         std::uint8_t forced[Lanes::max_branches];
     };
+    // Runs deeper than this (branches within branches) go element by element.
+    static constexpr int max_depth = 12;
+    // Blocks of scratch for one block of elements and all its runs.
+    static constexpr int arena_blocks = 320;
 
     std::unique_ptr<Arena> arena;
+    Frame frames[max_depth];
+    int arena_mark[max_depth];  // the arena's blocks in use after each depth's run
+    std::uint16_t positions[block];  // where a todo's elements stood in the run before
     double held[max_inputs][1];
     double input[max_inputs][block];
-    double subset[max_inputs][block];
     Runs runs[max_inputs];
     double firsts[max_inputs][block];
     double result[block];
-    std::uint16_t lanes[block], spare[block];
+    std::uint16_t lanes[block], spare[block], spare_pos[block];
     Todo todo[block + 1];  // each split adds one
 
     // This thread's scratch, made on first use; null without memory (the

@@ -30,8 +30,11 @@ struct Lane {
     Num n;                      // the value, or kind Arr for array elements
     const double* p = nullptr;  // the block, when n.k == Kind::Arr
     std::uint32_t deps = 0;     // which array arguments it depends on
-    // The lane domain only: p holds one value per run of equal elements.
+    // The lane domain only: p holds one value per run of equal elements;
+    // or, with p null, the value is operation `tape` of an earlier run,
+    // fetched when first used.
     const Runs* runs = nullptr;
+    std::int16_t tape = -1;
 
     Lane() = default;
     Lane(Num v) : n(v) {}
@@ -44,18 +47,23 @@ struct Lane {
 class Arena {
 public:
     static constexpr std::ptrdiff_t block = 1024;
-    static constexpr int capacity = 96;
+    static constexpr int default_capacity = 96;
 
     // Left uninitialised; without memory every take() fails and the call
     // goes to the generic path.
-    Arena() noexcept : storage_(new (std::nothrow) double[std::size_t(block) * capacity]) {}
+    explicit Arena(int capacity = default_capacity) noexcept
+        : storage_(new (std::nothrow) double[std::size_t(block) * std::size_t(capacity)]), capacity_(capacity) {}
     void reset() noexcept { used_ = 0; }
+    // Blocks taken since the last reset; release(mark) gives back those
+    // taken after `mark`.
+    int used() const noexcept { return used_; }
+    void release(int mark) noexcept { used_ = mark; }
     double* take() noexcept {
         if (used_ == land_index_) {
             ++used_;
             return land_;
         }
-        return storage_ && used_ < capacity ? storage_.get() + std::size_t(used_++) * block : nullptr;
+        return storage_ && used_ < capacity_ ? storage_.get() + std::size_t(used_++) * block : nullptr;
     }
     // From the next reset on, the `index`-th block taken is `dst`: a formula
     // takes its blocks in the same order for every block of elements, so the
@@ -67,12 +75,13 @@ public:
     // Which block taken since the last reset `p` is, or -1.
     int index_of(const double* p) const noexcept {
         const double* base = storage_.get();
-        if (!base || p < base || p >= base + std::size_t(block) * capacity) return -1;
+        if (!base || p < base || p >= base + std::size_t(block) * std::size_t(capacity_)) return -1;
         return int((p - base) / block);
     }
 
 private:
     std::unique_ptr<double[]> storage_;
+    int capacity_;
     int used_ = 0;
     int land_index_ = -1;
     double* land_ = nullptr;

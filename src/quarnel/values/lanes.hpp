@@ -19,6 +19,12 @@
 // meets a value per element by being spread over its run first. The same
 // inputs give the same bits, so this changes no value and no flag.
 //
+// Earlier runs. A run for one side of a branch does not compute again what
+// the run before the branch computed: the operations before the branch are
+// the same operations on the same elements, so their values are taken from
+// that run's record (`Frame::tape`), fetched for the run's elements when an
+// operation after the branch first uses them.
+//
 // int() of elements and table lookups with them are exact for finite values
 // in range; anything else stops the evaluation (`failed()`), and the caller
 // evaluates those elements one by one in the per-element domain, which knows
@@ -70,6 +76,21 @@ private:
     }
 };
 
+// One run of the lane domain over a set of a block's elements.
+struct Frame {
+    static constexpr int max_ops = 320;
+    // For each element, its index among the elements of the run before the
+    // branch (unused for the first run).
+    std::uint16_t pos[Arena::block];
+    std::ptrdiff_t count = 0;
+    int replay = 0;  // operations taken from earlier runs
+    Lane tape[max_ops];
+    // Runs of the values fetched from earlier runs per run of equal elements.
+    static constexpr int max_fetched = 4;
+    Runs fetched[max_fetched];
+    int fetched_count = 0;
+};
+
 class Lanes {
 public:
     using A = Lane;
@@ -80,9 +101,21 @@ public:
     using Table = const KonstTable<N>*;
     static constexpr int max_branches = 32;
 
-    // `forced[k]` decides the k-th branch for k < nforced, unexamined.
-    Lanes(Arena& arena, std::ptrdiff_t n, const std::uint8_t* forced, int nforced) noexcept
-        : arena_(arena), n_(n), forced_(forced), nforced_(nforced) {}
+    // A run over frames[depth]: `forced[k]` decides the k-th branch for
+    // k < nforced, unexamined, and frames[0 .. depth) are the runs before
+    // the branches (their records intact).
+    Lanes(Arena& arena, Frame* frames, int depth, const std::uint8_t* forced, int nforced) noexcept
+        : arena_(arena), n_(frames[depth].count), forced_(forced), nforced_(nforced), frames_(frames),
+          depth_(depth) {}
+
+    // An input (the inputs are recorded first, in order): `make()` in the
+    // first run, the first run's value in the others.
+    template <class Make>
+    Lane input(int, const Make& make) noexcept {
+        return record([&] { return make(); });
+    }
+    // How many operations this run has recorded.
+    int recorded() const noexcept { return pos_; }
 
     bool failed() const noexcept { return scalar_.failed(); }
     // Where the elements parted: the truth of the branch per element (1.0
@@ -94,7 +127,9 @@ public:
 
     // A block with one value per element (spread from its runs if need be);
     // null without scratch space.
-    const double* elements(const Lane& a) noexcept {
+    const double* elements(const Lane& given) noexcept {
+        const Lane a = use(given);
+        if (failed()) return nullptr;
         if (!a.runs) return a.p;
         double* out = arena_.take();
         if (out) a.runs->spread(a.p, out);
@@ -120,28 +155,38 @@ public:
     Lane fail() noexcept { return scalar_.fail(); }
 
     Lane add(const Lane& a, const Lane& b) noexcept {
-        return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().add_dd) : scalar_.add(a.n, b.n);
+        return record([&] {
+            return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().add_dd) : Lane(scalar_.add(a.n, b.n));
+        });
     }
     Lane sub(const Lane& a, const Lane& b) noexcept {
-        return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().subtract_dd)
-                                            : scalar_.sub(a.n, b.n);
+        return record([&] {
+            return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().subtract_dd)
+                                                : Lane(scalar_.sub(a.n, b.n));
+        });
     }
     Lane mul(const Lane& a, const Lane& b) noexcept {
-        return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().multiply_dd)
-                                            : scalar_.mul(a.n, b.n);
+        return record([&] {
+            return a.is_block() || b.is_block() ? loop2(a, b, np_loops::table().multiply_dd)
+                                                : Lane(scalar_.mul(a.n, b.n));
+        });
     }
     Lane div(const Lane& a, const Lane& b) noexcept {
-        if (!a.is_block() && !b.is_block()) return scalar_.div(a.n, b.n);
-        // Dividing by a power of two is multiplying by its reciprocal: both
-        // round the same exact quotient.
-        if (!b.is_block() && numeric(b.n.k) && exact_reciprocal(b.n.x))
-            return loop2(a, Lane(Num(1.0 / b.n.x, Kind::Float)), np_loops::table().multiply_dd);
-        return loop2(a, b, np_loops::table().divide_dd);
+        return record([&] {
+            if (!a.is_block() && !b.is_block()) return Lane(scalar_.div(a.n, b.n));
+            // Dividing by a power of two is multiplying by its reciprocal:
+            // both round the same exact quotient.
+            if (!b.is_block() && numeric(b.n.k) && exact_reciprocal(b.n.x))
+                return loop2(a, Lane(Num(1.0 / b.n.x, Kind::Float)), np_loops::table().multiply_dd);
+            return loop2(a, b, np_loops::table().divide_dd);
+        });
     }
     Lane neg(const Lane& a) noexcept {
-        if (!a.is_block()) return scalar_.neg(a.n);
-        return map(a, [](const double* in, double* out, std::ptrdiff_t m) {
-            np_loops::run(np_loops::table().negative_d, in, out, m);
+        return record([&] {
+            if (!a.is_block()) return Lane(scalar_.neg(a.n));
+            return map(a, [](const double* in, double* out, std::ptrdiff_t m) {
+                np_loops::run(np_loops::table().negative_d, in, out, m);
+            });
         });
     }
 
@@ -165,7 +210,7 @@ public:
         return compare(a, b, [](double x, double y) { return x != 0.0 && y != 0.0; }, &Native::and_);
     }
 
-    bool truth(const Lane& a) noexcept {
+    bool truth(const Lane& given) noexcept {
         if (failed()) return false;
         const int k = branch_++;
         if (k >= max_branches) {
@@ -173,6 +218,7 @@ public:
             return false;
         }
         if (k < nforced_) return taken_[k] = forced_[k];
+        const Lane a = use(given);
         if (!a.is_block()) return taken_[k] = scalar_.truth(a.n);
         const std::ptrdiff_t m = size(a);
         std::ptrdiff_t true_count = 0;
@@ -181,21 +227,26 @@ public:
         if (true_count == 0) return taken_[k] = false;
         split_ = elements(a);
         branch_ = k;
+        split_at_ = pos_;
         fail();
         return false;
     }
+    // How many operations the run before the split had recorded.
+    int recorded_before_split() const noexcept { return split_at_; }
 
     // int() of each element: exact below 2**53, anything else per element.
     Lane to_int(const Lane& a) noexcept {
-        if (!a.is_block()) return scalar_.to_int(a.n);
-        bool exact = true;
-        const Lane r = map(a, [&](const double* in, double* out, std::ptrdiff_t m) {
-            for (std::ptrdiff_t j = 0; j < m; ++j) {
-                exact &= std::fabs(in[j]) < Native::exact_limit;
-                out[j] = __builtin_trunc(in[j]) + 0.0;
-            }
+        return record([&] {
+            if (!a.is_block()) return Lane(scalar_.to_int(a.n));
+            bool exact = true;
+            const Lane r = map(a, [&](const double* in, double* out, std::ptrdiff_t m) {
+                for (std::ptrdiff_t j = 0; j < m; ++j) {
+                    exact &= std::fabs(in[j]) < Native::exact_limit;
+                    out[j] = __builtin_trunc(in[j]) + 0.0;
+                }
+            });
+            return exact ? r : fail();
         });
-        return exact ? r : fail();
     }
 
     template <std::size_t N>
@@ -204,21 +255,134 @@ public:
     }
     template <std::size_t N>
     Lane item(Table<N> t, const Lane& i) noexcept {
-        if (!i.is_block()) return Lane(scalar_.item(t, i.n));
-        bool inside = true;
-        const Lane r = map(i, [&](const double* in, double* out, std::ptrdiff_t m) {
-            for (std::ptrdiff_t j = 0; j < m; ++j) {
-                const double idx = in[j] < 0 ? in[j] + double(N) : in[j];
-                const bool ok = idx >= 0 && idx < double(N);
-                inside &= ok;
-                out[j] = t->entries[ok ? std::size_t(idx) : 0].value;
-            }
+        return record([&] {
+            if (!i.is_block()) return Lane(scalar_.item(t, i.n));
+            bool inside = true;
+            const Lane r = map(i, [&](const double* in, double* out, std::ptrdiff_t m) {
+                for (std::ptrdiff_t j = 0; j < m; ++j) {
+                    const double idx = in[j] < 0 ? in[j] + double(N) : in[j];
+                    const bool ok = idx >= 0 && idx < double(N);
+                    inside &= ok;
+                    out[j] = t->entries[ok ? std::size_t(idx) : 0].value;
+                }
+            });
+            return inside ? r : fail();
         });
-        return inside ? r : fail();
     }
 
     Lane call(NpFn f, const Lane& a) noexcept {
-        if (!a.is_block()) return scalar_.call(f, a.n);
+        return record([&] {
+            if (!a.is_block()) return Lane(scalar_.call(f, a.n));
+            return unary(f, a);
+        });
+    }
+
+    // np.sin(np.radians(x)) and np.cos(np.radians(x)): the angle converted
+    // once (the same bits twice), both from one pass where NumPy's loops are
+    // the C library's. Recorded as three operations.
+    std::pair<Lane, Lane> sin_cos_of_degrees(const Lane& a) noexcept {
+        if (!a.is_block() || !np_loops::table().libm_trig) {
+            const Lane s = call(NpFn::sin, call(NpFn::radians, a));
+            return {s, call(NpFn::cos, call(NpFn::radians, a))};
+        }
+        const Lane r = call(NpFn::radians, a);
+        Lane c;
+        const Lane s = record([&] {
+            const Lane x = use(r);
+            if (failed()) return fail();
+            double* so = arena_.take();
+            double* co = arena_.take();
+            if (!so || !co) return fail();
+            const std::ptrdiff_t m = size(x);
+            if (sincos_kernel::ready()) sincos_kernel::sin_cos(x.p, m, so, co);
+            else
+                for (std::ptrdiff_t j = 0; j < m; ++j) np_loops::sincos(x.p[j], so + j, co + j);
+            c = block(co, x.runs);
+            return block(so, x.runs);
+        });
+        c = record([&] { return c; });
+        return {s, c};
+    }
+
+    Lane call(NpFn f, const Lane& a, const Lane& b) noexcept {
+        return record([&] {
+            if (!a.is_block() && !b.is_block()) return Lane(scalar_.call(f, a.n, b.n));
+            const auto& t = np_loops::table();
+            return loop2(a, b, f == NpFn::maximum ? t.maximum_dd : t.power_dd);
+        });
+    }
+
+    // A value ready for use: one of an earlier run fetched for this run's
+    // elements (once; the record keeps it).
+    Lane use(const Lane& a) noexcept {
+        if (a.tape < 0 || failed()) return a;
+        Frame& here = frames_[depth_];
+        const int t = a.tape;
+        if (here.tape[t].tape < 0) return here.tape[t];
+        int k = depth_ - 1;  // the nearest run that computed or fetched it
+        while (k > 0 && frames_[k].tape[t].tape >= 0) --k;
+        const Lane& src = frames_[k].tape[t];
+        if (!src.is_block()) return here.tape[t] = src;
+        double* out = arena_.take();
+        if (!out) return fail();
+        auto source_of = [&](std::ptrdiff_t j) {
+            std::ptrdiff_t at = j;
+            for (int level = depth_; level > k; --level) at = frames_[level].pos[at];
+            return at;
+        };
+        if (!src.runs) {
+            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = src.p[source_of(j)];
+            return here.tape[t] = block(out);
+        }
+        // Per run: these elements keep the runs they had, as far as they
+        // are still consecutive here.
+        const Runs& from = *src.runs;
+        std::uint16_t* run_of = reinterpret_cast<std::uint16_t*>(arena_.take());
+        if (!run_of) return fail();
+        for (std::ptrdiff_t r = 0; r < from.count; ++r)
+            for (std::ptrdiff_t j = from.start[r]; j < from.start[r + 1]; ++j) run_of[j] = std::uint16_t(r);
+        Runs* runs = here.fetched_count < Frame::max_fetched ? &here.fetched[here.fetched_count] : nullptr;
+        std::ptrdiff_t count = 0;
+        std::uint16_t last = 0;
+        for (std::ptrdiff_t j = 0; j < n_; ++j) {
+            const std::uint16_t r = run_of[source_of(j)];
+            if (j > 0 && r == last) continue;
+            if (runs) runs->start[count] = std::uint16_t(j);
+            out[count++] = from.count > 0 ? src.p[r] : 0.0;
+            last = r;
+        }
+        if (runs && count * 4 <= n_) {
+            runs->count = count;
+            runs->start[count] = std::uint16_t(n_);
+            ++here.fetched_count;
+            return here.tape[t] = block(out, runs);
+        }
+        for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = src.p[run_of[source_of(j)]];
+        return here.tape[t] = block(out);
+    }
+
+private:
+    // Operation number pos_ of the run: taken from the runs before the
+    // branch while they cover it, computed (and recorded) after.
+    template <class Compute>
+    Lane record(const Compute& compute) noexcept {
+        if (failed()) return fail();
+        const int t = pos_++;
+        if (t >= Frame::max_ops) return fail();
+        Frame& here = frames_[depth_];
+        if (t < here.replay) {
+            // Scalars are taken as they are; blocks when first used.
+            int k = depth_ - 1;
+            while (k > 0 && frames_[k].tape[t].tape >= 0) --k;
+            const Lane& src = frames_[k].tape[t];
+            Lane r = src.is_block() ? Lane(Num(0.0, Kind::Arr)) : src;
+            if (src.is_block()) r.tape = std::int16_t(t);
+            return here.tape[t] = r;
+        }
+        return here.tape[t] = compute();
+    }
+
+    Lane unary(NpFn f, const Lane& a) noexcept {
         if (f == NpFn::trunc)
             return map(a, [](const double* in, double* out, std::ptrdiff_t m) {
                 for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = __builtin_trunc(in[j]);
@@ -237,31 +401,6 @@ public:
         return map(a, [&loop](const double* in, double* out, std::ptrdiff_t m) { np_loops::run(loop, in, out, m); });
     }
 
-    // np.sin(np.radians(x)) and np.cos(np.radians(x)): the angle converted
-    // once (the same bits twice), both from one pass where NumPy's loops are
-    // the C library's.
-    std::pair<Lane, Lane> sin_cos_of_degrees(const Lane& a) noexcept {
-        if (!a.is_block() || !np_loops::table().libm_trig)
-            return {call(NpFn::sin, call(NpFn::radians, a)), call(NpFn::cos, call(NpFn::radians, a))};
-        const Lane r = call(NpFn::radians, a);
-        if (failed()) return {fail(), fail()};
-        double* s = arena_.take();
-        double* c = arena_.take();
-        if (!s || !c) return {fail(), fail()};
-        const std::ptrdiff_t m = size(r);
-        if (sincos_kernel::ready()) sincos_kernel::sin_cos(r.p, m, s, c);
-        else
-            for (std::ptrdiff_t j = 0; j < m; ++j) np_loops::sincos(r.p[j], s + j, c + j);
-        return {block(s, r.runs), block(c, r.runs)};
-    }
-
-    Lane call(NpFn f, const Lane& a, const Lane& b) noexcept {
-        if (!a.is_block() && !b.is_block()) return scalar_.call(f, a.n, b.n);
-        const auto& t = np_loops::table();
-        return loop2(a, b, f == NpFn::maximum ? t.maximum_dd : t.power_dd);
-    }
-
-private:
     static bool numeric(Kind k) noexcept {
         return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;
     }
@@ -276,7 +415,8 @@ private:
 
     // f(in, out, m) over the values of a block (per run or per element).
     template <class Kernel>
-    Lane map(const Lane& a, const Kernel& kernel) noexcept {
+    Lane map(const Lane& given, const Kernel& kernel) noexcept {
+        const Lane a = use(given);
         if (failed()) return fail();
         double* out = arena_.take();
         if (!out) return fail();
@@ -287,7 +427,9 @@ private:
     // Two operands, at least one a block: per run when both are per run of
     // the same runs (or one is a scalar), per element otherwise.
     template <class Kernel>
-    Lane zip(const Lane& a, const Lane& b, const Kernel& kernel) noexcept {
+    Lane zip(const Lane& given_a, const Lane& given_b, const Kernel& kernel) noexcept {
+        const Lane a = use(given_a);
+        const Lane b = use(given_b);
         if (failed()) return fail();
         if ((!a.is_block() && !numeric(a.n.k)) || (!b.is_block() && !numeric(b.n.k))) return fail();
         const Runs* runs = a.is_block() ? a.runs : b.runs;
@@ -315,10 +457,12 @@ private:
 
     template <class Op>
     Lane compare(const Lane& a, const Lane& b, const Op& op, Num (Native::*scalar)(Num, Num)) noexcept {
-        if (!a.is_block() && !b.is_block()) return (scalar_.*scalar)(a.n, b.n);
-        return zip(a, b, [&op](const double* pa, int sa, const double* pb, int sb, double* out,
-                               std::ptrdiff_t m) {
-            for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j * sa], pb[j * sb]) ? 1.0 : 0.0;
+        return record([&] {
+            if (!a.is_block() && !b.is_block()) return Lane((scalar_.*scalar)(a.n, b.n));
+            return zip(a, b, [&op](const double* pa, int sa, const double* pb, int sb, double* out,
+                                   std::ptrdiff_t m) {
+                for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j * sa], pb[j * sb]) ? 1.0 : 0.0;
+            });
         });
     }
 
@@ -327,6 +471,10 @@ private:
     std::ptrdiff_t n_;
     const std::uint8_t* forced_;
     int nforced_;
+    Frame* frames_;
+    int depth_;
+    int pos_ = 0;
+    int split_at_ = 0;
     int branch_ = 0;
     std::uint8_t taken_[max_branches] = {};
     const double* split_ = nullptr;
