@@ -51,7 +51,8 @@ struct Runs {
         std::ptrdiff_t changes = 0;
         for (std::ptrdiff_t j = 1; j < head; ++j) changes += !same(x, j);
         if ((changes + 1) * 4 > head) return false;
-        for (std::ptrdiff_t j = head; j < n; ++j) changes += !same(x, j);
+        const auto* bits = reinterpret_cast<const std::uint64_t*>(x);
+        for (std::ptrdiff_t j = head; j < n; ++j) changes += bits[j] != bits[j - 1];
         if ((changes + 1) * 4 > n) return false;
         count = 0;
         for (std::ptrdiff_t j = 0; j < n; ++j)
@@ -325,13 +326,21 @@ public:
         if (!src.is_block()) return here.tape[t] = src;
         double* out = arena_.take();
         if (!out) return fail();
-        auto source_of = [&](std::ptrdiff_t j) {
-            std::ptrdiff_t at = j;
-            for (int level = depth_; level > k; --level) at = frames_[level].pos[at];
-            return at;
-        };
+        // Where this run's elements stand in run k.
+        const std::uint16_t* at = here.pos;
+        if (k < depth_ - 1) {
+            std::uint16_t* composed = reinterpret_cast<std::uint16_t*>(arena_.take());
+            if (!composed) return fail();
+            for (std::ptrdiff_t j = 0; j < n_; ++j) {
+                std::uint16_t x = here.pos[j];
+                for (int level = depth_ - 1; level > k; --level) x = frames_[level].pos[x];
+                composed[j] = x;
+            }
+            at = composed;
+        }
+        auto source_of = [at](std::ptrdiff_t j) { return at[j]; };
         if (!src.runs) {
-            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = src.p[source_of(j)];
+            for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = src.p[at[j]];
             return here.tape[t] = block(out);
         }
         // Per run: these elements keep the runs they had, as far as they
