@@ -30,7 +30,7 @@ public:
         if (k == Opaque) return fail();
         if (k == Kind::Int) k = Kind::Float;
         else if (k == Kind::I64) k = Kind::F64;
-        return {a.x / b.x, k};
+        return {done(a.x / b.x), k};
     }
 
     Num to_int(Num a) noexcept {
@@ -45,13 +45,13 @@ public:
             if (is_integer(a.k)) return {a.x, Kind::I64};
             return {std::trunc(a.x), Kind::F64};
         }
-        return {np_loops::unary(f, a.x), Kind::F64};
+        return {done(np_loops::unary(f, a.x)), Kind::F64};
     }
     Num call(NpFn f, Num a, Num b) noexcept {
         if (!numeric(a.k) || !numeric(b.k)) return fail();
         const auto& t = np_loops::table();
         if (is_integer(a.k) && is_integer(b.k)) return Native::call(f, a, b);
-        return {np_loops::binary(f == NpFn::maximum ? t.maximum_dd : t.power_dd, a.x, b.x), Kind::F64};
+        return {done(np_loops::binary(f == NpFn::maximum ? t.maximum_dd : t.power_dd, a.x, b.x)), Kind::F64};
     }
 
     template <std::size_t N>
@@ -63,11 +63,19 @@ public:
     }
 
 private:
+    // Every operation happens, in order, whether or not its value is used
+    // later: a value the formula computes and then leaves aside (a branch
+    // not taken) still raises its flags, as it does in the scalar call.
+    static double done(double r) noexcept {
+        asm volatile("" : "+m"(r));
+        return r;
+    }
+
     // Arithmetic as Python and NumPy do it, integers included: no size limit.
     Num arith(Num a, Num b, double r) noexcept {
         const Kind k = promote(a.k, b.k);
         if (k == Opaque) return fail();
-        return {is_integer(k) ? r + 0.0 : r, k};
+        return {done(is_integer(k) ? r + 0.0 : r), k};
     }
 
     Num raise() noexcept {
