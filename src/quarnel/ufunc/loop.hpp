@@ -78,11 +78,30 @@ private:
     static unsigned evaluate(const Span& s) noexcept {
         Scratch* scratch = Scratch::mine();
         unsigned flags = 0;
+        int land = -1;
         for (npy_intp off = s.begin; off < s.end; off += Arena::block) {
             const npy_intp n = s.end - off < Arena::block ? s.end - off : Arena::block;
-            flags |= scratch ? block(*scratch, s, off, n) : one_by_one(s, off, n, nullptr, nullptr);
+            flags |= scratch ? block(*scratch, s, off, n, land) : one_by_one(s, off, n, nullptr, nullptr);
         }
         return flags;
+    }
+
+    // Whether the output's elements of a block may serve as one of the
+    // formula's scratch blocks: contiguous, aligned and apart from every
+    // input (NumPy hands a ufunc an output that is either apart from an
+    // input or the very same elements).
+    static double* landing(const Span& s, npy_intp off, npy_intp n) noexcept {
+        char* out = s.args[nin] + off * s.steps[nin];
+        if (s.steps[nin] != npy_intp(sizeof(double)) || reinterpret_cast<std::uintptr_t>(out) % alignof(double))
+            return nullptr;
+        const char* end = out + n * npy_intp(sizeof(double));
+        for (int i = 0; i < nin; ++i) {
+            const char* a = s.args[i] + off * s.steps[i];
+            const char* lo = s.steps[i] < 0 ? a + (n - 1) * s.steps[i] : a;
+            const char* hi = (s.steps[i] < 0 ? a : a + (n - 1) * s.steps[i]) + sizeof(double);
+            if (lo < end && out < hi) return nullptr;
+        }
+        return reinterpret_cast<double*>(out);
     }
 
     // Input i of the block at `off`: a broadcast scalar, the elements in
@@ -119,13 +138,20 @@ private:
     // sets of elements until every element has taken all its branches. A
     // run for one side of a branch starts from the record of the run that
     // met the branch (depth + 1), so runs are taken depth first.
-    static unsigned block(Scratch& sc, const Span& s, npy_intp off, npy_intp n) noexcept {
+    //
+    // `land`: which of the scratch blocks the result took in the block
+    // before; that one is the output itself where it may be, so a block
+    // whose elements all take the same branches computes its result in
+    // place.
+    static unsigned block(Scratch& sc, const Span& s, npy_intp off, npy_intp n, int& land) noexcept {
         const Inputs in = gather(sc, s, off, n);
         double* result = sc.result;
         unsigned flags = 0;
         for (npy_intp j = 0; j < n; ++j) sc.lanes[j] = std::uint16_t(j);
         Arena& arena = *sc.arena;
         arena.reset();
+        double* out = landing(s, off, n);
+        arena.land(out ? land : -1, out);
         int todo = 0;
         sc.todo[todo++] = Scratch::Todo{0, std::uint16_t(n), 0, 0, {}};
         while (todo > 0) {
@@ -188,6 +214,8 @@ private:
                 if (!values) {
                     flags |= one_by_one(s, off, t.count, lanes, result);
                 } else if (t.depth == 0) {
+                    if (values == out) return flags;  // computed in place
+                    land = arena.index_of(values);
                     std::memcpy(result, values, std::size_t(n) * sizeof(double));
                 } else {
                     for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = values[j];
