@@ -1,5 +1,7 @@
 import numpy as np
 
+isa: str
+
 Sonnenzeit: np.ufunc
 Zenitwinkel: np.ufunc
 Azimutwinkel: np.ufunc

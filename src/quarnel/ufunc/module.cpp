@@ -8,6 +8,7 @@
 #include "quarnel/clearsky/max_direkte_strahlung.hpp"
 #include "quarnel/clearsky/max_globalstrahlung.hpp"
 #include "quarnel/clearsky/rel_opt_luftmasse.hpp"
+#include "quarnel/machine/isa.hpp"
 #include "quarnel/solar/azimutwinkel.hpp"
 #include "quarnel/solar/sonnenzeit.hpp"
 #include "quarnel/solar/zenitwinkel.hpp"
@@ -142,6 +143,14 @@ bool place(PyObject* uf, const char* name) noexcept {
 }
 
 int exec(PyObject* mod) {
+    if (const char* setting = machine::ignored_setting()) {
+        py::Ref value = py::Ref::steal(PyUnicode_DecodeLocale(setting, "surrogateescape"));
+        if (!value || PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                                       "QUARNEL_ISA=%R names no instruction set (baseline, avx2, avx512) "
+                                       "and is ignored: using %s",
+                                       value.get(), machine::isa_name()) < 0)
+            return -1;
+    }
     if (!numpy_api::import()) return -1;
     py::Ref numpy = py::Ref::steal(PyImport_ImportModule("numpy"));
     if (!numpy) return -1;
@@ -151,6 +160,8 @@ int exec(PyObject* mod) {
         return -1;
     }
     parallel::init();
+    // The instruction set in force (QUARNEL_ISA), for tests and benchmarks.
+    if (PyModule_AddStringConstant(mod, "isa", machine::isa_name()) < 0) return -1;
     for (const Entry& e : entries) {
         py::Ref uf = py::Ref::steal(e.make(e.doc));
         if (!uf || !place(uf.get(), e.name) || PyModule_AddObjectRef(mod, e.name, uf.get()) < 0) return -1;
