@@ -12,8 +12,8 @@ import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.environ.get("QUARNEL_SINCOS_SAMPLES", "2000000")
-SOURCES = ["tests/native/sincos_check.cpp", "src/quarnel/values/sincos_kernel.cpp",
-           "src/quarnel/values/sincos_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp"]
+SOURCES = ["tests/native/sincos_check.cpp", "src/quarnel/machine/sincos_kernel.cpp",
+           "src/quarnel/machine/sincos_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp"]
 
 
 @pytest.mark.skipif(sys.platform != "linux" or not shutil.which("g++"), reason="needs g++ on Linux")

@@ -7,7 +7,7 @@
 #include "quarnel/np_watch.hpp"
 #include "quarnel/registry.hpp"
 #include "quarnel/traceback.hpp"
-#include "quarnel/values/arena_pool.hpp"
+#include "quarnel/machine/arena_pool.hpp"
 #include "quarnel/values/np_loops.hpp"
 #include "quarnel/values/numpy_api.hpp"
 

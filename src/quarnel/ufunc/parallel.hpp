@@ -1,13 +1,13 @@
 // Splitting one inner loop over the cores the process may use. The first
 // block is evaluated alone and timed; the rest is split when a part would
 // take more than about 10 µs, one part on the calling thread and the others
-// on the pool of threads made at import (values/workers.hpp). A part
+// on the pool of threads made at import (machine/workers.hpp). A part
 // returns the floating-point flags its elements raised, which belong to
 // the calling thread's state in the end: NumPy reads them there.
 #pragma once
 
 #include "quarnel/values/numpy_api.hpp"
-#include "quarnel/values/workers.hpp"
+#include "quarnel/machine/workers.hpp"
 
 #include <algorithm>
 #include <chrono>

@@ -4,11 +4,11 @@
 // temporaries of the arrays' size and without the GIL.
 #pragma once
 
-#include "quarnel/values/arena_pool.hpp"
+#include "quarnel/machine/arena_pool.hpp"
 #include "quarnel/values/blocks.hpp"
 #include "quarnel/values/numpy_api.hpp"
 #include "quarnel/values/scalars.hpp"
-#include "quarnel/values/workers.hpp"
+#include "quarnel/machine/workers.hpp"
 
 #include <algorithm>
 #include <atomic>

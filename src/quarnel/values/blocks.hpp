@@ -12,7 +12,7 @@
 #pragma once
 
 #include "quarnel/values/native.hpp"
-#include "quarnel/values/sincos_kernel.hpp"
+#include "quarnel/machine/sincos_kernel.hpp"
 
 #include <bit>
 #include <cstddef>

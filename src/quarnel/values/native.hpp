@@ -22,7 +22,7 @@
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 #include "quarnel/values/np_loops.hpp"
-#include "quarnel/values/svml_direct.hpp"
+#include "quarnel/machine/svml_direct.hpp"
 
 #include <bit>
 #include <cmath>

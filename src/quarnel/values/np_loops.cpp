@@ -1,8 +1,8 @@
 #include "quarnel/values/np_loops.hpp"
 
 #include "quarnel/values/numpy_api.hpp"
-#include "quarnel/values/sincos_kernel.hpp"
-#include "quarnel/values/svml_direct.hpp"
+#include "quarnel/machine/sincos_kernel.hpp"
+#include "quarnel/machine/svml_direct.hpp"
 
 #include <cmath>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "quarnel/values/workers.hpp"
+#include "quarnel/machine/workers.hpp"
 
 #include <chrono>
 #include <new>

@@ -1,4 +1,4 @@
-#include "quarnel/values/arena_pool.hpp"
+#include "quarnel/machine/arena_pool.hpp"
 
 #include <mutex>
 #include <new>

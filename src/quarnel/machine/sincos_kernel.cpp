@@ -1,6 +1,6 @@
-#include "quarnel/values/sincos_kernel.hpp"
+#include "quarnel/machine/sincos_kernel.hpp"
 
-#include "quarnel/values/sincos_table.hpp"
+#include "quarnel/machine/sincos_table.hpp"
 
 #include <atomic>
 #include <cmath>

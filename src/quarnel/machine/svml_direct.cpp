@@ -1,4 +1,4 @@
-#include "quarnel/values/svml_direct.hpp"
+#include "quarnel/machine/svml_direct.hpp"
 
 #include "quarnel/machine/isa.hpp"
 #include "quarnel/values/fp_flags.hpp"

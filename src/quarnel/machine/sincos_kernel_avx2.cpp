@@ -6,9 +6,9 @@
 // two. The table is read a row per lane (sin and cos of one grid point,
 // both as double-doubles, in 32 bytes) and transposed, which is cheaper
 // than four gathers on every processor with AVX2.
-#include "quarnel/values/sincos_kernel.hpp"
+#include "quarnel/machine/sincos_kernel.hpp"
 
-#include "quarnel/values/sincos_table.hpp"
+#include "quarnel/machine/sincos_table.hpp"
 
 #include <cstdint>
 
