@@ -260,11 +260,65 @@ def run(sizes: list[int], repeats: int) -> list[tuple[int, float, float]]:
     return results
 
 
-def targets(results: list[tuple[int, float, float]]) -> None:
+def extra_memory(fn: Callable[[], np.ndarray]) -> int:
+    """Peak memory of one call beyond its output [bytes] (tracemalloc sees NumPy's allocations)."""
+    import tracemalloc
+    tracemalloc.start()
+    base = tracemalloc.get_traced_memory()[0]
+    out = fn()
+    peak = tracemalloc.get_traced_memory()[1] - base
+    tracemalloc.stop()
+    return int(peak - out.nbytes)
+
+
+def element_wise(n: int, repeats: int) -> list[tuple[str, float, int, int]]:
+    """The functions the module evaluates on arrays itself: ufunc against the
+    module's array call on the same float64 arrays. (name, ratio, memory of a
+    ufunc call at n and at 4n beyond the output)."""
+    rng = np.random.default_rng(3)
+
+    def args(m: int) -> dict[str, tuple[object, ...]]:
+        return {
+            "Zenitwinkel": (rng.uniform(0, 24, m), rng.uniform(-60, 70, m), rng.uniform(1, 365, m)),
+            "DirStrMBew": (rng.uniform(0, 900, m), rng.uniform(0, 8, m)),
+            "AtmosGegenstr": (rng.uniform(-10, 35, m), rng.uniform(2, 30, m), rng.uniform(0, 8, m)),
+            "MittlStrTemp": (rng.uniform(0, 89, m), rng.uniform(50, 300, m), rng.uniform(300, 500, m),
+                             rng.uniform(250, 400, m), rng.uniform(0, 300, m), rng.uniform(0, 900, m), 0.3),
+        }
+
+    def module_call(name: str, a: tuple[object, ...]) -> np.ndarray:
+        if name == "MittlStrTemp":
+            return S.MittlStrTemp(*a[:6], None, a[6], None)  # type: ignore[no-any-return]
+        return getattr(S, name)(*a)  # type: ignore[no-any-return]
+
+    print(f"\nElement-wise functions, float64 arrays of {n} [ns per element]")
+    print(f"{'function':22}{'ufunc':>9}{'module':>9}{'x module':>10}{'mem n':>9}{'mem 4n':>9}")
+    rows = []
+    a_n, a_4n = args(n), args(4 * n)
+    for name, a in a_n.items():
+        uf = getattr(U, name)
+        t_u = t_m = math.inf
+        for _ in range(repeats):
+            t_u = min(t_u, best_of(lambda: uf(*a), 3) / n)
+            t_m = min(t_m, best_of(lambda: module_call(name, a), 3) / n)
+        mem = extra_memory(lambda: uf(*a))
+        mem4 = extra_memory(lambda: uf(*a_4n[name]))
+        print(f"{name:22}{t_u * 1e9:9.2f}{t_m * 1e9:9.2f}{t_m / t_u:10.2f}{mem:9d}{mem4:9d}")
+        rows.append((name, t_m / t_u, mem, mem4))
+    return rows
+
+
+def targets(results: list[tuple[int, float, float]], rows: list[tuple[str, float, int, int]] | None = None) -> None:
     for n, x_c, x_b in results:
         ok = x_c >= 5 and x_b >= 15
         print(f"  chain of {n}: {x_c:.1f}x hand-written NumPy (target >= 5), {x_b:.1f}x vectorize "
               f"(target >= 15): {'met' if ok else 'not met'}")
+    if rows:
+        worst = min(rows, key=lambda r: r[1])
+        print(f"  element-wise ufuncs against the module's array calls: slowest {worst[0]} at "
+              f"{worst[1]:.2f}x (target >= 1): {'met' if worst[1] >= 1 else 'not met'}")
+        flat = all(abs(m4 - m) < 64 * 1024 for _, _, m, m4 in rows)
+        print(f"  extra memory of a ufunc call the same at n and 4n: {'met' if flat else 'not met'}")
 
 
 def keep_freed_memory() -> None:
@@ -285,8 +339,9 @@ def main() -> None:
     opts = parser.parse_args()
     keep_freed_memory()
     results = run([100_000] if opts.quick else [100_000, 1_000_000], 2 if opts.quick else 5)
+    rows = element_wise(200_000, 2 if opts.quick else 5)
     print("\nTargets")
-    targets(results)
+    targets(results, rows)
 
 
 if __name__ == "__main__":
