@@ -147,7 +147,6 @@ private:
         const Inputs in = gather(sc, s, off, n);
         double* result = sc.result;
         unsigned flags = 0;
-        for (npy_intp j = 0; j < n; ++j) sc.lanes[j] = std::uint16_t(j);
         Arena& arena = *sc.arena;
         arena.reset();
         double* out = landing(s, off, n);
@@ -169,6 +168,8 @@ private:
             const Lane r = eval(d, in, sc, Seq{});
             asm volatile("" : : "m"(r) : "memory");  // the flags are read after the result
             if (d.split() && t.depth + 1 < Scratch::max_depth) {
+                if (t.depth == 0)
+                    for (npy_intp j = 0; j < n; ++j) sc.lanes[j] = std::uint16_t(j);
                 // The operations before the branch are not computed again:
                 // their flags are those of every element of the run.
                 flags |= unsigned(FpFlags::before());
@@ -205,14 +206,14 @@ private:
                 continue;
             }
             if (d.split() || d.failed() || FpFlags::raised()) {
-                flags |= one_by_one(s, off, t.count, lanes, result);
+                flags |= one_by_one(s, off, t.count, t.depth > 0 ? lanes : nullptr, result);
                 continue;
             }
             const Lane v = d.use(r);
             if (v.is_block()) {
                 const double* values = d.elements(v);
                 if (!values) {
-                    flags |= one_by_one(s, off, t.count, lanes, result);
+                    flags |= one_by_one(s, off, t.count, t.depth > 0 ? lanes : nullptr, result);
                 } else if (t.depth == 0) {
                     if (values == out) return flags;  // computed in place
                     land = arena.index_of(values);
@@ -221,7 +222,7 @@ private:
                     for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = values[j];
                 }
             } else {
-                for (std::uint16_t j = 0; j < t.count; ++j) result[lanes[j]] = v.n.x;
+                for (std::uint16_t j = 0; j < t.count; ++j) result[t.depth > 0 ? lanes[j] : j] = v.n.x;
             }
         }
         store(s, off, n, result);
