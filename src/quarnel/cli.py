@@ -223,7 +223,9 @@ def _csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, f
 
 
 def _number(x: float) -> str:
-    return "" if math.isnan(x) else f"{x:.6g}"
+    # The shortest text that reads back as the same float: nothing of the
+    # computed value is lost in the file.
+    return "" if math.isnan(x) else repr(float(x))
 
 
 # NetCDF --------------------------------------------------------------------
