@@ -192,6 +192,8 @@ bool has(NpFn f) noexcept {
     return scalar_fn[int(f)] != nullptr;
 }
 
+bool is_c_library(NpFn f) noexcept { return int(f) < np_unary_count && scalar_fn[int(f)] != nullptr; }
+
 bool has_power() noexcept {
 #if QUARNEL_SVML_DIRECT
     if (power_fn) return true;

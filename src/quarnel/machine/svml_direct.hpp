@@ -27,6 +27,10 @@ void resolve(const np_loops::Table& loops) noexcept;
 bool has(NpFn f) noexcept;
 bool has_power() noexcept;
 
+// Whether NumPy's loop for f is shown to be the C library's function
+// (arcsin: asin, arctan: atan, exp: exp), value for value.
+bool is_c_library(NpFn f) noexcept;
+
 // f(x) and x**y as NumPy's loops give them; only where has().
 double unary(NpFn f, double x) noexcept;
 double power(double x, double y) noexcept;

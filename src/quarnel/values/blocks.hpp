@@ -12,6 +12,7 @@
 #pragma once
 
 #include "quarnel/values/native.hpp"
+#include "quarnel/machine/exp_kernel.hpp"
 #include "quarnel/machine/sincos_kernel.hpp"
 
 #include <bit>
@@ -169,6 +170,10 @@ public:
             const bool sine = f == NpFn::sin;
             over_runs(a.p, [sine](const double* in, std::ptrdiff_t n, double* o, double*) {
                 sincos_kernel::sin_cos(in, n, sine ? o : nullptr, sine ? nullptr : o);
+            }, out);
+        } else if (f == NpFn::exp && exp_kernel::ready()) {
+            over_runs(a.p, [](const double* in, std::ptrdiff_t n, double* o, double*) {
+                exp_kernel::exp(in, n, o);
             }, out);
         } else {
             const np_loops::Loop& loop = np_loops::table().unary[int(f)];

@@ -406,6 +406,8 @@ private:
                 sincos_kernel::sin_cos(in, m, sine ? out : nullptr, sine ? nullptr : out);
             });
         }
+        if (f == NpFn::exp && exp_kernel::ready())
+            return map(a, [](const double* in, double* out, std::ptrdiff_t m) { exp_kernel::exp(in, m, out); });
         const np_loops::Loop& loop = np_loops::table().unary[int(f)];
         return map(a, [&loop](const double* in, double* out, std::ptrdiff_t m) { np_loops::run(loop, in, out, m); });
     }

@@ -1,6 +1,7 @@
 #include "quarnel/values/np_loops.hpp"
 
 #include "quarnel/values/numpy_api.hpp"
+#include "quarnel/machine/exp_kernel.hpp"
 #include "quarnel/machine/sincos_kernel.hpp"
 #include "quarnel/machine/svml_direct.hpp"
 
@@ -123,6 +124,8 @@ void resolve(PyObject* numpy) noexcept {
     loops.exact_sqrt = ok && sqrt_is_exact(loops.unary[int(NpFn::sqrt)]);
     loops.complete = ok;
     svml_direct::resolve(loops);
+    // NumPy's exp loop is the C library's: the vector kernel, once checked.
+    if (svml_direct::is_c_library(NpFn::exp)) exp_kernel::decide();
     loops.complete = ok;
     PyErr_Clear();
 }
