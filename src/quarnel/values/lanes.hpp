@@ -51,8 +51,10 @@ struct Runs {
         std::ptrdiff_t changes = 0;
         for (std::ptrdiff_t j = 1; j < head; ++j) changes += !same(x, j);
         if ((changes + 1) * 4 > head) return false;
-        const auto* bits = reinterpret_cast<const std::uint64_t*>(x);
-        for (std::ptrdiff_t j = head; j < n; ++j) changes += bits[j] != bits[j - 1];
+        // Halves of 32 bits, which baseline vector instructions compare.
+        const auto* half = reinterpret_cast<const std::uint32_t*>(x);
+        for (std::ptrdiff_t j = head; j < n; ++j)
+            changes += ((half[2 * j] ^ half[2 * j - 2]) | (half[2 * j + 1] ^ half[2 * j - 1])) != 0;
         if ((changes + 1) * 4 > n) return false;
         count = 0;
         for (std::ptrdiff_t j = 0; j < n; ++j)
@@ -472,7 +474,15 @@ private:
             if (!a.is_block() && !b.is_block()) return Lane((scalar_.*scalar)(a.n, b.n));
             return zip(a, b, [&op](const double* pa, int sa, const double* pb, int sb, double* out,
                                    std::ptrdiff_t m) {
-                for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j * sa], pb[j * sb]) ? 1.0 : 0.0;
+                if (sa && sb) {
+                    for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j], pb[j]) ? 1.0 : 0.0;
+                } else if (sa) {
+                    const double y = *pb;
+                    for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j], y) ? 1.0 : 0.0;
+                } else {
+                    const double x = *pa;
+                    for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(x, pb[j]) ? 1.0 : 0.0;
+                }
             });
         });
     }
