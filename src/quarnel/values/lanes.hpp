@@ -468,21 +468,15 @@ private:
         });
     }
 
+    // Comparisons are quiet (a NaN raises no flag, as in NumPy): kept out
+    // of vector instructions, whose less-than comparisons signal on NaN.
     template <class Op>
     Lane compare(const Lane& a, const Lane& b, const Op& op, Num (Native::*scalar)(Num, Num)) noexcept {
         return record([&] {
             if (!a.is_block() && !b.is_block()) return Lane((scalar_.*scalar)(a.n, b.n));
             return zip(a, b, [&op](const double* pa, int sa, const double* pb, int sb, double* out,
                                    std::ptrdiff_t m) {
-                if (sa && sb) {
-                    for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j], pb[j]) ? 1.0 : 0.0;
-                } else if (sa) {
-                    const double y = *pb;
-                    for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j], y) ? 1.0 : 0.0;
-                } else {
-                    const double x = *pa;
-                    for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(x, pb[j]) ? 1.0 : 0.0;
-                }
+                for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j * sa], pb[j * sb]) ? 1.0 : 0.0;
             });
         });
     }
