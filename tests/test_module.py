@@ -190,3 +190,31 @@ def test_failures_keep_no_references():
     run(20000)
     gc.collect()
     assert sys.getallocatedblocks() - before < 50
+
+
+# --- result objects ----------------------------------------------------------
+
+@pytest.mark.parametrize("name, args", [
+    ("DirStrMBew", lambda x: (750.0 + x, 3.0)),                # float
+    ("Zenitwinkel", lambda x: (10.5 + x / 8, 52.5, 172)),      # numpy.float64
+])
+def test_results_still_held_keep_their_values(name, args):
+    """A result object no one holds any more may carry a later result; one
+    held by a variable, a list or the next call's arguments never changes."""
+    import oracle
+
+    fn, ref = getattr(S, name), getattr(oracle, name)
+    want = [ref(*args(x)) for x in range(40)]
+    kept, previous = [], None
+    for x, w in enumerate(want):
+        got = fn(*args(x))
+        fn(*args(x + 0.5))  # let go of at once
+        assert type(got) is type(w) and got == w
+        assert previous is None or previous == want[x - 1]
+        if x % 3 == 0:
+            kept.append(got)
+        previous = got
+    assert kept == want[::3]
+    inner = fn(*args(1))
+    rest = args(1)[1:]
+    assert fn(inner, *rest) == ref(ref(*args(1)), *rest) and inner == want[1]

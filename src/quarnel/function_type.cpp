@@ -93,12 +93,12 @@ bool bind(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 
 constexpr Py_ssize_t max_params = 9;
 
-PyObject* call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    FunctionObject* f = as_function(self);
+// Calls with keywords or a wrong count, apart from the common call so that
+// that one sets up no frame of its own.
+[[gnu::noinline]] PyObject* call_binding(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
     const FunctionInfo& info = f->fn->info;
-    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (!kwnames || PyTuple_GET_SIZE(kwnames) == 0) {
-        if (nargs == Py_ssize_t(info.params.size())) return f->fn->body(args);
         wrong_count(info, nargs);
     } else {
         PyObject* bound[max_params];
@@ -106,6 +106,14 @@ PyObject* call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* k
     }
     traceback::add(info.traceback_name, info.first_line);
     return nullptr;
+}
+
+PyObject* call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    FunctionObject* f = as_function(self);
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if ((!kwnames || PyTuple_GET_SIZE(kwnames) == 0) && nargs == Py_ssize_t(f->fn->info.params.size()))
+        return f->fn->body(args);
+    return call_binding(f, args, nargs, kwnames);
 }
 
 int traverse(PyObject* self, visitproc visit, void* arg) {

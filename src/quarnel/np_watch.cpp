@@ -55,6 +55,7 @@ bool is_np(PyObject* key) noexcept {
 }
 
 int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject* value) noexcept {
+    if (dict == state().globals || dict == numpy_dict) detail::confirmed = false;
     const bool entry = event == PyDict_EVENT_ADDED || event == PyDict_EVENT_MODIFIED ||
                        event == PyDict_EVENT_DELETED;
     if (dict == state().globals) {
@@ -103,15 +104,16 @@ void start() noexcept {
     }
     known = Known::unknown;
     replaced_known = false;
+    detail::confirmed = false;
 #endif
 }
 
-bool np_is_numpy() noexcept {
+bool detail::np_is_numpy_slow() noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     if (watching) {
         if (known == Known::unknown) known = look_up() ? Known::yes : Known::no;
         if (!replaced_known) replaced = replaced_now(), replaced_known = true;
-        return known == Known::yes && replaced == 0;
+        return confirmed = known == Known::yes && replaced == 0;
     }
     return look_up() && replaced_now() == 0;
 #else

@@ -12,8 +12,15 @@ namespace quarnel::np_watch {
 // Starts watching the module and numpy namespaces; call once numpy is bound.
 void start() noexcept;
 
+namespace detail {
+// Set once the slow path found everything in place while the watchers
+// run; every change to either namespace clears it.
+inline bool confirmed = false;
+bool np_is_numpy_slow() noexcept;
+}  // namespace detail
+
 // True while `np` in the module namespace is the numpy bound at import and
 // numpy's sin, cos, ..., array and pi are the objects they were then.
-bool np_is_numpy() noexcept;
+inline bool np_is_numpy() noexcept { return detail::confirmed || detail::np_is_numpy_slow(); }
 
 }  // namespace quarnel::np_watch

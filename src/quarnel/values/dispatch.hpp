@@ -25,6 +25,17 @@ inline bool native_allowed() noexcept {
     return np_loops::table().complete && np_watch::np_is_numpy();
 }
 
+// The formula in the native domain on converted arguments: false where it
+// stepped aside. Compiled on its own with every operation of the domain
+// inlined, whatever the size of the call around it (benchmarks/bench.py
+// times this very function as the cost of the formula alone).
+template <class F, std::size_t... I>
+[[gnu::noinline, gnu::flatten]] bool eval_native(const Num* a, Num& r, std::index_sequence<I...>) noexcept {
+    Native d;
+    r = F::eval(d, a[I]...);
+    return !d.failed();
+}
+
 // True when the native domain produced the result (or failed to allocate
 // it: `out` is then nullptr with MemoryError set).
 template <class F, std::size_t... I>
@@ -38,15 +49,15 @@ bool run_native(PyObject* const* args, PyObject*& out, std::index_sequence<I...>
             case array_path::Plan::scalars: break;  // objects the formula may never examine
         }
     }
-    Native d;
     FpFlags flags;
-    Num r = F::eval(d, a[I]...);
+    Num r;
+    const bool done = eval_native<F>(a, r, seq);
     // The compiler does not see the exception flags as state: without this
     // barrier it may sink the last operations of the formula (those only the
     // result depends on) past the test of the flags, and an overflow there
     // would go unnoticed.
     asm volatile("" : "+m"(r.x) : : "memory");
-    if (d.failed() || !flags.clean()) return false;
+    if (!done || !flags.clean()) return false;
     out = scalars::to_object(r, args);
     return out != nullptr || PyErr_Occurred();
 }
