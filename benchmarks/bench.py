@@ -10,7 +10,14 @@ Measured side by side in one process, interleaved, best of several repeats
 * where the quantity matches, the vectorised peer (pvlib: analytical zenith
   from declination and hour angle, Kasten-Young air mass), when installed.
 
-Scalar calls are timed in ns per call on Python floats; element-wise
+Scalar calls are timed in ns per call on Python floats, and split into
+what any call costs, what the formula costs and what is left, the overhead
+the module controls: the floor of a call (a C function of the same arity
+that returns its first argument, benchmarks/call_floor.c) and the formula
+alone (the module's native evaluation of it in a C++ loop without Python,
+benchmarks/formula_loop.cpp, built against the repository's sources with
+the module's flags), both built on the fly when a compiler is at hand;
+overhead = module - floor - formula. Element-wise
 functions in ns per element on float64 arrays, with the peak memory of one
 call beyond its output (tracemalloc sees NumPy's allocations). Absolute
 times on shared machines are noisy; the ratios within one run are not.
@@ -104,6 +111,75 @@ def build_cython_oracle():
     return module
 
 
+REPO = os.path.normpath(os.path.join(HERE, ".."))
+# The flags of CMakeLists.txt for the module's sources (Release).
+CXXFLAGS = ["-O3", "-DNDEBUG", "-std=c++20", "-fPIC", "-fno-fast-math", "-ffp-contract=off",
+            "-fvisibility=hidden", "-fno-semantic-interposition",
+            "-DNPY_NO_DEPRECATED_API=NPY_2_0_API_VERSION"]
+
+
+def compile_all(jobs):
+    """Runs the compiler commands `jobs`, as many at once as there are cores."""
+    running, width = [], os.cpu_count() or 1
+    for cmd in jobs:
+        if len(running) >= width:
+            if running.pop(0).wait():
+                raise subprocess.CalledProcessError(1, "compiler")
+        running.append(subprocess.Popen(cmd))
+    for p in running:
+        if p.wait():
+            raise subprocess.CalledProcessError(p.returncode, p.args)
+
+
+def build_call_probes():
+    """The floor of a call and the formula loop (see the module docstring),
+    or (None, None) without a compiler."""
+    tmp = tempfile.mkdtemp(prefix="quarnel-probes-")
+    suffix = sysconfig.get_config_var("EXT_SUFFIX")
+    include = ["-I", sysconfig.get_paths()["include"]]
+    src = os.path.join(REPO, "src")
+    # The core the module links (CMakeLists.txt: values/ and machine/, not
+    # the generic domain).
+    core = sorted(os.path.join(src, "quarnel", d, f) for d in ("values", "machine")
+                  for f in os.listdir(os.path.join(src, "quarnel", d)) if f.endswith(".cpp"))
+    core = [f for f in core if not f.endswith(os.path.join("values", "generic.cpp"))]
+    sources = [os.path.join(HERE, "formula_loop.cpp")] + core
+    objects = [os.path.join(tmp, f"{i}.o") for i in range(len(sources))]
+    cxx = ["g++", *CXXFLAGS, "-I", src, "-I", np.get_include(), *include]
+    jobs = [[*cxx, "-c", s, "-o", o] for s, o in zip(sources, objects)]
+    jobs.append(["gcc", "-shared", "-fPIC", "-O2", *include, os.path.join(HERE, "call_floor.c"),
+                 "-o", os.path.join(tmp, "call_floor" + suffix)])
+    try:
+        compile_all(jobs)
+        subprocess.run(["g++", "-shared", *objects, "-o", os.path.join(tmp, "formula_loop" + suffix), "-ldl"],
+                       check=True)
+    except (OSError, subprocess.CalledProcessError) as e:
+        print(f"call probes not built: {e}", file=sys.stderr)
+        return None, None
+    sys.path.insert(0, tmp)
+    return importlib.import_module("call_floor"), importlib.import_module("formula_loop")
+
+
+def call_costs(names, floor, formula, quick):
+    """Best ns per call of the module and of the floor, interleaved, and
+    per evaluation of the formula alone, in rounds spread over the run."""
+    rounds, repeats, evaluations = (3, 3, 5_000) if quick else (5, 5, 20_000)
+    best = {name: {"quarnel": math.inf, "floor": math.inf, "formula": math.inf} for name in names}
+    for _ in range(rounds):
+        for name in names:
+            args = CASES[name][0]
+            fn = getattr(S, name)
+            t = interleaved({"quarnel": fn, "floor": getattr(floor, f"first{len(args)}")}, args,
+                            loops=2000 if quick else 5000, repeats=repeats)
+            ns, value = formula.measure(name, args, evaluations, repeats)
+            if value != fn(*args):
+                raise AssertionError(f"{name}: the formula loop gives {value!r}, the module {fn(*args)!r}")
+            t["formula"] = ns
+            for k, v in t.items():
+                best[name][k] = min(best[name][k], v)
+    return best
+
+
 def pvlib_peers():
     try:
         import pvlib
@@ -193,11 +269,13 @@ def main():
 
     names = [n for n in CASES if hasattr(S, n) and (not opts.only or n in opts.only)]
     cy = build_cython_oracle()
+    floor, formula = build_call_probes()
     peers = pvlib_peers()
 
-    print(f"numpy {np.__version__}, Python {sys.version.split()[0]}, "
+    import quarnel
+    print(f"numpy {np.__version__}, Python {sys.version.split()[0]}, instruction set {quarnel._isa}, "
           f"cython oracle {'built' if cy else 'unavailable'}, pvlib peers {sorted(peers) or 'unavailable'}, "
-          f"{memory}")
+          f"call probes {'built' if floor else 'unavailable'}, {memory}")
     print("\nScalar calls on Python floats [ns per call]")
     print(f"{'function':22}{'quarnel':>10}{'numpy':>10}{'cython':>10}{'peer':>10}{'x numpy':>10}{'x cython':>10}")
     scalar_vs_cy = {}
@@ -214,6 +292,14 @@ def main():
         scalar_vs_cy[name] = vs_cy
         print(f"{name:22}{t['quarnel']:10.0f}{t['numpy']:10.0f}{t.get('cython', math.nan):10.0f}"
               f"{t.get('peer', math.nan):10.0f}{vs_np:10.1f}{vs_cy:10.1f}")
+
+    overheads = {}
+    if floor:
+        print("\nCost of a scalar call [ns]: the floor of any call, the formula alone, and the rest")
+        print(f"{'function':22}{'quarnel':>10}{'floor':>10}{'formula':>10}{'overhead':>10}")
+        for name, t in call_costs(names, floor, formula, opts.quick).items():
+            overheads[name] = t["quarnel"] - t["floor"] - t["formula"]
+            print(f"{name:22}{t['quarnel']:10.1f}{t['floor']:10.1f}{t['formula']:10.1f}{overheads[name]:10.1f}")
 
     # Arrays: every (function, size) is measured in several rounds spread over
     # the whole run, keeping the best; a spell in which the machine runs this
@@ -254,6 +340,10 @@ def main():
         worst = min(scalar_vs_cy, key=scalar_vs_cy.get)
         print(f"  scalar: geometric mean {g:.2f}x the Cython-compiled transcription (target >= 25), "
               f"slowest {worst} at {scalar_vs_cy[worst]:.2f}x (target >= 1): {verdict(g >= 25 and scalar_vs_cy[worst] >= 1)}")
+    if overheads:
+        worst = max(overheads, key=overheads.get)
+        print(f"  scalar call overhead (module - floor - formula): at most 20 ns for every function, "
+              f"largest {worst} at {overheads[worst]:.1f} ns: {verdict(overheads[worst] <= 20)}")
     target_size = 200_000 if 200_000 in array_ratios else sizes[-1]
     ratios = array_ratios[target_size]
     if ratios:

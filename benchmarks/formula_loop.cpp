@@ -1,0 +1,155 @@
+// The cost of a formula alone: the module's own native evaluation of a
+// formula (dispatch_detail::eval_native: the same template formulas, NumPy
+// loops and direct routines as a scalar call) in a C++ loop, without
+// Python, without converting arguments or results and without the
+// floating-point flag checks.
+// Built by benchmarks/bench.py against the repository's headers and core
+// sources, with the module's compiler flags.
+//
+//     measure(name, args, n, repeats) -> (best ns per evaluation, result)
+//
+// The arguments are converted once as the module converts them; each
+// evaluation starts from a fresh domain (no sine or cosine remembered from
+// the previous one) and from arguments the compiler may not assume known.
+#include "quarnel/budget/atmos_gegenstr.hpp"
+#include "quarnel/budget/dir_str_m_bew.hpp"
+#include "quarnel/budget/mittl_str_temp.hpp"
+#include "quarnel/budget/oberfl_temp.hpp"
+#include "quarnel/clearsky/linke_truebung.hpp"
+#include "quarnel/clearsky/max_direkte_strahlung.hpp"
+#include "quarnel/clearsky/max_globalstrahlung.hpp"
+#include "quarnel/clearsky/rel_opt_luftmasse.hpp"
+#include "quarnel/solar/azimutwinkel.hpp"
+#include "quarnel/solar/sonnenzeit.hpp"
+#include "quarnel/solar/zenitwinkel.hpp"
+#include "quarnel/values/dispatch.hpp"
+#include "quarnel/values/native.hpp"
+#include "quarnel/values/np_loops.hpp"
+#include "quarnel/values/numpy_api.hpp"
+#include "quarnel/values/scalars.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+using namespace quarnel;
+
+struct Outcome {
+    double best_ns = INFINITY;
+    Num result;
+    bool failed = false;
+};
+
+template <class F, std::size_t... I>
+[[gnu::noinline]] Outcome time_formula(const Num* args, long n, int repeats, std::index_sequence<I...>) {
+    Outcome out;
+    for (int rep = 0; rep < repeats; ++rep) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (long i = 0; i < n; ++i) {
+            Num a[sizeof...(I)] = {args[I]...};
+            // Values and kinds unknown to the compiler, as in a call.
+            asm volatile("" : "+m"(a) : : );
+            Num r;
+            const bool done = dispatch_detail::eval_native<F>(a, r, std::index_sequence<I...>{});
+            asm volatile("" : : "m"(r.x), "r"(done) : "memory");
+            if (i == 0) {
+                out.result = r;
+                out.failed = !done;
+            }
+        }
+        const auto t1 = std::chrono::steady_clock::now();
+        const double ns = std::chrono::duration<double, std::nano>(t1 - t0).count() / double(n);
+        if (ns < out.best_ns) out.best_ns = ns;
+    }
+    return out;
+}
+
+using Timer = Outcome (*)(const Num*, long, int);
+
+template <class F>
+Outcome timer(const Num* args, long n, int repeats) {
+    return time_formula<F>(args, n, repeats, std::make_index_sequence<F::info.params.size()>{});
+}
+
+struct Entry {
+    const FunctionInfo& info;
+    Timer run;
+};
+
+const Entry formulas[] = {
+    {solar::Sonnenzeit::info, timer<solar::Sonnenzeit>},
+    {solar::Zenitwinkel::info, timer<solar::Zenitwinkel>},
+    {solar::Azimutwinkel::info, timer<solar::Azimutwinkel>},
+    {clearsky::LinkeTruebung::info, timer<clearsky::LinkeTruebung>},
+    {clearsky::RelOptLuftmasse::info, timer<clearsky::RelOptLuftmasse>},
+    {clearsky::MaxDirekteStrahlung::info, timer<clearsky::MaxDirekteStrahlung>},
+    {clearsky::MaxGlobalstrahlung::info, timer<clearsky::MaxGlobalstrahlung>},
+    {budget::DirStrMBew::info, timer<budget::DirStrMBew>},
+    {budget::AtmosGegenstr::info, timer<budget::AtmosGegenstr>},
+    {budget::OberflTemp::info, timer<budget::OberflTemp>},
+    {budget::MittlStrTemp::info, timer<budget::MittlStrTemp>},
+};
+
+PyObject* measure(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    const char* name;
+    PyObject* call_args;
+    long n;
+    int repeats;
+    if (nargs != 4) return PyErr_Format(PyExc_TypeError, "measure takes 4 arguments");
+    if (!(name = PyUnicode_AsUTF8(args[0]))) return nullptr;
+    call_args = args[1];
+    if (!PyTuple_Check(call_args)) return PyErr_Format(PyExc_TypeError, "args must be a tuple");
+    if ((n = PyLong_AsLong(args[2])) <= 0 || (repeats = PyLong_AsLong(args[3])) <= 0) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "n and repeats must be positive");
+        return nullptr;
+    }
+    for (const Entry& e : formulas) {
+        if (std::strcmp(e.info.name, name) != 0) continue;
+        const Py_ssize_t count = PyTuple_GET_SIZE(call_args);
+        if (count != Py_ssize_t(e.info.params.size()))
+            return PyErr_Format(PyExc_TypeError, "%s takes %zd arguments", name, e.info.params.size());
+        Num a[9];
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            a[i] = scalars::from_object(PyTuple_GET_ITEM(call_args, i), int(i));
+            if (a[i].k == Opaque) return PyErr_Format(PyExc_TypeError, "argument %zd is not a number", i);
+        }
+        Outcome o;
+        Py_BEGIN_ALLOW_THREADS
+        o = e.run(a, n, repeats);
+        Py_END_ALLOW_THREADS
+        if (o.failed) return PyErr_Format(PyExc_ValueError, "%s: the native domain steps aside", name);
+        PyObject* value = o.result.arg >= 0 ? Py_NewRef(PyTuple_GET_ITEM(call_args, o.result.arg))
+                                            : PyFloat_FromDouble(o.result.x);
+        return value ? Py_BuildValue("(dN)", o.best_ns, value) : nullptr;
+    }
+    return PyErr_Format(PyExc_KeyError, "no formula %s", name);
+}
+
+PyMethodDef methods[] = {
+    {"measure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(measure)), METH_FASTCALL, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, "formula_loop", nullptr, -1, methods,
+                          nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_formula_loop() {
+    PyObject* numpy = PyImport_ImportModule("numpy");
+    if (!numpy) return nullptr;
+    if (!numpy_api::import()) {
+        Py_DECREF(numpy);
+        return nullptr;
+    }
+    np_loops::resolve(numpy);
+    Py_DECREF(numpy);
+    if (!np_loops::table().complete) {
+        PyErr_SetString(PyExc_ImportError, "formula_loop: NumPy's loops not found");
+        return nullptr;
+    }
+    return PyModule_Create(&definition);
+}
