@@ -298,9 +298,14 @@ def element_wise(n: int, repeats: int) -> list[tuple[str, float, int, int]]:
     for name, a in a_n.items():
         uf = getattr(U, name)
         t_u = t_m = math.inf
+        # In turns of several calls, with a pause after each: the module and
+        # quarnel._ufunc each keep a pool of threads that watch for the next
+        # call for 2 ms, and would compete for the cores with the other's.
         for _ in range(repeats):
-            t_u = min(t_u, best_of(lambda: uf(*a), 3) / n)
-            t_m = min(t_m, best_of(lambda: module_call(name, a), 3) / n)
+            t_u = min(t_u, best_of(lambda: uf(*a), 10) / n)
+            time.sleep(0.01)
+            t_m = min(t_m, best_of(lambda: module_call(name, a), 10) / n)
+            time.sleep(0.01)
         mem = extra_memory(lambda: uf(*a))
         mem4 = extra_memory(lambda: uf(*a_4n[name]))
         print(f"{name:22}{t_u * 1e9:9.2f}{t_m * 1e9:9.2f}{t_m / t_u:10.2f}{mem:9d}{mem4:9d}")
