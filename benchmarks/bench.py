@@ -17,7 +17,11 @@ that returns its first argument, benchmarks/call_floor.c) and the formula
 alone (the module's native evaluation of it in a C++ loop without Python,
 benchmarks/formula_loop.cpp, built against the repository's sources with
 the module's flags), both built on the fly when a compiler is at hand;
-overhead = module - floor - formula. Element-wise
+overhead = module - floor - formula. The formula's time is that of
+evaluations in a loop, which overlap in the processor; in brackets, that of
+evaluations each waiting for the result before it (the latency, more than
+a call pays: there the work after the formula overlaps its last steps).
+Element-wise
 functions in ns per element on float64 arrays, with the peak memory of one
 call beyond its output (tracemalloc sees NumPy's allocations). Absolute
 times on shared machines are noisy; the ratios within one run are not.
@@ -161,22 +165,26 @@ def build_call_probes():
 
 
 def call_costs(names, floor, formula, quick):
-    """Best ns per call of the module and of the floor, interleaved, and
-    per evaluation of the formula alone, in rounds spread over the run."""
-    rounds, repeats, evaluations = (3, 3, 5_000) if quick else (5, 5, 20_000)
-    best = {name: {"quarnel": math.inf, "floor": math.inf, "formula": math.inf} for name in names}
+    """Best ns per call of the module and of the floor, and per evaluation
+    of the formula alone, overlapping and chained: they take turns, in
+    rounds spread over the run, so that a slow spell of the machine spoils
+    one turn of each."""
+    rounds, repeats, loops = (3, 3, 2000) if quick else (5, 7, 5000)
+    kinds = ("quarnel", "floor", "formula", "chained")
+    best = {name: dict.fromkeys(kinds, math.inf) for name in names}
     for _ in range(rounds):
         for name in names:
             args = CASES[name][0]
             fn = getattr(S, name)
-            t = interleaved({"quarnel": fn, "floor": getattr(floor, f"first{len(args)}")}, args,
-                            loops=2000 if quick else 5000, repeats=repeats)
-            ns, value = formula.measure(name, args, evaluations, repeats)
+            *_, value = formula.measure(name, args, 1, 1)
             if value != fn(*args):
                 raise AssertionError(f"{name}: the formula loop gives {value!r}, the module {fn(*args)!r}")
-            t["formula"] = ns
-            for k, v in t.items():
-                best[name][k] = min(best[name][k], v)
+            impls = {"quarnel": fn, "floor": getattr(floor, f"first{len(args)}")}
+            for _ in range(repeats):
+                t = interleaved(impls, args, loops, 1)
+                t["chained"], t["formula"], _ = formula.measure(name, args, loops, 1)
+                for k, v in t.items():
+                    best[name][k] = min(best[name][k], v)
     return best
 
 
@@ -295,11 +303,13 @@ def main():
 
     overheads = {}
     if floor:
-        print("\nCost of a scalar call [ns]: the floor of any call, the formula alone, and the rest")
-        print(f"{'function':22}{'quarnel':>10}{'floor':>10}{'formula':>10}{'overhead':>10}")
+        print("\nCost of a scalar call [ns]: the floor of any call, the formula alone (in brackets its "
+              "latency), and the rest")
+        print(f"{'function':22}{'quarnel':>10}{'floor':>10}{'formula':>10}{'(latency)':>10}{'overhead':>10}")
         for name, t in call_costs(names, floor, formula, opts.quick).items():
             overheads[name] = t["quarnel"] - t["floor"] - t["formula"]
-            print(f"{name:22}{t['quarnel']:10.1f}{t['floor']:10.1f}{t['formula']:10.1f}{overheads[name]:10.1f}")
+            print(f"{name:22}{t['quarnel']:10.1f}{t['floor']:10.1f}{t['formula']:10.1f}"
+                  f"{'(' + format(t['chained'], '.1f') + ')':>10}{overheads[name]:10.1f}")
 
     # Arrays: every (function, size) is measured in several rounds spread over
     # the whole run, keeping the best; a spell in which the machine runs this

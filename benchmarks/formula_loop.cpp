@@ -6,11 +6,14 @@
 // Built by benchmarks/bench.py against the repository's headers and core
 // sources, with the module's compiler flags.
 //
-//     measure(name, args, n, repeats) -> (best ns per evaluation, result)
+//     measure(name, args, n, repeats)
+//         -> (ns per evaluation chained, ns overlapped, result), each the best
+//            of `repeats` loops of n evaluations
 //
 // The arguments are converted once as the module converts them; each
 // evaluation starts from a fresh domain (no sine or cosine remembered from
-// the previous one) and from arguments the compiler may not assume known.
+// the previous one), from arguments the compiler may not assume known, and
+// once the previous evaluation has its result (see time_formula).
 #include "quarnel/budget/atmos_gegenstr.hpp"
 #include "quarnel/budget/dir_str_m_bew.hpp"
 #include "quarnel/budget/mittl_str_temp.hpp"
@@ -30,7 +33,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <bit>
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -43,18 +49,46 @@ struct Outcome {
     bool failed = false;
 };
 
+// A stand-in for a formula that costs nothing: its result is its first argument.
+struct Nothing {
+    static constexpr std::size_t arity = 1;
+};
+
 template <class F, std::size_t... I>
-[[gnu::noinline]] Outcome time_formula(const Num* args, long n, int repeats, std::index_sequence<I...>) {
+[[gnu::noinline]] bool evaluate(const Num* a, Num& r, std::index_sequence<I...> seq) noexcept {
+    if constexpr (std::is_same_v<F, Nothing>) {
+        r = a[0];
+        return true;
+    } else {
+        return dispatch_detail::eval_native<F>(a, r, seq);
+    }
+}
+
+// Evaluations in a loop. Chained, each starts once the one before has its
+// result: in a call the result must be complete before the flags are read
+// and it is returned, so what a formula costs there is its latency. The
+// arguments are then read through an offset that is always zero but
+// computed from the previous result. Not chained, independent evaluations
+// overlap in the processor (the throughput, a lower bound).
+template <class F, bool chained, std::size_t... I>
+[[gnu::noinline]] Outcome time_formula(const Num* args, long n, int repeats, std::index_sequence<I...> seq) {
     Outcome out;
     for (int rep = 0; rep < repeats; ++rep) {
+        std::uint64_t zero = 0;
         const auto t0 = std::chrono::steady_clock::now();
         for (long i = 0; i < n; ++i) {
-            Num a[sizeof...(I)] = {args[I]...};
+            const Num* p = args + zero;
+            Num a[sizeof...(I)] = {p[I]...};
             // Values and kinds unknown to the compiler, as in a call.
-            asm volatile("" : "+m"(a) : : );
+            asm volatile("" : "+m"(a) : :);
             Num r;
-            const bool done = dispatch_detail::eval_native<F>(a, r, std::index_sequence<I...>{});
-            asm volatile("" : : "m"(r.x), "r"(done) : "memory");
+            const bool done = evaluate<F>(a, r, seq);
+            if constexpr (chained) {
+                zero = std::bit_cast<std::uint64_t>(r.x);
+                asm volatile("and $0, %0" : "+r"(zero) : "r"(done));  // 0, once r is known
+            } else {
+                asm volatile("" : : "m"(r.x), "r"(done) : "memory");
+            }
             if (i == 0) {
                 out.result = r;
                 out.failed = !done;
@@ -67,30 +101,35 @@ template <class F, std::size_t... I>
     return out;
 }
 
-using Timer = Outcome (*)(const Num*, long, int);
-
-template <class F>
+// The formula's time less that of the same loop around a formula that
+// costs nothing.
+template <class F, bool chained>
 Outcome timer(const Num* args, long n, int repeats) {
-    return time_formula<F>(args, n, repeats, std::make_index_sequence<F::info.params.size()>{});
+    Outcome o = time_formula<F, chained>(args, n, repeats, std::make_index_sequence<F::info.params.size()>{});
+    const Outcome empty = time_formula<Nothing, chained>(args, n, repeats, std::make_index_sequence<1>{});
+    o.best_ns -= empty.best_ns;
+    return o;
 }
+
+using Timer = Outcome (*)(const Num*, long, int);
 
 struct Entry {
     const FunctionInfo& info;
-    Timer run;
+    Timer chained, overlapped;
 };
 
 const Entry formulas[] = {
-    {solar::Sonnenzeit::info, timer<solar::Sonnenzeit>},
-    {solar::Zenitwinkel::info, timer<solar::Zenitwinkel>},
-    {solar::Azimutwinkel::info, timer<solar::Azimutwinkel>},
-    {clearsky::LinkeTruebung::info, timer<clearsky::LinkeTruebung>},
-    {clearsky::RelOptLuftmasse::info, timer<clearsky::RelOptLuftmasse>},
-    {clearsky::MaxDirekteStrahlung::info, timer<clearsky::MaxDirekteStrahlung>},
-    {clearsky::MaxGlobalstrahlung::info, timer<clearsky::MaxGlobalstrahlung>},
-    {budget::DirStrMBew::info, timer<budget::DirStrMBew>},
-    {budget::AtmosGegenstr::info, timer<budget::AtmosGegenstr>},
-    {budget::OberflTemp::info, timer<budget::OberflTemp>},
-    {budget::MittlStrTemp::info, timer<budget::MittlStrTemp>},
+    {solar::Sonnenzeit::info, timer<solar::Sonnenzeit, true>, timer<solar::Sonnenzeit, false>},
+    {solar::Zenitwinkel::info, timer<solar::Zenitwinkel, true>, timer<solar::Zenitwinkel, false>},
+    {solar::Azimutwinkel::info, timer<solar::Azimutwinkel, true>, timer<solar::Azimutwinkel, false>},
+    {clearsky::LinkeTruebung::info, timer<clearsky::LinkeTruebung, true>, timer<clearsky::LinkeTruebung, false>},
+    {clearsky::RelOptLuftmasse::info, timer<clearsky::RelOptLuftmasse, true>, timer<clearsky::RelOptLuftmasse, false>},
+    {clearsky::MaxDirekteStrahlung::info, timer<clearsky::MaxDirekteStrahlung, true>, timer<clearsky::MaxDirekteStrahlung, false>},
+    {clearsky::MaxGlobalstrahlung::info, timer<clearsky::MaxGlobalstrahlung, true>, timer<clearsky::MaxGlobalstrahlung, false>},
+    {budget::DirStrMBew::info, timer<budget::DirStrMBew, true>, timer<budget::DirStrMBew, false>},
+    {budget::AtmosGegenstr::info, timer<budget::AtmosGegenstr, true>, timer<budget::AtmosGegenstr, false>},
+    {budget::OberflTemp::info, timer<budget::OberflTemp, true>, timer<budget::OberflTemp, false>},
+    {budget::MittlStrTemp::info, timer<budget::MittlStrTemp, true>, timer<budget::MittlStrTemp, false>},
 };
 
 PyObject* measure(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
@@ -116,14 +155,15 @@ PyObject* measure(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             a[i] = scalars::from_object(PyTuple_GET_ITEM(call_args, i), int(i));
             if (a[i].k == Opaque) return PyErr_Format(PyExc_TypeError, "argument %zd is not a number", i);
         }
-        Outcome o;
+        Outcome o, p;
         Py_BEGIN_ALLOW_THREADS
-        o = e.run(a, n, repeats);
+        o = e.chained(a, n, repeats);
+        p = e.overlapped(a, n, repeats);
         Py_END_ALLOW_THREADS
         if (o.failed) return PyErr_Format(PyExc_ValueError, "%s: the native domain steps aside", name);
         PyObject* value = o.result.arg >= 0 ? Py_NewRef(PyTuple_GET_ITEM(call_args, o.result.arg))
                                             : PyFloat_FromDouble(o.result.x);
-        return value ? Py_BuildValue("(dN)", o.best_ns, value) : nullptr;
+        return value ? Py_BuildValue("(ddN)", o.best_ns, p.best_ns, value) : nullptr;
     }
     return PyErr_Format(PyExc_KeyError, "no formula %s", name);
 }
