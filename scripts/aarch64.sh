@@ -50,9 +50,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-# A host Python with pip, for fetching wheels; cmake and ninja on the host.
+# A host Python with pip, for fetching wheels: best of the same version, as
+# pip evaluates the dependencies' markers (python_version < "3.12", ...)
+# with the interpreter it runs on. cmake and ninja on the host.
 host_py=""
-for cand in "$here/.venv-3.13/bin/python" python3; do
+for cand in "python$py_version" "$here/.venv-3.13/bin/python" python3; do
     if "$cand" -m pip --version >/dev/null 2>&1; then host_py="$cand"; break; fi
 done
 [ -n "$host_py" ] || { say "no host python with pip found"; exit 1; }
@@ -94,7 +96,9 @@ chmod +x "$emu_py.tmp"
 mv -f "$emu_py.tmp" "$emu_py"
 
 # --- NumPy and the test dependencies, as aarch64 wheels ---------------------
-reqs=("numpy==$numpy_version" "pytest>=8" "hypothesis>=6")
+# What the tests import (pandas, xarray and dask for the chain's tests);
+# importlib-metadata is dask's on 3.11, named in case pip runs on a later one.
+reqs=("numpy==$numpy_version" "pytest>=8" "hypothesis>=6" pandas xarray "dask[array]" importlib-metadata)
 site_stamp="$site/.complete-$(echo "${reqs[*]}" | md5sum | cut -c1-12)"
 if [ ! -f "$site_stamp" ]; then
     say "installing ${reqs[*]} for aarch64 into $site"
@@ -171,7 +175,7 @@ if [ -z "$named" ]; then
     set -- tests/test_solar_geometry.py tests/test_clearsky.py tests/test_budget.py \
         tests/test_array_path.py tests/test_module.py tests/test_sonnenzeit.py \
         tests/test_ufunc.py tests/test_isa_levels.py tests/test_fuzz.py \
-        tests/test_threads.py tests/test_interpreters.py "$@"
+        tests/test_tmrt.py tests/test_ufunc_duck.py tests/test_threads.py tests/test_interpreters.py "$@"
 fi
 cd "$here"
 "$emu_py" -c "import numpy, platform; print('aarch64: numpy', numpy.__version__, 'on', platform.machine(), platform.python_version())"
