@@ -199,11 +199,13 @@ def test_failures_keep_no_references():
     ("Zenitwinkel", lambda x: (10.5 + x / 8, 52.5, 172)),      # numpy.float64
 ])
 def test_results_still_held_keep_their_values(name, args):
-    """A result object no one holds any more may carry a later result; one
-    held by a variable, a list or the next call's arguments never changes."""
+    """Results are objects of their own: one held by a variable, a list or
+    the next call's arguments never changes, and the module keeps no
+    reference to it."""
     import oracle
 
     fn, ref = getattr(S, name), getattr(oracle, name)
+    assert sys.getrefcount(fn(*args(0))) == 2  # the call's and getrefcount's own
     want = [ref(*args(x)) for x in range(40)]
     kept, previous = [], None
     for x, w in enumerate(want):

@@ -39,46 +39,11 @@ namespace quarnel::scalars {
 
 namespace detail {
 
-// Result objects kept for reuse. A result that every caller has let go of
-// (the reference here the last) takes the next result's value, instead of
-// a new object being made and the old one freed, as CPython's own float
-// arithmetic reuses an operand that nobody else holds. Values and types
-// are those of a new object; only identities and reference counts tell.
-// Neither float nor numpy.float64 takes weak references, so a count of one
-// means no one else can see the object. Four kept per type: a result
-// assigned to a variable in a loop is let go of only after the next call.
-struct Spares {
-    static constexpr unsigned size = 4;
-    PyObject* slot[size] = {};
-    unsigned next = 0;
-};
-inline Spares spare_floats, spare_doubles;
-
 inline PyObject* new_double(double x) noexcept {
     PyObject* s = PyArrayScalar_New(Double);
     if (s) PyArrayScalar_ASSIGN(s, Double, x);
     return s;
 }
-
-template <PyObject* (*make)(double), void (*assign)(PyObject*, double)>
-inline PyObject* reuse(Spares& spares, double x) noexcept {
-#ifdef Py_GIL_DISABLED
-    (void)spares;
-    return make(x);  // counts of one are no proof without the GIL
-#else
-    for (PyObject* o : spares.slot)
-        if (o && Py_REFCNT(o) == 1) {
-            assign(o, x);
-            return Py_NewRef(o);
-        }
-    PyObject* fresh = make(x);
-    if (fresh) Py_XSETREF(spares.slot[spares.next++ % Spares::size], Py_NewRef(fresh));
-    return fresh;
-#endif
-}
-
-inline void assign_float(PyObject* o, double x) noexcept { reinterpret_cast<PyFloatObject*>(o)->ob_fval = x; }
-inline void assign_double(PyObject* o, double x) noexcept { PyArrayScalar_ASSIGN(o, Double, x); }
 
 }  // namespace detail
 
@@ -87,9 +52,9 @@ inline void assign_double(PyObject* o, double x) noexcept { PyArrayScalar_ASSIGN
 inline PyObject* to_object(Num r, PyObject* const* args) noexcept {
     if (r.arg >= 0) return Py_NewRef(args[r.arg]);
     switch (r.k) {
-        case Kind::Float: return detail::reuse<PyFloat_FromDouble, detail::assign_float>(detail::spare_floats, r.x);
+        case Kind::Float: return PyFloat_FromDouble(r.x);
         case Kind::Int: return PyLong_FromLongLong(static_cast<long long>(r.x));
-        case Kind::F64: return detail::reuse<detail::new_double, detail::assign_double>(detail::spare_doubles, r.x);
+        case Kind::F64: return detail::new_double(r.x);
         case Kind::I64: {
             PyObject* s = PyArrayScalar_New(Long);
             if (s) PyArrayScalar_ASSIGN(s, Long, static_cast<npy_long>(r.x));
