@@ -248,3 +248,32 @@ def test_element_wise_functions_match_the_module_arrays():
     a, e, c = rng.uniform(-20, 40, n), rng.uniform(0, 30, n), rng.uniform(0, 8, n)
     assert same_bits(U.AtmosGegenstr(a, e, c), S.AtmosGegenstr(a, e, c))
     assert same_bits(U.DirStrMBew(a, c), S.DirStrMBew(a, c))
+
+
+def test_reduce_accumulate_outer_and_at_follow_the_elements():
+    """An element that reads an earlier element's result (reduce,
+    accumulate) waits for it; outer and at are element-wise."""
+    def chained(x):
+        acc, out = x[0], [x[0]]
+        for v in x[1:]:
+            acc, _ = scalar_call("DirStrMBew", [acc, v])
+            out.append(acc)
+        return np.array(out)
+
+    rng = np.random.default_rng(8)
+    x = np.concatenate([[800.0], rng.uniform(0, 9, 3000)])
+    assert same_bits(U.DirStrMBew.accumulate(x), chained(x))
+    assert same_bits(U.DirStrMBew.reduce(x), chained(x)[-1])
+    m = rng.uniform(0, 9, (40, 30))
+    assert same_bits(U.DirStrMBew.reduce(m, axis=0), [chained(m[:, j])[-1] for j in range(30)])
+    assert same_bits(U.DirStrMBew.reduce(m, axis=1), [chained(m[i])[-1] for i in range(40)])
+    a, b = rng.uniform(0, 900, 7), rng.uniform(0, 8, 5)
+    assert same_bits(U.DirStrMBew.outer(a, b), reference("DirStrMBew", a[:, None], b[None, :])[0])
+    y = a.copy()
+    U.DirStrMBew.at(y, [0, 2, 2], 4.0)
+    want = a.copy()
+    for i in (0, 2, 2):
+        want[i] = scalar_call("DirStrMBew", [want[i], 4.0])[0]
+    assert same_bits(y, want)
+    with pytest.raises(ValueError):
+        U.Zenitwinkel.reduce(x)  # three inputs: no reduction

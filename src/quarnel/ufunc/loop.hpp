@@ -64,16 +64,42 @@ public:
         const unsigned entry = unsigned(FpFlags::before());
         const Span all{args, steps, 0, n};
         unsigned flags = 0;
-        parallel::over(n, Arena::block, [&](npy_intp begin, npy_intp end) noexcept {
-            Span part = all;
-            part.begin = begin, part.end = end;
-            return evaluate(part);
-        }, flags);
+        if (sequential(args, steps, n)) {
+            // reduce, accumulate: an element's input is an earlier element's
+            // result, so the elements go one after the other.
+            flags = one_by_one(all, 0, n, nullptr, nullptr);
+        } else {
+            parallel::over(n, Arena::block, [&](npy_intp begin, npy_intp end) noexcept {
+                Span part = all;
+                part.begin = begin, part.end = end;
+                return evaluate(part);
+            }, flags);
+        }
         FpFlags::clear();
         FpFlags::keep(decltype(FpFlags::before())(entry | flags));
     }
 
 private:
+    // Whether some element reads what another writes: an output of stride
+    // 0 (NumPy's reduce) or an input overlapping the output other than
+    // element for element (accumulate). The very same elements in and out
+    // (out= an input) are element-wise.
+    static bool sequential(char* const* args, const npy_intp* steps, npy_intp n) noexcept {
+        if (n < 2) return false;
+        if (steps[nin] == 0) return true;
+        auto range = [n](const char* p, npy_intp step) {
+            const char* last = p + (n - 1) * step;
+            return std::pair{step < 0 ? last : p, (step < 0 ? p : last) + sizeof(double)};
+        };
+        const auto [out_lo, out_hi] = range(args[nin], steps[nin]);
+        for (int i = 0; i < nin; ++i) {
+            if (args[i] == args[nin] && steps[i] == steps[nin]) continue;
+            const auto [lo, hi] = range(args[i], steps[i]);
+            if (lo < out_hi && out_lo < hi) return true;
+        }
+        return false;
+    }
+
     // Evaluates the elements of `s`; the watched flags their calls raise.
     static unsigned evaluate(const Span& s) noexcept {
         Scratch* scratch = Scratch::mine();
