@@ -220,19 +220,23 @@ public:
             fail();
             return false;
         }
-        if (k < nforced_) return taken_[k] = forced_[k];
+        if (k < nforced_) return decide(k, forced_[k] != 0);
         const Lane a = use(given);
-        if (!a.is_block()) return taken_[k] = scalar_.truth(a.n);
+        if (!a.is_block()) return decide(k, scalar_.truth(a.n));
         const std::ptrdiff_t m = size(a);
         std::ptrdiff_t true_count = 0;
         for (std::ptrdiff_t j = 0; j < m; ++j) true_count += a.p[j] != 0.0;  // NaN is true
-        if (true_count == m) return taken_[k] = true;
-        if (true_count == 0) return taken_[k] = false;
+        if (true_count == m) return decide(k, true);
+        if (true_count == 0) return decide(k, false);
         split_ = elements(a);
         branch_ = k;
         split_at_ = pos_;
         fail();
         return false;
+    }
+    bool decide(int k, bool taken) noexcept {
+        taken_[k] = taken;
+        return taken;
     }
     // How many operations the run before the split had recorded.
     int recorded_before_split() const noexcept { return split_at_; }
