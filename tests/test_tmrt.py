@@ -109,6 +109,8 @@ def grid_dataset(chunks=None):
         "wind_speed": (("time", "latitude", "longitude"), rng.uniform(0, 9, shape)),
     }, coords={"time": time, "latitude": [-30.0, 10.0, 55.0],
                "longitude": [-120.0, -3.0, 40.0, 170.0]})
+    if chunks:
+        pytest.importorskip("dask")
     return ds.chunk(chunks) if chunks else ds
 
 
@@ -219,6 +221,7 @@ def test_out_of_range_refused_with_its_place_or_masked():
     with pytest.raises(tmrt.ObservationError, match=r"at time 2024-01-01T00:00:00, latitude 10, "
                                                     r"longitude 40"):
         tmrt.compute(ds)
+    pytest.importorskip("dask")
     lazy = tmrt.compute(ds.chunk({"time": 3}))          # refused when computed
     with pytest.raises(tmrt.ObservationError, match="at time 4, latitude 1, longitude 2"):
         lazy["mean_radiant_temperature"].compute()
