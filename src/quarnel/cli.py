@@ -19,6 +19,7 @@ import os
 import pathlib
 import sys
 import tempfile
+import threading
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
@@ -259,12 +260,17 @@ def _open(path: pathlib.Path) -> xr.Dataset:
         raise Failure(f"{path}: cannot read as NetCDF: {e}") from None
 
 
+_READ_LOCK = threading.Lock()
+
+
 def netcdf_region(path: str, region: Mapping[str, tuple[int, int]], kwargs: Mapping[str, Any],
                   dims: Mapping[str, tuple[str, ...]]) -> dict[str, npt.NDArray[Any]]:
     """One block of the output: reads the block of the input, computes it.
     Runs in dask's threads or on distributed workers."""
     import xarray as xr
-    with xr.open_dataset(path, engine="netcdf4", chunks=None) as ds:
+    # The netCDF and HDF5 libraries are not safe for threads: one reader at
+    # a time in a process, the computing in parallel.
+    with _READ_LOCK, xr.open_dataset(path, engine="netcdf4", chunks=None) as ds:
         block = ds.isel({d: slice(lo, hi) for d, (lo, hi) in region.items()}).load()
     out = tmrt.compute(block, **kwargs)
     return {name: out[name].transpose(*d).values for name, d in dims.items()}
