@@ -43,6 +43,14 @@ struct InputMap {
     static constexpr int of(std::size_t param) noexcept { return int(param); }
 };
 
+// Formulas without a branch on an element (the module evaluates them on
+// arrays itself): their blocks go through the block domain first, as the
+// module's array calls do, and the lane domain only where that steps aside.
+template <class F>
+struct ElementWise {
+    static constexpr bool value = false;
+};
+
 // The elements [begin, end) of one inner loop.
 struct Span {
     char* const* args;
@@ -177,6 +185,11 @@ private:
         arena.reset();
         double* out = landing(s, off, n);
         arena.land(out ? land : -1, out);
+        if constexpr (ElementWise<F>::value) {
+            if (whole_block(sc, in, s, off, n, out, land)) return 0;
+            arena.reset();
+            arena.land(-1, nullptr);
+        }
         int todo = 0;
         sc.todo[todo++] = Scratch::Todo{0, std::uint16_t(n), 0, 0, {}};
         while (todo > 0) {
@@ -253,6 +266,37 @@ private:
         }
         store(s, off, n, result);
         return flags;
+    }
+
+    // The block in the block domain; false (nothing written) where it steps
+    // aside or a flag was raised.
+    static bool whole_block(Scratch& sc, const Inputs& in, const Span& s, npy_intp off, npy_intp n,
+                            double* out, int& land) noexcept {
+        Blocks d(*sc.arena, n);
+        FpFlags::clear();
+        const Lane r = block_eval(d, in, Seq{});
+        asm volatile("" : : "m"(r) : "memory");  // the flags are read after the result
+        if (d.failed() || FpFlags::raised() || !r.is_block()) return false;
+        if (r.p == out) return true;
+        land = sc.arena->index_of(r.p);
+        store(s, off, n, r.p);
+        return true;
+    }
+
+    template <std::size_t... I>
+    static Lane block_eval(Blocks& d, const Inputs& in, std::index_sequence<I...>) noexcept {
+        return F::eval(d, block_lane<I>(in)...);
+    }
+
+    template <std::size_t I>
+    static Lane block_lane(const Inputs& in) noexcept {
+        constexpr int i = Map::of(I);
+        if constexpr (i < 0) {
+            return Lane(Num(0.0, Opaque));
+        } else {
+            if (in.scalar[i]) return Lane(Num(in.p[i][0], Kind::F64));
+            return Blocks::block(in.p[i], 1u << i);
+        }
     }
 
     template <std::size_t... I>

@@ -31,6 +31,23 @@ struct InputMap<budget::MittlStrTemp> {
     }
 };
 
+template <>
+struct ElementWise<solar::Zenitwinkel> {
+    static constexpr bool value = true;
+};
+template <>
+struct ElementWise<budget::DirStrMBew> {
+    static constexpr bool value = true;
+};
+template <>
+struct ElementWise<budget::AtmosGegenstr> {
+    static constexpr bool value = true;
+};
+template <>
+struct ElementWise<budget::MittlStrTemp> {
+    static constexpr bool value = true;
+};
+
 namespace {
 
 template <class F>
