@@ -88,6 +88,20 @@ private:
     double* land_ = nullptr;
 };
 
+// Whether a scalar of kind k takes part in arithmetic with blocks.
+inline bool numeric_kind(Kind k) noexcept {
+    return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;
+}
+
+// Whether 1/x is exact and x * (1/x) rounds as x divides: x = +-2**k with
+// both 2**k and 2**-k normal. Dividing a block by such an x is multiplying
+// it by 1/x: both round the same exact quotient.
+inline bool exact_reciprocal(double x) noexcept {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
+    const std::uint64_t exponent = (bits >> 52) & 0x7ff;
+    return (bits & 0xfffffffffffffu) == 0 && exponent >= 1 && exponent <= 2045;
+}
+
 class Blocks {
 public:
     using A = Lane;
@@ -129,7 +143,7 @@ public:
         // Dividing by a power of two is multiplying by its reciprocal: both
         // round the same exact quotient, and the multiplication is several
         // times faster.
-        if (!b.is_block() && numeric(b.n.k) && exact_reciprocal(b.n.x))
+        if (!b.is_block() && numeric_kind(b.n.k) && exact_reciprocal(b.n.x))
             return zip(a, Lane(Num(1.0 / b.n.x, Kind::Float)), np_loops::table().multiply_dd);
         // Division by zero raises a floating-point flag; the caller checks them.
         return zip(a, b, np_loops::table().divide_dd);
@@ -205,8 +219,8 @@ public:
     Lane call(NpFn f, const Lane& a, const Lane& b) noexcept {
         if (!a.is_block() && !b.is_block()) return scalar_.call(f, a.n, b.n);
         if (failed()) return fail();
-        if (!a.is_block() && !numeric(a.n.k)) return fail();
-        if (!b.is_block() && !numeric(b.n.k)) return fail();
+        if (!a.is_block() && !numeric_kind(a.n.k)) return fail();
+        if (!b.is_block() && !numeric_kind(b.n.k)) return fail();
         double* out = arena_.take();
         if (!out) return fail();
         const auto& t = np_loops::table();
@@ -234,16 +248,6 @@ public:
     }
 
 protected:
-    static bool numeric(Kind k) noexcept {
-        return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;
-    }
-    // Whether 1/x is exact and x * (1/x) rounds as x divides: x = +-2**k
-    // with both 2**k and 2**-k normal.
-    static bool exact_reciprocal(double x) noexcept {
-        const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
-        const std::uint64_t exponent = (bits >> 52) & 0x7ff;
-        return (bits & 0xfffffffffffffu) == 0 && exponent >= 1 && exponent <= 2045;
-    }
     bool scalar2(const Lane& a, const Lane& b) const noexcept {
         return !a.is_block() && !b.is_block();
     }
@@ -290,7 +294,7 @@ protected:
     Lane zip(const Lane& a, const Lane& b, const np_loops::Loop& loop) noexcept {
         // Once failed, the rest of the evaluation is only gone through.
         if (failed()) return fail();
-        if ((!a.is_block() && !numeric(a.n.k)) || (!b.is_block() && !numeric(b.n.k))) return fail();
+        if ((!a.is_block() && !numeric_kind(a.n.k)) || (!b.is_block() && !numeric_kind(b.n.k))) return fail();
         double* out = arena_.take();
         if (!out) return fail();
         np_loops::run(loop, data(a), stride(a), data(b), stride(b), out, n_);

@@ -179,7 +179,7 @@ public:
             if (!a.is_block() && !b.is_block()) return Lane(scalar_.div(a.n, b.n));
             // Dividing by a power of two is multiplying by its reciprocal:
             // both round the same exact quotient.
-            if (!b.is_block() && numeric(b.n.k) && exact_reciprocal(b.n.x))
+            if (!b.is_block() && numeric_kind(b.n.k) && exact_reciprocal(b.n.x))
                 return loop2(a, Lane(Num(1.0 / b.n.x, Kind::Float)), np_loops::table().multiply_dd);
             return loop2(a, b, np_loops::table().divide_dd);
         });
@@ -418,16 +418,6 @@ private:
         return map(a, [&loop](const double* in, double* out, std::ptrdiff_t m) { np_loops::run(loop, in, out, m); });
     }
 
-    static bool numeric(Kind k) noexcept {
-        return k == Kind::Int || k == Kind::I64 || k == Kind::Float || k == Kind::F64;
-    }
-    // Whether 1/x is exact and x * (1/x) rounds as x divides: x = +-2**k
-    // with both 2**k and 2**-k normal.
-    static bool exact_reciprocal(double x) noexcept {
-        const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
-        const std::uint64_t exponent = (bits >> 52) & 0x7ff;
-        return (bits & 0xfffffffffffffu) == 0 && exponent >= 1 && exponent <= 2045;
-    }
     std::ptrdiff_t size(const Lane& a) const noexcept { return a.runs ? a.runs->count : n_; }
 
     // f(in, out, m) over the values of a block (per run or per element).
@@ -448,7 +438,7 @@ private:
         const Lane a = use(given_a);
         const Lane b = use(given_b);
         if (failed()) return fail();
-        if ((!a.is_block() && !numeric(a.n.k)) || (!b.is_block() && !numeric(b.n.k))) return fail();
+        if ((!a.is_block() && !numeric_kind(a.n.k)) || (!b.is_block() && !numeric_kind(b.n.k))) return fail();
         const Runs* runs = a.is_block() ? a.runs : b.runs;
         const double* pa = a.is_block() ? a.p : &a.n.x;
         const double* pb = b.is_block() ? b.p : &b.n.x;
