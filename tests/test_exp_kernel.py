@@ -17,7 +17,8 @@ import pytest
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = os.environ.get("QUARNEL_EXP_SAMPLES", "2000000")
 SOURCES = ["tests/native/exp_check.cpp", "src/quarnel/machine/exp_kernel.cpp",
-           "src/quarnel/machine/exp_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp"]
+           "src/quarnel/machine/exp_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp",
+           "src/quarnel/machine/vector_kernels.cpp"]
 
 pytestmark = pytest.mark.skipif(sys.platform != "linux" or not shutil.which("g++"), reason="needs g++ on Linux")
 

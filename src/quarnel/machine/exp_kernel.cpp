@@ -1,5 +1,7 @@
 #include "quarnel/machine/exp_kernel.hpp"
 
+#include "quarnel/machine/vector_kernels.hpp"
+
 #include <atomic>
 #include <cfenv>
 #include <cmath>
@@ -63,7 +65,10 @@ void decide() noexcept {
     std::feholdexcept(&env);
     const bool same = agrees(detail::exp_avx2);
     std::fesetenv(&env);
-    if (same) chosen.store(detail::exp_avx2, std::memory_order_relaxed);
+    if (same) {
+        chosen.store(detail::exp_avx2, std::memory_order_relaxed);
+        vector_kernels::use(NpFn::exp, detail::exp_avx2);
+    }
 }
 
 }  // namespace quarnel::exp_kernel

@@ -28,53 +28,24 @@
 // arithmetic.
 #include "quarnel/machine/exp_kernel.hpp"
 
-#include <cstdint>
+#include "quarnel/machine/avx2_ops.hpp"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define QUARNEL_EXP_AVX2 1
-#include <immintrin.h>
-#endif
+#include <cstdint>
 
 namespace quarnel::exp_kernel::detail {
 
-#if QUARNEL_EXP_AVX2
+#if QUARNEL_AVX2_OPS
 namespace {
 
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
 
-using V = __m256d;
-using I = __m256i;
-struct DD {
-    V hi, lo;
-};
-
-inline V set(double v) { return _mm256_set1_pd(v); }
-inline I set_bits(std::int64_t v) { return _mm256_set1_epi64x(v); }
-inline V add(V a, V b) { return _mm256_add_pd(a, b); }
-inline V sub(V a, V b) { return _mm256_sub_pd(a, b); }
-inline V mul(V a, V b) { return _mm256_mul_pd(a, b); }
-inline V fma(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
-inline V fnma(V a, V b, V c) { return _mm256_fnmadd_pd(a, b, c); }  // c - a b
-inline V abs(V a) { return _mm256_andnot_pd(set(-0.0), a); }
-inline V as_mask(I m) { return _mm256_castsi256_pd(m); }
-
-inline DD fast_two_sum(V a, V b) {  // |a| >= |b|
-    const V s = add(a, b);
-    return {s, sub(b, sub(s, a))};
-}
-inline DD two_prod(V a, V b) {
-    const V p = mul(a, b);
-    return {p, _mm256_fmsub_pd(a, b, p)};
-}
+using namespace quarnel::avx2;
 
 // 64 / ln 2, and ln 2 / 64 = l1 + l2 (l1 with 36 significant bits).
 constexpr double inv_l = 0x1.71547652b82fep+6;
 constexpr double l1 = 0x1.62e42fefa0000p-7, l2 = 0x1.cf79abc9e3b3ap-46;
 constexpr double c2 = 1.0 / 2, c3 = 1.0 / 6, c4 = 1.0 / 24, c5 = 1.0 / 120, c6 = 1.0 / 720;
-// Adding it to an integer below 2^51 in magnitude leaves the integer, in
-// two's complement, in the low bits of the sum.
-constexpr double integer_shift = 0x1.8p52;
 
 // 2^(i/64) for i = 0 .. 63 as double-doubles (hi, lo), computed to 80
 // decimal digits and rounded.
@@ -151,11 +122,6 @@ struct Result {
     int defer;  // lanes for the C library, as bits 0 .. 3
 };
 
-// 0.5 / (0.5 - margin): hi + lo * widen rounds to hi exactly when |lo| is
-// below (0.5 - margin) of the ulp of hi, or, where hi is a power of two and
-// lo negative, below (0.5 - margin) of the half as large ulp under it.
-constexpr double widen = 0.5 / (0.5 - margin);
-
 [[gnu::always_inline]] inline Result evaluate(V xv) {
     Result out;
     const V ax = abs(xv);
@@ -205,31 +171,9 @@ constexpr double widen = 0.5 / (0.5 - margin);
     out.hi = u.hi;
     out.lo = add(u.lo, d.lo);
 
-    // Safe to round where hi + lo * widen rounds to hi.
-    const V safe = _mm256_cmp_pd(fma(out.lo, set(widen), out.hi), out.hi, _CMP_EQ_OQ);
+    const V safe = rounds_to_hi({out.hi, out.lo}, margin);
     out.defer = ~_mm256_movemask_pd(_mm256_and_pd(in_range, safe)) & 0xf;
     return out;
-}
-
-// The lanes set in a 4-bit mask, in order, as 32-bit indices.
-struct Compress {
-    alignas(16) std::int32_t lanes[16][4];
-};
-constexpr Compress make_compress() {
-    Compress c{};
-    for (int m = 0; m < 16; ++m)
-        for (int l = 0, n = 0; l < 4; ++l)
-            if (m >> l & 1) c.lanes[m][n++] = l;
-    return c;
-}
-alignas(16) constexpr Compress compress = make_compress();
-
-// Appends the deferred lanes of the vector at offset `j` to `list`,
-// without a branch.
-[[gnu::always_inline]] inline int note(int defer, std::int32_t j, std::int32_t* list, int count) {
-    const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(compress.lanes[defer]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(list + count), _mm_add_epi32(lanes, _mm_set1_epi32(j)));
-    return count + __builtin_popcount(unsigned(defer));
 }
 
 void kernel(const double* x, std::ptrdiff_t n, double* out) noexcept {

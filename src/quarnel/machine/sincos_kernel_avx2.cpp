@@ -8,54 +8,20 @@
 // than four gathers on every processor with AVX2.
 #include "quarnel/machine/sincos_kernel.hpp"
 
+#include "quarnel/machine/avx2_ops.hpp"
 #include "quarnel/machine/sincos_table.hpp"
 
 #include <cstdint>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define QUARNEL_SINCOS_AVX2 1
-#include <immintrin.h>
-#endif
-
 namespace quarnel::sincos_kernel::detail {
 
-#if QUARNEL_SINCOS_AVX2
+#if QUARNEL_AVX2_OPS
 namespace {
 
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
 
-using V = __m256d;
-using I = __m256i;
-struct DD {
-    V hi, lo;
-};
-
-inline V set(double v) { return _mm256_set1_pd(v); }
-inline I set_bits(std::int64_t v) { return _mm256_set1_epi64x(v); }
-inline V add(V a, V b) { return _mm256_add_pd(a, b); }
-inline V sub(V a, V b) { return _mm256_sub_pd(a, b); }
-inline V mul(V a, V b) { return _mm256_mul_pd(a, b); }
-inline V fma(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
-inline V neg(V a) { return _mm256_xor_pd(a, set(-0.0)); }
-inline V abs(V a) { return _mm256_andnot_pd(set(-0.0), a); }
-// Lanes of `mask` (all ones or all zeros) from `b`, the others from `a`.
-inline V blend(V mask, V a, V b) { return _mm256_blendv_pd(a, b, mask); }
-inline V as_mask(I m) { return _mm256_castsi256_pd(m); }
-
-inline DD two_sum(V a, V b) {
-    const V s = add(a, b);
-    const V bb = sub(s, a);
-    return {s, add(sub(a, sub(s, bb)), sub(b, bb))};
-}
-inline DD fast_two_sum(V a, V b) {  // |a| >= |b|
-    const V s = add(a, b);
-    return {s, sub(b, sub(s, a))};
-}
-inline DD two_prod(V a, V b) {
-    const V p = mul(a, b);
-    return {p, _mm256_fmsub_pd(a, b, p)};
-}
+using namespace quarnel::avx2;
 
 // The constants of the AVX-512 kernel.
 constexpr double pio2_1 = 0x1.921fb54442d18p+0, pio2_2 = 0x1.1a62633145c07p-54,
@@ -63,9 +29,6 @@ constexpr double pio2_1 = 0x1.921fb54442d18p+0, pio2_2 = 0x1.1a62633145c07p-54,
 constexpr double two_over_pi = 0x1.45f306dc9c883p-1;
 constexpr double s3 = -1.0 / 6, s5 = 1.0 / 120, s7 = -1.0 / 5040, s9 = 1.0 / 362880;
 constexpr double c2 = -0.5, c4 = 1.0 / 24, c6 = -1.0 / 720, c8 = 1.0 / 40320;
-// Adding it to an integer below 2^51 in magnitude leaves the integer, in
-// two's complement, in the low bits of the sum.
-constexpr double integer_shift = 0x1.8p52;
 
 // Row i: sin_hi, sin_lo, cos_hi, cos_lo of entry i of sincos_table.
 struct Rows {

@@ -12,8 +12,8 @@
 #pragma once
 
 #include "quarnel/values/native.hpp"
-#include "quarnel/machine/exp_kernel.hpp"
 #include "quarnel/machine/sincos_kernel.hpp"
+#include "quarnel/machine/vector_kernels.hpp"
 
 #include <bit>
 #include <cstddef>
@@ -185,10 +185,8 @@ public:
             over_runs(a.p, [sine](const double* in, std::ptrdiff_t n, double* o, double*) {
                 sincos_kernel::sin_cos(in, n, sine ? o : nullptr, sine ? nullptr : o);
             }, out);
-        } else if (f == NpFn::exp && exp_kernel::ready()) {
-            over_runs(a.p, [](const double* in, std::ptrdiff_t n, double* o, double*) {
-                exp_kernel::exp(in, n, o);
-            }, out);
+        } else if (const vector_kernels::Unary k = vector_kernels::unary(f)) {
+            over_runs(a.p, [k](const double* in, std::ptrdiff_t n, double* o, double*) { k(in, n, o); }, out);
         } else {
             const np_loops::Loop& loop = np_loops::table().unary[int(f)];
             over_runs(a.p, [&](const double* in, std::ptrdiff_t n, double* o, double*) {
@@ -224,8 +222,12 @@ public:
         double* out = arena_.take();
         if (!out) return fail();
         const auto& t = np_loops::table();
-        const np_loops::Loop& loop = f == NpFn::maximum ? t.maximum_dd : t.power_dd;
-        np_loops::run(loop, data(a), stride(a), data(b), stride(b), out, n_);
+        const vector_kernels::Power k = f == NpFn::power ? vector_kernels::power() : nullptr;
+        if (k && vector_kernels::power_fits(stride(b), *data(b)))
+            k(data(a), a.is_block(), data(b), b.is_block(), out, n_);
+        else
+            np_loops::run(f == NpFn::maximum ? t.maximum_dd : t.power_dd, data(a), stride(a), data(b), stride(b),
+                          out, n_);
         return block(out, a.deps | b.deps);
     }
 

@@ -315,6 +315,10 @@ public:
         return record([&] {
             if (!a.is_block() && !b.is_block()) return Lane(scalar_.call(f, a.n, b.n));
             const auto& t = np_loops::table();
+            const vector_kernels::Power k = f == NpFn::power ? vector_kernels::power() : nullptr;
+            if (k && vector_kernels::power_fits(b.is_block(), b.n.x))
+                return zip(a, b, [k](const double* pa, int sa, const double* pb, int sb, double* out,
+                                     std::ptrdiff_t m) { k(pa, sa, pb, sb, out, m); });
             return loop2(a, b, f == NpFn::maximum ? t.maximum_dd : t.power_dd);
         });
     }
@@ -412,8 +416,8 @@ private:
                 sincos_kernel::sin_cos(in, m, sine ? out : nullptr, sine ? nullptr : out);
             });
         }
-        if (f == NpFn::exp && exp_kernel::ready())
-            return map(a, [](const double* in, double* out, std::ptrdiff_t m) { exp_kernel::exp(in, m, out); });
+        if (const vector_kernels::Unary k = vector_kernels::unary(f))
+            return map(a, [k](const double* in, double* out, std::ptrdiff_t m) { k(in, m, out); });
         const np_loops::Loop& loop = np_loops::table().unary[int(f)];
         return map(a, [&loop](const double* in, double* out, std::ptrdiff_t m) { np_loops::run(loop, in, out, m); });
     }
