@@ -277,3 +277,54 @@ def test_reduce_accumulate_outer_and_at_follow_the_elements():
     assert same_bits(y, want)
     with pytest.raises(ValueError):
         U.Zenitwinkel.reduce(x)  # three inputs: no reduction
+
+
+def _blocks(*parts):
+    """Blocks of 1024 elements, one per part, each part repeated to fill it."""
+    return np.concatenate([np.resize(np.asarray(p, dtype=float), 1024) for p in parts])
+
+
+# Blocks in which the elements differ at a branch: where neither side
+# raises anything, the ufunc takes both sides for all elements and chooses
+# per element; where a side raises a condition or cannot be evaluated (a
+# table index out of range), it takes that back and parts the elements. The
+# order of the blocks matters: a branch that could not be taken both ways in
+# one block is tried again in later ones.
+BOTH_WAYS = {
+    # Both wraps of the day, both sides clean.
+    "Sonnenzeit": lambda: (_blocks(np.arange(24.0), [23.5, 0.5, 12.0]), 0.0,
+                           _blocks([-170.0], [175.0, -175.0]), _blocks([1.0] * 24 + [2.0] * 24, [365.0])),
+    # Night and day in one block (the Kasten-Young side is NaN at night):
+    # taken back, parted; then blocks of day only, taken both ways within.
+    "RelOptLuftmasse": lambda: (_blocks([10.0, 95.0, 85.0, 150.0, 89.0, 90.5],
+                                        [10.0, 85.0, 79.9, 80.0, 89.99],
+                                        [95.0, 120.0, 91.0, 90.0],
+                                        [10.0, 85.0, 90.2, 95.0, np.nan, 180.0]),),
+    # A sun just below the horizon overflows the exponent of one side.
+    "MaxGlobalstrahlung": lambda: (172.0, 100.0,
+                                   _blocks([30.0, 100.0], [30.0, 90.000001, 100.0], [45.0, 120.0]), 3.5),
+    "MaxDirekteStrahlung": lambda: (172.0, 100.0, _blocks([30.0, 100.0], [85.0, 95.0]), 3.5,
+                                    _blocks([1.15, 999.0], [11.5, 999.0])),
+    # Dry air (its humidity factor underflows) beside humid: parted; then
+    # humid only, taken both ways at 100 %.
+    "LinkeTruebung": lambda: (172.0, _blocks([45.0, -45.0], [45.0], [-45.0]),
+                              _blocks([20.0, 90.0, 100.0, 84.0], [86.0, 100.0, 99.0], [30.0, 70.0])),
+    # Taken both ways at the sign of Q, then parted where Bowen is 0.
+    "OberflTemp": lambda: (_blocks([-100.0, 200.0, 0.0], [50.0, -50.0]), 15.0, 2.0,
+                           _blocks([0.8, 0.0, -0.0, -2.0], [0.5])),
+    # Sun at the meridian (Gegenkathete 0: the ratio divides by zero) and off it.
+    "Azimutwinkel": lambda: (_blocks([12.0, 11.0, 13.0, 0.0], [6.0, 18.0, 9.5]), _blocks([51.5, -30.0], [10.0]),
+                             _blocks([172.0, 355.0], [1.0])),
+}
+
+
+@pytest.mark.parametrize("name", list(BOTH_WAYS))
+@pytest.mark.parametrize("threads", [False, True])
+def test_branches_taken_both_ways_or_parted(name, threads):
+    args = BOTH_WAYS[name]()
+    if threads:  # long enough to be split over threads, each part learning alone
+        args = tuple(np.tile(a, 40) if np.ndim(a) else a for a in args)
+    got, got_flags = ufunc_call(name, *args)
+    want, want_flags = reference(name, *args)
+    assert same_bits(got, want)
+    assert got_flags == want_flags

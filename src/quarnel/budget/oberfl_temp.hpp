@@ -16,6 +16,7 @@
 #pragma once
 
 #include "quarnel/function_info.hpp"
+#include "quarnel/values/branch.hpp"
 #include "quarnel/values/konst.hpp"
 
 namespace quarnel::budget {
@@ -35,15 +36,14 @@ struct OberflTemp {
                      typename D::A WindGeschw, typename D::A Bowen) {
         auto Q = Strahlungsbilanz;
 
-        typename D::V B;
         d.at(195);
-        if (d.truth(d.gt(Q, k::i0))) {
+        auto B = branch(d, d.gt(Q, k::i0), [&] {
             d.at(196);
-            B = d.mul(k::fm0_19, Q);
-        } else {
+            return d.mul(k::fm0_19, Q);
+        }, [&] {
             d.at(198);
-            B = d.mul(k::fm0_32, Q);
-        }
+            return d.mul(k::fm0_32, Q);
+        });
 
         d.at(199);
         auto alphaL = d.add(k::f6_2, d.mul(k::f4_26, WindGeschw));

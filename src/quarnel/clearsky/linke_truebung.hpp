@@ -10,6 +10,7 @@
 #pragma once
 
 #include "quarnel/function_info.hpp"
+#include "quarnel/values/branch.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -27,18 +28,20 @@ struct LinkeTruebung {
     template <class D>
     static auto eval(D& d, typename D::A dayofyear, typename D::A breite, typename D::A RH) {
         d.at(81);
-        if (d.truth(d.lt(RH, k::i85))) {
+        return branch(d, d.lt(RH, k::i85), [&] {
             d.at(82);
-            if (d.truth(d.ge(breite, k::i0))) {
+            return branch(d, d.ge(breite, k::i0), [&] {
                 d.at(83);
                 return d.sub(k::f2_9, seasonal_term(d, dayofyear));
-            }
-            d.at(85);
-            return d.add(k::f2_9, seasonal_term(d, dayofyear));
-        }
-        auto Vm = humidity_factor(d, RH);
-        d.at(91);
-        return d.add(k::f0_84, d.div(k::i39, Vm));
+            }, [&] {
+                d.at(85);
+                return d.add(k::f2_9, seasonal_term(d, dayofyear));
+            });
+        }, [&] {
+            auto Vm = humidity_factor(d, RH);
+            d.at(91);
+            return d.add(k::f0_84, d.div(k::i39, Vm));
+        });
     }
 
 private:
@@ -59,7 +62,7 @@ private:
     template <class D>
     static auto humidity_factor(D& d, typename D::A RH) {
         d.at(87);
-        if (d.truth(d.lt(RH, k::i100))) {
+        return branch(d, d.lt(RH, k::i100), [&] {
             d.at(88);
             auto maximum = d.fn(NpFn::maximum);
             auto exp = d.fn(NpFn::exp);
@@ -72,9 +75,10 @@ private:
             auto e = d.call(exp, d.div(p, scale));
             auto g = d.mul(k::i15, d.sub(k::i1, e));
             return d.call(maximum, k::i1, g);
-        }
-        d.at(90);
-        return d.keep(k::i1);
+        }, [&] {
+            d.at(90);
+            return d.keep(k::i1);
+        });
     }
 };
 

@@ -11,6 +11,7 @@
 
 #include "quarnel/clearsky/radiation_terms.hpp"
 #include "quarnel/function_info.hpp"
+#include "quarnel/values/branch.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -76,18 +77,19 @@ struct MaxDirekteStrahlung {
                      typename D::A zenitwinkel, typename D::A LinkeTr,
                      typename D::A RelOptLuftM) {
         d.at(134);
-        if (!d.truth(d.lt(zenitwinkel, k::i90))) {
+        return branch(d, d.lt(zenitwinkel, k::i90), [&] {
+            d.at(135);
+            auto E0 = extraterrestrial_radiation(d, mds_extraterr_info, dayofyear);
+            auto exp = d.fn(NpFn::exp);
+            auto x = d.neg(LinkeTr);
+            x = d.mul(x, optical_thickness(d, zenitwinkel, RelOptLuftM));
+            x = d.mul(x, RelOptLuftM);
+            x = d.mul(x, pressure_correction(d, mds_druckkorrektur_info, mHoehe));
+            return d.mul(E0, d.call(exp, x));
+        }, [&] {
             d.at(137);
             return d.keep(k::i0);
-        }
-        d.at(135);
-        auto E0 = extraterrestrial_radiation(d, mds_extraterr_info, dayofyear);
-        auto exp = d.fn(NpFn::exp);
-        auto x = d.neg(LinkeTr);
-        x = d.mul(x, optical_thickness(d, zenitwinkel, RelOptLuftM));
-        x = d.mul(x, RelOptLuftM);
-        x = d.mul(x, pressure_correction(d, mds_druckkorrektur_info, mHoehe));
-        return d.mul(E0, d.call(exp, x));
+        });
     }
 };
 

@@ -11,6 +11,7 @@
 #include "quarnel/clearsky/radiation_terms.hpp"
 #include "quarnel/function_info.hpp"
 #include "quarnel/values/trig_degrees.hpp"
+#include "quarnel/values/branch.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -41,21 +42,22 @@ struct MaxGlobalstrahlung {
     static auto eval(D& d, typename D::A dayofyear, typename D::A mHoehe,
                      typename D::A zenitwinkel, typename D::A LinkeTr) {
         d.at(149);
-        if (!d.truth(d.lt(zenitwinkel, k::i90))) {
+        return branch(d, d.lt(zenitwinkel, k::i90), [&] {
+            d.at(150);
+            auto g = d.mul(k::f0_84, extraterrestrial_radiation(d, mgs_extraterr_info, dayofyear));
+            g = d.mul(g, cos_of_degrees(d, zenitwinkel));
+
+            // The attenuation exponent, divided by cos z computed a second time.
+            auto exp = d.fn(NpFn::exp);
+            auto x = d.mul(k::fm0_027, pressure_correction(d, mgs_druckkorrektur_info, mHoehe));
+            x = d.mul(x, LinkeTr);
+            x = d.div(x, cos_of_degrees(d, zenitwinkel));
+            x = d.call(exp, x);
+            return d.mul(g, x);
+        }, [&] {
             d.at(152);
             return d.keep(k::i0);
-        }
-        d.at(150);
-        auto g = d.mul(k::f0_84, extraterrestrial_radiation(d, mgs_extraterr_info, dayofyear));
-        g = d.mul(g, cos_of_degrees(d, zenitwinkel));
-
-        // The attenuation exponent, divided by cos z computed a second time.
-        auto exp = d.fn(NpFn::exp);
-        auto x = d.mul(k::fm0_027, pressure_correction(d, mgs_druckkorrektur_info, mHoehe));
-        x = d.mul(x, LinkeTr);
-        x = d.div(x, cos_of_degrees(d, zenitwinkel));
-        x = d.call(exp, x);
-        return d.mul(g, x);
+        });
     }
 };
 

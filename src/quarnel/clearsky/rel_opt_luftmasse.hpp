@@ -12,6 +12,7 @@
 
 #include "quarnel/function_info.hpp"
 #include "quarnel/values/trig_degrees.hpp"
+#include "quarnel/values/branch.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -45,39 +46,47 @@ struct RelOptLuftmasse {
         auto steps = d.sub(d.mul(zenitwinkel, k::i10), k::i900);
         auto i = d.to_int(d.call(trunc, steps));
 
-        // 0 <= zenitwinkel <= 91, both bounds inclusive.
-        d.at(104);
-        if (!d.truth(d.le(k::i0, zenitwinkel)) || !d.truth(d.le(zenitwinkel, k::i91))) {
+        auto outside = [&] {
             d.at(113);
             return d.keep(k::i999);
-        }
-        d.at(105);
-        if (d.truth(d.lt(zenitwinkel, k::i90))) {
-            d.at(106);
-            if (d.truth(d.lt(zenitwinkel, k::i80))) {
-                // Plane-parallel atmosphere: the secant of the zenith angle.
-                d.at(107);
-                return d.div(k::i1, cos_of_degrees(d, zenitwinkel));
-            }
-            // Kasten-Young near the horizon.
-            d.at(109);
-            auto c = cos_of_degrees(d, zenitwinkel);
-            auto power = d.fn(NpFn::power);
-            auto elevation = d.add(d.sub(k::i90, zenitwinkel), k::f6_07995);
-            auto p = d.call(power, elevation, k::fm1_6364);
-            auto sum = d.add(c, d.mul(k::f0_50572, p));
-            return d.div(k::i1, sum);
-        }
-        // Table interpolation: Tabm[i] + f (Tabm[i+1] - Tabm[i]) with the
-        // fraction f = ((zenitwinkel 10) - 900) - i of the 0.1-deg step.
-        d.at(111);
-        auto lower = d.item(Tabm, i);
-        auto f = d.sub(d.sub(d.mul(zenitwinkel, k::i10), k::i900), i);
-        auto next = d.add(i, k::i1);
-        auto upper = d.item(Tabm, next);
-        auto lower2 = d.item(Tabm, i);
-        auto step = d.sub(upper, lower2);
-        return d.add(lower, d.mul(f, step));
+        };
+        auto inside = [&] {
+            d.at(105);
+            return branch(d, d.lt(zenitwinkel, k::i90), [&] {
+                d.at(106);
+                return branch(d, d.lt(zenitwinkel, k::i80), [&] {
+                    // Plane-parallel atmosphere: the secant of the zenith angle.
+                    d.at(107);
+                    return d.div(k::i1, cos_of_degrees(d, zenitwinkel));
+                }, [&] {
+                    // Kasten-Young near the horizon.
+                    d.at(109);
+                    auto c = cos_of_degrees(d, zenitwinkel);
+                    auto power = d.fn(NpFn::power);
+                    auto elevation = d.add(d.sub(k::i90, zenitwinkel), k::f6_07995);
+                    auto p = d.call(power, elevation, k::fm1_6364);
+                    auto sum = d.add(c, d.mul(k::f0_50572, p));
+                    return d.div(k::i1, sum);
+                });
+            }, [&] {
+                // Table interpolation: Tabm[i] + f (Tabm[i+1] - Tabm[i]) with the
+                // fraction f = ((zenitwinkel 10) - 900) - i of the 0.1-deg step.
+                d.at(111);
+                auto lower = d.item(Tabm, i);
+                auto f = d.sub(d.sub(d.mul(zenitwinkel, k::i10), k::i900), i);
+                auto next = d.add(i, k::i1);
+                auto upper = d.item(Tabm, next);
+                auto lower2 = d.item(Tabm, i);
+                auto step = d.sub(upper, lower2);
+                return d.add(lower, d.mul(f, step));
+            });
+        };
+        // 0 <= zenitwinkel <= 91, both bounds inclusive (the second tested
+        // only when the first holds).
+        d.at(104);
+        return branch(d, d.le(k::i0, zenitwinkel), [&] {
+            return branch(d, d.le(zenitwinkel, k::i91), inside, outside);
+        }, outside);
     }
 };
 

@@ -14,6 +14,7 @@
 
 #include "quarnel/function_info.hpp"
 #include "quarnel/solar/declination.hpp"
+#include "quarnel/values/branch.hpp"
 #include "quarnel/values/trig_degrees.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
@@ -53,30 +54,31 @@ template <class D, class X, class Y, class G>
 auto angle_of(D& d, const X& Ankathete, const Y& Gegenkathete, const G& Gradmass) {
     return d.inner(winkel_info, [&] {
         using V = typename D::V;
-        auto phi = [&]() -> V {
-            d.at(54);
-            if (d.truth(d.eq(Gegenkathete, k::i0))) {
-                d.at(55);
-                if (d.truth(d.ge(Ankathete, k::i0))) return d.keep(k::i0);
+        d.at(54);
+        V phi = branch(d, d.eq(Gegenkathete, k::i0), [&]() -> V {
+            d.at(55);
+            return branch(d, d.ge(Ankathete, k::i0), [&]() -> V { return d.keep(k::i0); }, [&]() -> V {
                 d.at(58);
                 return d.pi();
-            }
+            });
+        }, [&]() -> V {
             d.at(59);
-            if (d.truth(d.gt(Gegenkathete, k::i0))) {
+            return branch(d, d.gt(Gegenkathete, k::i0), [&]() -> V {
                 d.at(60);
                 auto pi = d.pi();
                 auto quarter = d.div(pi, k::i2);
                 auto arctan = d.fn(NpFn::arctan);
                 auto ratio = d.div(Ankathete, Gegenkathete);
                 return d.sub(quarter, d.call(arctan, ratio));
-            }
-            d.at(62);
-            auto pi = d.pi();
-            auto three_quarters = d.div(d.mul(k::i3, pi), k::i2);
-            auto arctan = d.fn(NpFn::arctan);
-            auto ratio = d.div(Ankathete, Gegenkathete);
-            return d.sub(three_quarters, d.call(arctan, ratio));
-        }();
+            }, [&]() -> V {
+                d.at(62);
+                auto pi = d.pi();
+                auto three_quarters = d.div(d.mul(k::i3, pi), k::i2);
+                auto arctan = d.fn(NpFn::arctan);
+                auto ratio = d.div(Ankathete, Gegenkathete);
+                return d.sub(three_quarters, d.call(arctan, ratio));
+            });
+        });
         d.at(63);
         if (d.truth(Gradmass)) {
             d.at(64);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "quarnel/function_info.hpp"
+#include "quarnel/values/branch.hpp"
 #include "quarnel/values/konst.hpp"
 #include "quarnel/values/np_functions.hpp"
 
@@ -56,16 +57,16 @@ auto equation_of_time(D& d, const T& dayofyear) {
 template <class D, class T>
 auto wrap_day(D& d, T&& t, int line) {
     d.at(line);
-    if (d.truth(d.lt(t, k::i0))) {
+    return branch(d, d.lt(t, k::i0), [&] {
         d.at(line + 1);
         return d.add(t, k::f24_0);
-    }
-    d.at(line + 2);
-    if (d.truth(d.ge(t, k::i24))) {
-        d.at(line + 3);
-        return d.sub(t, k::f24_0);
-    }
-    return d.keep(t);
+    }, [&] {
+        d.at(line + 2);
+        return branch(d, d.ge(t, k::i24), [&] {
+            d.at(line + 3);
+            return d.sub(t, k::f24_0);
+        }, [&] { return d.keep(t); });
+    });
 }
 
 struct Sonnenzeit {

@@ -113,9 +113,10 @@ private:
         Scratch* scratch = Scratch::mine();
         unsigned flags = 0;
         int land = -1;
-        for (npy_intp off = s.begin; off < s.end; off += Arena::block) {
+        Tries tries;
+        for (npy_intp off = s.begin; off < s.end; off += Arena::block, ++tries.blocks) {
             const npy_intp n = s.end - off < Arena::block ? s.end - off : Arena::block;
-            flags |= scratch ? block(*scratch, s, off, n, land) : one_by_one(s, off, n, nullptr, nullptr);
+            flags |= scratch ? block(*scratch, s, off, n, land, tries) : one_by_one(s, off, n, nullptr, nullptr);
         }
         return flags;
     }
@@ -177,7 +178,8 @@ private:
     // before; that one is the output itself where it may be, so a block
     // whose elements all take the same branches computes its result in
     // place.
-    static unsigned block(Scratch& sc, const Span& s, npy_intp off, npy_intp n, int& land) noexcept {
+    static unsigned block(Scratch& sc, const Span& s, npy_intp off, npy_intp n, int& land,
+                          Tries& tries) noexcept {
         const Inputs in = gather(sc, s, off, n);
         double* result = sc.result;
         unsigned flags = 0;
@@ -202,7 +204,7 @@ private:
                 std::memcpy(frame.pos, sc.positions + t.first, t.count * sizeof(std::uint16_t));
                 arena.release(sc.arena_mark[t.depth - 1]);
             }
-            Lanes d(arena, sc.frames, t.depth, t.forced, t.nforced);
+            Lanes d(arena, sc.frames, t.depth, t.forced, t.nforced, &tries);
             FpFlags::clear();
             const Lane r = eval(d, in, sc, Seq{});
             asm volatile("" : : "m"(r) : "memory");  // the flags are read after the result

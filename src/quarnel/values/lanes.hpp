@@ -25,6 +25,18 @@
 // that run's record (`Frame::tape`), fetched for the run's elements when an
 // operation after the branch first uses them.
 //
+// Both sides. A formula's branch written with branch() (values/branch.hpp)
+// need not part the elements: where they differ, both sides are evaluated
+// for all of them and each element takes its own side's value (`select`).
+// That is exact when neither side raised a floating-point flag or stepped
+// aside for any element: the taken side's operations are those of the
+// element's scalar call, and the other side's left no trace. Otherwise the
+// domain takes back everything the sides did (their records, scratch,
+// fetched values and flags) and parts the elements there after all; a
+// branch that could not be taken both ways twice running is tried again
+// only now and then in the same part of a call (`Tries`). Within a side, a branch whose elements differ is taken
+// both ways or not at all: a side never parts the elements.
+//
 // int() of elements and table lookups with them are exact for finite values
 // in range; anything else stops the evaluation (`failed()`), and the caller
 // evaluates those elements one by one in the per-element domain, which knows
@@ -92,6 +104,22 @@ struct Frame {
     static constexpr int max_fetched = 4;
     Runs fetched[max_fetched];
     int fetched_count = 0;
+    // Operations of earlier runs fetched while both sides of a branch are
+    // evaluated, to be forgotten if they are taken back.
+    std::int16_t fetched_ops[max_ops];
+};
+
+// How taking each branch both ways went in the blocks of one part of a
+// call so far.
+struct Tries {
+    static constexpr int branches = 32;
+    std::uint8_t misses[branches] = {};  // failures since the last success
+    std::uint32_t blocks = 0;            // blocks begun
+    bool worth(int k) const noexcept { return misses[k] < 2 || blocks % 16 == 0; }
+    void went(int k, bool well) noexcept {
+        if (well) misses[k] = 0;
+        else if (misses[k] < 255) ++misses[k];
+    }
 };
 
 class Lanes {
@@ -102,14 +130,18 @@ public:
     using Fn = NpFn;
     template <std::size_t N>
     using Table = const KonstTable<N>*;
-    static constexpr int max_branches = 32;
+    static constexpr int max_branches = Tries::branches;
+    // A decision of a branch: 1 true, 0 false, or both sides.
+    static constexpr std::uint8_t both = 2;
 
     // A run over frames[depth]: `forced[k]` decides the k-th branch for
     // k < nforced, unexamined, and frames[0 .. depth) are the runs before
-    // the branches (their records intact).
-    Lanes(Arena& arena, Frame* frames, int depth, const std::uint8_t* forced, int nforced) noexcept
+    // the branches (their records intact). `tries`, where given, tells
+    // which branches are worth taking both ways, and learns how it went.
+    Lanes(Arena& arena, Frame* frames, int depth, const std::uint8_t* forced, int nforced,
+          Tries* tries = nullptr) noexcept
         : arena_(arena), n_(frames[depth].count), forced_(forced), nforced_(nforced), frames_(frames),
-          depth_(depth) {}
+          depth_(depth), tries_(tries) {}
 
     // An input (the inputs are recorded first, in order): `make()` in the
     // first run, the first run's value in the others.
@@ -228,6 +260,10 @@ public:
         for (std::ptrdiff_t j = 0; j < m; ++j) true_count += a.p[j] != 0.0;  // NaN is true
         if (true_count == m) return decide(k, true);
         if (true_count == 0) return decide(k, false);
+        if (both_ways_ > 0) {
+            fail();  // a side does not part the elements
+            return false;
+        }
         split_ = elements(a);
         branch_ = k;
         split_at_ = pos_;
@@ -240,6 +276,71 @@ public:
     }
     // How many operations the run before the split had recorded.
     int recorded_before_split() const noexcept { return split_at_; }
+
+    // if (truth(c)) then_() else else_(), with the elements that differ
+    // taken both ways where that is exact (see the top of the file).
+    template <class Then, class Else>
+    Lane branch(const Lane& c, const Then& then_, const Else& else_) noexcept {
+        if (failed()) return fail();
+        const int k = branch_++;
+        if (k >= max_branches) return fail();
+        if (k < nforced_) {
+            taken_[k] = forced_[k];
+            if (forced_[k] != both) return forced_[k] ? then_() : else_();
+            // Taken both ways by the run before: its record has it all.
+            then_();
+            else_();
+            return record([&] { return fail(); });
+        }
+        const Lane a = use(c);
+        if (failed()) return fail();
+        if (!a.is_block()) return decide(k, scalar_.truth(a.n)) ? then_() : else_();
+        const std::ptrdiff_t m = size(a);
+        std::ptrdiff_t true_count = 0;
+        for (std::ptrdiff_t j = 0; j < m; ++j) true_count += a.p[j] != 0.0;  // NaN is true
+        if (true_count == m) return decide(k, true) ? then_() : else_();
+        if (true_count == 0) return decide(k, false) ? then_() : else_();
+        if (!tries_ || tries_->worth(k)) {
+            Frame& here = frames_[depth_];
+            const int pos = pos_, blocks = arena_.used(), fetched = here.fetched_count, ops = fetched_ops_;
+            const auto flags = FpFlags::before();
+            FpFlags::clear();
+            ++both_ways_;
+            const Lane x = then_();
+            const Lane y = failed() ? fail() : else_();
+            --both_ways_;
+            if (!failed() && !FpFlags::raised()) {
+                const Lane r = record([&] { return select(a, x, y); });
+                if (!failed()) {
+                    FpFlags::keep(flags);
+                    taken_[k] = both;
+                    if (tries_ && both_ways_ == 0) tries_->went(k, true);
+                    return r;
+                }
+            }
+            // Taken back.
+            while (fetched_ops_ > ops) {
+                const int t = here.fetched_ops[--fetched_ops_];
+                here.tape[t] = Lane(Num(0.0, Kind::Arr));
+                here.tape[t].tape = std::int16_t(t);
+            }
+            pos_ = pos;
+            arena_.release(blocks);
+            here.fetched_count = fetched;
+            branch_ = k + 1;
+            scalar_.recover();
+            FpFlags::clear();
+            FpFlags::keep(flags);
+            // Counted against the outermost branch tried: one within a side
+            // may well be taken both ways once the elements part before it.
+            if (tries_ && both_ways_ == 0) tries_->went(k, false);
+        }
+        if (both_ways_ > 0) return fail();  // a side does not part the elements
+        split_ = elements(a);
+        branch_ = k;
+        split_at_ = pos_;
+        return fail();
+    }
 
     // int() of each element: exact below 2**53, anything else per element.
     Lane to_int(const Lane& a) noexcept {
@@ -330,6 +431,7 @@ public:
         Frame& here = frames_[depth_];
         const int t = a.tape;
         if (here.tape[t].tape < 0) return here.tape[t];
+        if (both_ways_ > 0) here.fetched_ops[fetched_ops_++] = std::int16_t(t);
         int k = depth_ - 1;  // the nearest run that computed or fetched it
         while (k > 0 && frames_[k].tape[t].tape >= 0) --k;
         const Lane& src = frames_[k].tape[t];
@@ -479,6 +581,26 @@ private:
         });
     }
 
+    // Per element (or per run, where all three have the same runs): x where
+    // the truth value c is true (NaN included), else y.
+    Lane select(const Lane& given_c, const Lane& given_x, const Lane& given_y) noexcept {
+        const Lane c = use(given_c);
+        const Lane x = use(given_x);
+        const Lane y = use(given_y);
+        if (failed()) return fail();
+        if ((!x.is_block() && !numeric_kind(x.n.k)) || (!y.is_block() && !numeric_kind(y.n.k))) return fail();
+        const bool per_run = c.runs && (!x.is_block() || x.runs == c.runs) && (!y.is_block() || y.runs == c.runs);
+        const double* pc = per_run ? c.p : elements(c);
+        const double* px = !x.is_block() ? &x.n.x : per_run ? x.p : elements(x);
+        const double* py = !y.is_block() ? &y.n.x : per_run ? y.p : elements(y);
+        double* out = arena_.take();
+        if (!pc || !px || !py || !out) return fail();
+        const std::ptrdiff_t sx = x.is_block(), sy = y.is_block();
+        const std::ptrdiff_t m = per_run ? c.runs->count : n_;
+        for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = pc[j] != 0.0 ? px[j * sx] : py[j * sy];
+        return block(out, per_run ? c.runs : nullptr);
+    }
+
     Native scalar_;
     Arena& arena_;
     std::ptrdiff_t n_;
@@ -486,6 +608,9 @@ private:
     int nforced_;
     Frame* frames_;
     int depth_;
+    Tries* tries_;
+    int both_ways_ = 0;    // sides of branches being evaluated both ways
+    int fetched_ops_ = 0;  // entries of Frame::fetched_ops
     int pos_ = 0;
     int split_at_ = 0;
     int branch_ = 0;

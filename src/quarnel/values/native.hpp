@@ -154,6 +154,8 @@ public:
         failed_ = true;
         return {0.0, Kind::F64};
     }
+    // Forgets a failure: for a domain that tried something and takes it back.
+    void recover() noexcept { failed_ = false; }
 
 protected:
     static constexpr bool is_integer(Kind k) noexcept { return k == Kind::Int || k == Kind::I64; }
