@@ -45,7 +45,8 @@ struct InputMap {
 
 // Formulas without a branch on an element (the module evaluates them on
 // arrays itself): their blocks go through the block domain first, as the
-// module's array calls do, and the lane domain only where that steps aside.
+// module's array calls do, and the lane domain only where that steps aside
+// or where inputs come in runs of equal values.
 template <class F>
 struct ElementWise {
     static constexpr bool value = false;
@@ -188,7 +189,9 @@ private:
         double* out = landing(s, off, n);
         arena.land(out ? land : -1, out);
         if constexpr (ElementWise<F>::value) {
-            if (whole_block(sc, in, s, off, n, out, land)) return 0;
+            // Inputs in runs go to the lane domain, which computes what
+            // depends on them alone once per run.
+            if (!in_runs(in, n) && whole_block(sc, in, s, off, n, out, land)) return 0;
             arena.reset();
             arena.land(-1, nullptr);
         }
@@ -268,6 +271,12 @@ private:
         }
         store(s, off, n, result);
         return flags;
+    }
+
+    static bool in_runs(const Inputs& in, npy_intp n) noexcept {
+        for (int i = 0; i < nin; ++i)
+            if (!in.scalar[i] && Runs::likely(in.p[i], n)) return true;
+        return false;
     }
 
     // The block in the block domain; false (nothing written) where it steps

@@ -57,12 +57,21 @@ struct Runs {
     std::ptrdiff_t count = 0;
     std::uint16_t start[Arena::block + 1];
 
-    // Finds the runs of x[0, n); false when they are too many to be worth it.
-    bool find(const double* x, std::ptrdiff_t n) noexcept {
+    // Whether the first elements of x[0, n) come in runs, as they must for
+    // find() to succeed.
+    static bool likely(const double* x, std::ptrdiff_t n) noexcept {
         const std::ptrdiff_t head = n < 32 ? n : 32;
         std::ptrdiff_t changes = 0;
         for (std::ptrdiff_t j = 1; j < head; ++j) changes += !same(x, j);
-        if ((changes + 1) * 4 > head) return false;
+        return (changes + 1) * 4 <= head;
+    }
+
+    // Finds the runs of x[0, n); false when they are too many to be worth it.
+    bool find(const double* x, std::ptrdiff_t n) noexcept {
+        if (!likely(x, n)) return false;
+        const std::ptrdiff_t head = n < 32 ? n : 32;
+        std::ptrdiff_t changes = 0;
+        for (std::ptrdiff_t j = 1; j < head; ++j) changes += !same(x, j);
         // Halves of 32 bits, which baseline vector instructions compare.
         const auto* half = reinterpret_cast<const std::uint32_t*>(x);
         for (std::ptrdiff_t j = head; j < n; ++j)
