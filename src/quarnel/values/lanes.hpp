@@ -66,20 +66,31 @@ struct Runs {
         return (changes + 1) * 4 <= head;
     }
 
-    // Finds the runs of x[0, n); false when they are too many to be worth it.
+    // Finds the runs of x[0, n); false when they are too many to be worth it
+    // (more than a quarter of n).
     bool find(const double* x, std::ptrdiff_t n) noexcept {
         if (!likely(x, n)) return false;
-        const std::ptrdiff_t head = n < 32 ? n : 32;
-        std::ptrdiff_t changes = 0;
-        for (std::ptrdiff_t j = 1; j < head; ++j) changes += !same(x, j);
-        // Halves of 32 bits, which baseline vector instructions compare.
-        const auto* half = reinterpret_cast<const std::uint32_t*>(x);
-        for (std::ptrdiff_t j = head; j < n; ++j)
-            changes += ((half[2 * j] ^ half[2 * j - 2]) | (half[2 * j + 1] ^ half[2 * j - 1])) != 0;
-        if ((changes + 1) * 4 > n) return false;
-        count = 0;
-        for (std::ptrdiff_t j = 0; j < n; ++j)
-            if (j == 0 || !same(x, j)) start[count++] = std::uint16_t(j);
+        auto bits = [x](std::ptrdiff_t j) { return std::bit_cast<std::uint64_t>(x[j]); };
+        count = n > 0;
+        start[0] = 0;
+        std::ptrdiff_t j = 1;
+        // Runs are long where they pay: stretches of 8 with no run starting
+        // in them are told by one vector comparison and skipped.
+        for (; j + 8 <= n; j += 8) {
+            std::uint64_t changed = 0;
+            for (int k = 0; k < 8; ++k) changed |= bits(j + k) ^ bits(j + k - 1);
+            if (!changed) continue;
+            for (int k = 0; k < 8; ++k) {
+                start[count] = std::uint16_t(j + k);
+                count += bits(j + k) != bits(j + k - 1);
+            }
+            if (count * 4 > n) return false;
+        }
+        for (; j < n; ++j) {
+            start[count] = std::uint16_t(j);
+            count += bits(j) != bits(j - 1);
+        }
+        if (count * 4 > n) return false;
         start[count] = std::uint16_t(n);
         return true;
     }
