@@ -346,6 +346,7 @@ public:
             }
             pos_ = pos;
             arena_.release(blocks);
+            done_count_ = done_next_ = 0;  // their values were in the scratch given back
             here.fetched_count = fetched;
             branch_ = k + 1;
             scalar_.recover();
@@ -401,7 +402,7 @@ public:
     Lane call(NpFn f, const Lane& a) noexcept {
         return record([&] {
             if (!a.is_block()) return Lane(scalar_.call(f, a.n));
-            return unary(f, a);
+            return again(&np_fn_names[int(f)], a, Lane(), [&] { return unary(f, a); });
         });
     }
 
@@ -438,8 +439,10 @@ public:
             const auto& t = np_loops::table();
             const vector_kernels::Power k = f == NpFn::power ? vector_kernels::power() : nullptr;
             if (k && vector_kernels::power_fits(b.is_block(), b.n.x))
-                return zip(a, b, [k](const double* pa, int sa, const double* pb, int sb, double* out,
-                                     std::ptrdiff_t m) { k(pa, sa, pb, sb, out, m); });
+                return again(&t.power_dd, a, b, [&] {
+                    return zip(a, b, [k](const double* pa, int sa, const double* pb, int sb, double* out,
+                                         std::ptrdiff_t m) { k(pa, sa, pb, sb, out, m); });
+                });
             return loop2(a, b, f == NpFn::maximum ? t.maximum_dd : t.power_dd);
         });
     }
@@ -581,11 +584,48 @@ private:
     }
 
     Lane loop2(const Lane& a, const Lane& b, const np_loops::Loop& loop) noexcept {
-        return zip(a, b, [&loop](const double* pa, int sa, const double* pb, int sb, double* out,
-                                 std::ptrdiff_t m) {
-            np_loops::run(loop, pa, sa * std::ptrdiff_t(sizeof(double)), pb, sb * std::ptrdiff_t(sizeof(double)),
-                          out, m);
+        return again(&loop, a, b, [&] {
+            return zip(a, b, [&loop](const double* pa, int sa, const double* pb, int sb, double* out,
+                                     std::ptrdiff_t m) {
+                np_loops::run(loop, pa, sa * std::ptrdiff_t(sizeof(double)), pb,
+                              sb * std::ptrdiff_t(sizeof(double)), out, m);
+            });
         });
+    }
+
+    // Operation `op` on operands it met before in this run: the value it
+    // gave then (the same bits, and no flag the first did not raise). Sides
+    // of a branch taken both ways compute the same cosine, a formula forms
+    // the same product twice.
+    struct Done {
+        const void* op;
+        const double *a, *b;  // blocks, or null for a scalar
+        const Runs *ra, *rb;
+        std::uint64_t xa, xb;  // a scalar's bits
+        Lane value;
+    };
+    static constexpr int done_size = 16;
+
+    template <class Compute>
+    Lane again(const void* op, const Lane& given_a, const Lane& given_b, const Compute& compute) noexcept {
+        const Lane a = use(given_a);
+        const Lane b = use(given_b);
+        if (failed()) return fail();
+        Done key{op, a.is_block() ? a.p : nullptr, b.is_block() ? b.p : nullptr, a.runs, b.runs,
+                 a.is_block() ? 0 : std::bit_cast<std::uint64_t>(a.n.x),
+                 b.is_block() ? 0 : std::bit_cast<std::uint64_t>(b.n.x), Lane()};
+        for (int i = 0; i < done_count_; ++i) {
+            const Done& e = done_[i];
+            if (e.op == key.op && e.a == key.a && e.b == key.b && e.ra == key.ra && e.rb == key.rb &&
+                e.xa == key.xa && e.xb == key.xb)
+                return e.value;
+        }
+        key.value = compute();
+        if (!failed() && key.value.is_block()) {
+            done_[done_next_++ % done_size] = key;
+            if (done_count_ < done_size) ++done_count_;
+        }
+        return key.value;
     }
 
     // Comparisons are quiet (a NaN raises no flag, as in NumPy): kept out
@@ -629,6 +669,8 @@ private:
     Frame* frames_;
     int depth_;
     Tries* tries_;
+    Done done_[done_size];
+    int done_count_ = 0, done_next_ = 0;
     int both_ways_ = 0;    // sides of branches being evaluated both ways
     int fetched_ops_ = 0;  // entries of Frame::fetched_ops
     int pos_ = 0;
