@@ -44,6 +44,7 @@
 #pragma once
 
 #include "quarnel/values/blocks.hpp"
+#include "quarnel/values/quiet_loops.hpp"
 
 #include <bit>
 #include <cmath>
@@ -245,24 +246,13 @@ public:
         });
     }
 
-    Lane lt(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return __builtin_isless(x, y); }, &Native::lt);
-    }
-    Lane le(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return __builtin_islessequal(x, y); }, &Native::le);
-    }
-    Lane gt(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return __builtin_isgreater(x, y); }, &Native::gt);
-    }
-    Lane ge(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return __builtin_isgreaterequal(x, y); },
-                       &Native::ge);
-    }
-    Lane eq(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return x == y; }, &Native::eq);
-    }
+    Lane lt(const Lane& a, const Lane& b) noexcept { return compare<quiet::Cmp::lt>(a, b, &Native::lt); }
+    Lane le(const Lane& a, const Lane& b) noexcept { return compare<quiet::Cmp::le>(a, b, &Native::le); }
+    Lane gt(const Lane& a, const Lane& b) noexcept { return compare<quiet::Cmp::gt>(a, b, &Native::gt); }
+    Lane ge(const Lane& a, const Lane& b) noexcept { return compare<quiet::Cmp::ge>(a, b, &Native::ge); }
+    Lane eq(const Lane& a, const Lane& b) noexcept { return compare<quiet::Cmp::eq>(a, b, &Native::eq); }
     Lane and_(const Lane& a, const Lane& b) noexcept {
-        return compare(a, b, [](double x, double y) { return x != 0.0 && y != 0.0; }, &Native::and_);
+        return compare<quiet::Cmp::both_true>(a, b, &Native::and_);
     }
 
     bool truth(const Lane& given) noexcept {
@@ -276,8 +266,7 @@ public:
         const Lane a = use(given);
         if (!a.is_block()) return decide(k, scalar_.truth(a.n));
         const std::ptrdiff_t m = size(a);
-        std::ptrdiff_t true_count = 0;
-        for (std::ptrdiff_t j = 0; j < m; ++j) true_count += a.p[j] != 0.0;  // NaN is true
+        const std::ptrdiff_t true_count = quiet::count_true(a.p, m);
         if (true_count == m) return decide(k, true);
         if (true_count == 0) return decide(k, false);
         if (both_ways_ > 0) {
@@ -316,8 +305,7 @@ public:
         if (failed()) return fail();
         if (!a.is_block()) return decide(k, scalar_.truth(a.n)) ? then_() : else_();
         const std::ptrdiff_t m = size(a);
-        std::ptrdiff_t true_count = 0;
-        for (std::ptrdiff_t j = 0; j < m; ++j) true_count += a.p[j] != 0.0;  // NaN is true
+        const std::ptrdiff_t true_count = quiet::count_true(a.p, m);
         if (true_count == m) return decide(k, true) ? then_() : else_();
         if (true_count == 0) return decide(k, false) ? then_() : else_();
         if (!tries_ || tries_->worth(k)) {
@@ -628,15 +616,13 @@ private:
         return key.value;
     }
 
-    // Comparisons are quiet (a NaN raises no flag, as in NumPy): kept out
-    // of vector instructions, whose less-than comparisons signal on NaN.
-    template <class Op>
-    Lane compare(const Lane& a, const Lane& b, const Op& op, Num (Native::*scalar)(Num, Num)) noexcept {
+    // Comparisons are quiet (a NaN raises no flag, as in NumPy).
+    template <quiet::Cmp c>
+    Lane compare(const Lane& a, const Lane& b, Num (Native::*scalar)(Num, Num)) noexcept {
         return record([&] {
             if (!a.is_block() && !b.is_block()) return Lane((scalar_.*scalar)(a.n, b.n));
-            return zip(a, b, [&op](const double* pa, int sa, const double* pb, int sb, double* out,
-                                   std::ptrdiff_t m) {
-                for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = op(pa[j * sa], pb[j * sb]) ? 1.0 : 0.0;
+            return zip(a, b, [](const double* pa, int sa, const double* pb, int sb, double* out, std::ptrdiff_t m) {
+                quiet::compare<c>(pa, sa, pb, sb, out, m);
             });
         });
     }
@@ -657,7 +643,7 @@ private:
         if (!pc || !px || !py || !out) return fail();
         const std::ptrdiff_t sx = x.is_block(), sy = y.is_block();
         const std::ptrdiff_t m = per_run ? c.runs->count : n_;
-        for (std::ptrdiff_t j = 0; j < m; ++j) out[j] = pc[j] != 0.0 ? px[j * sx] : py[j * sy];
+        quiet::select(pc, px, sx, py, sy, out, m);
         return block(out, per_run ? c.runs : nullptr);
     }
 
