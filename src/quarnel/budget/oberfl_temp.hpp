@@ -49,20 +49,20 @@ struct OberflTemp {
         auto alphaL = d.add(k::f6_2, d.mul(k::f4_26, WindGeschw));
 
         // The caller's Bowen object stays as it is; only the local is rebound.
-        auto bowen = d.keep(Bowen);
+        auto given = d.keep(Bowen);
         d.at(200);
-        if (d.truth(d.lt(bowen, k::fm0_9))) bowen = d.keep(k::fm0_9);
+        auto bowen = branch(d, d.lt(given, k::fm0_9), [&] { return d.keep(k::fm0_9); }, [&] { return given; });
 
         d.at(202);
-        if (d.truth(d.eq(bowen, k::i0))) return d.keep(LuftTemp);
-
-        d.at(205);
-        auto s = d.add(Q, B);
-        auto r = d.div(k::i1, bowen);
-        r = d.add(k::i1, r);
-        r = d.mul(alphaL, r);
-        s = d.div(s, r);
-        return d.add(LuftTemp, s);
+        return branch(d, d.eq(bowen, k::i0), [&] { return d.keep(LuftTemp); }, [&] {
+            d.at(205);
+            auto s = d.add(Q, B);
+            auto r = d.div(k::i1, bowen);
+            r = d.add(k::i1, r);
+            r = d.mul(alphaL, r);
+            s = d.div(s, r);
+            return d.add(LuftTemp, s);
+        });
     }
 };
 

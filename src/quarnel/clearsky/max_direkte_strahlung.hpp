@@ -53,19 +53,21 @@ auto optical_thickness(D& d, const Z& zenitwinkel, const M& RelOptLuftM) {
         d.at(123);
         auto above = d.le(k::i0, zenitwinkel);
         auto below = d.lt(zenitwinkel, k::i91);
-        if (!d.truth(d.and_(above, below))) {
+        return branch(d, d.and_(above, below), [&] {
+            d.at(124);
+            return branch(d, d.lt(zenitwinkel, k::i85), [&] {
+                d.at(125);
+                auto s = d.add(k::f9_4, d.mul(k::f0_9, RelOptLuftM));
+                return d.div(k::i1, s);
+            }, [&] {
+                d.at(127);
+                auto rest = d.sub(k::i90, zenitwinkel);
+                return d.add(k::f0_0408, d.mul(k::f0_0028, rest));
+            });
+        }, [&] {
             d.at(129);
             return d.keep(k::i999);
-        }
-        d.at(124);
-        if (d.truth(d.lt(zenitwinkel, k::i85))) {
-            d.at(125);
-            auto s = d.add(k::f9_4, d.mul(k::f0_9, RelOptLuftM));
-            return d.div(k::i1, s);
-        }
-        d.at(127);
-        auto rest = d.sub(k::i90, zenitwinkel);
-        return d.add(k::f0_0408, d.mul(k::f0_0028, rest));
+        });
     });
 }
 
