@@ -7,7 +7,11 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 py="${1:?python executable}"; shift || true
 bin="$(dirname "$py")"
 [ -f "$here/build/build.ninja" ] || PATH="$bin:$PATH" cmake -S "$here" -B "$here/build" -G Ninja -DPython_EXECUTABLE="$py" "$@" >/dev/null
-PATH="$bin:$PATH" ninja -C "$here/build" >/dev/null
+# Quiet unless it fails: then the compiler's messages, and a failing status.
+if ! log="$(PATH="$bin:$PATH" ninja -C "$here/build" 2>&1)"; then
+    printf '%s\n' "$log" >&2
+    exit 1
+fi
 # Replaced, not overwritten: a process still running the old module keeps
 # its file intact.
 for so in "$here"/build/Strahlwerk*.so "$here"/build/_ufunc*.so; do

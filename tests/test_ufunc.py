@@ -287,9 +287,10 @@ def _blocks(*parts):
 # Blocks in which the elements differ at a branch: where neither side
 # raises anything, the ufunc takes both sides for all elements and chooses
 # per element; where a side raises a condition or cannot be evaluated (a
-# table index out of range), it takes that back and parts the elements. The
-# order of the blocks matters: a branch that could not be taken both ways in
-# one block is tried again in later ones.
+# table index out of range), it tries again with each side seeing its own
+# elements' values in place of the others', and failing that takes it back
+# and parts the elements. The order of the blocks matters: how a branch went
+# in one block decides how it is tried in later ones.
 BOTH_WAYS = {
     # Both wraps of the day, both sides clean.
     "Sonnenzeit": lambda: (_blocks(np.arange(24.0), [23.5, 0.5, 12.0]), 0.0,
@@ -299,7 +300,9 @@ BOTH_WAYS = {
     "RelOptLuftmasse": lambda: (_blocks([10.0, 95.0, 85.0, 150.0, 89.0, 90.5],
                                         [10.0, 85.0, 79.9, 80.0, 89.99],
                                         [95.0, 120.0, 91.0, 90.0],
-                                        [10.0, 85.0, 90.2, 95.0, np.nan, 180.0]),),
+                                        [10.0, 85.0, 90.2, 95.0, np.nan, 180.0],
+                                        # Sides within sides, the innermost taken back.
+                                        [80.0, 90.0, -5e-324]),),
     # A sun just below the horizon overflows the exponent of one side.
     "MaxGlobalstrahlung": lambda: (172.0, 100.0,
                                    _blocks([30.0, 100.0], [30.0, 90.000001, 100.0], [45.0, 120.0]), 3.5),

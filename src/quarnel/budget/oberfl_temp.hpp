@@ -51,7 +51,8 @@ struct OberflTemp {
         // The caller's Bowen object stays as it is; only the local is rebound.
         auto given = d.keep(Bowen);
         d.at(200);
-        auto bowen = branch(d, d.lt(given, k::fm0_9), [&] { return d.keep(k::fm0_9); }, [&] { return given; });
+        auto bowen = branch(d, d.lt(given, k::fm0_9), [&] { return d.keep(k::fm0_9); },
+                            [&] { return d.keep(given); });
 
         d.at(202);
         return branch(d, d.eq(bowen, k::i0), [&] { return d.keep(LuftTemp); }, [&] {
