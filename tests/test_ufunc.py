@@ -287,10 +287,9 @@ def _blocks(*parts):
 # Blocks in which the elements differ at a branch: where neither side
 # raises anything, the ufunc takes both sides for all elements and chooses
 # per element; where a side raises a condition or cannot be evaluated (a
-# table index out of range), it tries again with each side seeing its own
-# elements' values in place of the others', and failing that takes it back
-# and parts the elements. The order of the blocks matters: how a branch went
-# in one block decides how it is tried in later ones.
+# table index out of range), it takes that back and parts the elements. The
+# order of the blocks matters: how a branch went in one block decides how it
+# is tried in later ones.
 BOTH_WAYS = {
     # Both wraps of the day, both sides clean.
     "Sonnenzeit": lambda: (_blocks(np.arange(24.0), [23.5, 0.5, 12.0]), 0.0,

@@ -36,8 +36,6 @@ struct Lane {
     // fetched when first used.
     const Runs* runs = nullptr;
     std::int16_t tape = -1;
-    // The lane domain only: the operation of the run that gave the value.
-    std::int16_t born = -1;
 
     Lane() = default;
     Lane(Num v) : n(v) {}

@@ -135,13 +135,8 @@ struct Frame {
 struct Tries {
     static constexpr int branches = 32;
     std::uint8_t misses[branches] = {};  // failures since the last success
-    std::uint32_t care = 0;              // branches taken plainly both ways in vain
     std::uint32_t blocks = 0;            // blocks begun
     bool worth(int k) const noexcept { return misses[k] < 2 || blocks % 16 == 0; }
-    bool needs_care(int k) const noexcept { return care >> k & 1; }
-    void went_plainly(int k, bool well) noexcept {
-        if (!well) care |= 1u << k;
-    }
     void went(int k, bool well) noexcept {
         if (well) misses[k] = 0;
         else if (misses[k] < 255) ++misses[k];
@@ -314,13 +309,37 @@ public:
         if (true_count == m) return decide(k, true) ? then_() : else_();
         if (true_count == 0) return decide(k, false) ? then_() : else_();
         if (!tries_ || tries_->worth(k)) {
-            // Plainly first, unless that failed before in this part of the
-            // call; then with each side's elements alone in view.
-            const bool plain_failed = tries_ && tries_->needs_care(k);
-            Lane r;
-            if (!plain_failed && both_sides(a, then_, else_, false, r)) return took_both(k, r);
-            if (!plain_failed && tries_ && both_ways_ == 0) tries_->went_plainly(k, false);
-            if (both_sides(a, then_, else_, true, r)) return took_both(k, r);
+            Frame& here = frames_[depth_];
+            const int pos = pos_, blocks = arena_.used(), fetched = here.fetched_count, ops = fetched_ops_;
+            const auto flags = FpFlags::before();
+            FpFlags::clear();
+            ++both_ways_;
+            const Lane x = then_();
+            const Lane y = failed() ? fail() : else_();
+            --both_ways_;
+            if (!failed() && !FpFlags::raised()) {
+                const Lane r = record([&] { return select(a, x, y); });
+                if (!failed()) {
+                    FpFlags::keep(flags);
+                    taken_[k] = both;
+                    if (tries_ && both_ways_ == 0) tries_->went(k, true);
+                    return r;
+                }
+            }
+            // Taken back.
+            while (fetched_ops_ > ops) {
+                const int t = here.fetched_ops[--fetched_ops_];
+                here.tape[t] = Lane(Num(0.0, Kind::Arr));
+                here.tape[t].tape = std::int16_t(t);
+            }
+            pos_ = pos;
+            arena_.release(blocks);
+            done_count_ = done_next_ = 0;  // their values were in the scratch given back
+            here.fetched_count = fetched;
+            branch_ = k + 1;
+            scalar_.recover();
+            FpFlags::clear();
+            FpFlags::keep(flags);
             // Counted against the outermost branch tried: one within a side
             // may well be taken both ways once the elements part before it.
             if (tries_ && both_ways_ == 0) tries_->went(k, false);
@@ -330,118 +349,6 @@ public:
         branch_ = k;
         split_at_ = pos_;
         return fail();
-    }
-
-    Lane took_both(int k, const Lane& r) noexcept {
-        taken_[k] = both;
-        if (tries_ && both_ways_ == 0) tries_->went(k, true);
-        return r;
-    }
-
-    // Both sides for all elements and the choice per element, into r; or
-    // false, with everything the sides did taken back. With `care`, each
-    // side sees, in place of the elements that take the other side, the
-    // values of its first own element: its flags and failures are then
-    // those of its own elements alone.
-    template <class Then, class Else>
-    bool both_sides(const Lane& a, const Then& then_, const Else& else_, bool care, Lane& r) noexcept {
-        Frame& here = frames_[depth_];
-        const int pos = pos_, blocks = arena_.used(), fetched = here.fetched_count, ops = fetched_ops_;
-        const int branches = branch_, sides = nsides_;
-        int seen[max_sides];  // the values the sides outside saw so far, kept
-        for (int i = 0; i < sides; ++i) seen[i] = sides_[i].seen;
-        const auto flags = FpFlags::before();
-        FpFlags::clear();
-        ++both_ways_;
-        const Lane x = care ? side(a, true, then_) : then_();
-        const Lane y = failed() ? fail() : care ? side(a, false, else_) : else_();
-        --both_ways_;
-        if (!failed() && !FpFlags::raised()) {
-            r = record([&] { return select(a, x, y); });
-            if (!failed()) {
-                FpFlags::keep(flags);
-                return true;
-            }
-        }
-        while (fetched_ops_ > ops) {
-            const int t = here.fetched_ops[--fetched_ops_];
-            here.tape[t] = Lane(Num(0.0, Kind::Arr));
-            here.tape[t].tape = std::int16_t(t);
-        }
-        pos_ = pos;
-        arena_.release(blocks);
-        done_count_ = done_next_ = 0;  // their values were in the scratch given back
-        here.fetched_count = fetched;
-        branch_ = branches;
-        nsides_ = sides;
-        for (int i = 0; i < sides; ++i) sides_[i].seen = seen[i];
-        scalar_.recover();
-        FpFlags::clear();
-        FpFlags::keep(flags);
-        return false;
-    }
-
-    // One side with care (see both_sides).
-    template <class Side_>
-    Lane side(const Lane& a, bool want, const Side_& body) noexcept {
-        if (nsides_ == max_sides) return fail();
-        Side& s = sides_[nsides_];
-        s.start = pos_;
-        s.want = want;
-        s.truth = a;
-        s.seen = 0;
-        s.elements = a.runs ? elements(a) : a.p;
-        if (!s.elements) return fail();
-        s.first = s.first_run = 0;
-        while (s.first < n_ && (s.elements[s.first] != 0.0) != want) ++s.first;
-        if (a.runs)
-            while (s.first_run < a.runs->count && (a.p[s.first_run] != 0.0) != want) ++s.first_run;
-        ++nsides_;
-        const Lane v = body();
-        --nsides_;
-        return v;
-    }
-
-    // A value from before the sides being evaluated, as the innermost one
-    // sees it: from each side, outermost first, that it is older than, its
-    // elements of the other side replaced by the side's first element.
-    Lane as_seen(Lane v) noexcept {
-        for (int level = 0; level < nsides_ && !failed(); ++level) {
-            Side& s = sides_[level];
-            if (v.born >= s.start) continue;
-            int i = 0;
-            while (i < s.seen && s.seen_born[i] != v.born) ++i;
-            if (i < s.seen) {
-                v = s.seen_value[i];
-                continue;
-            }
-            double* out = arena_.take();
-            if (!out) return fail();
-            const bool per_run = s.truth.runs && v.runs == s.truth.runs;
-            if (per_run) {
-                const double keep = v.p[s.first_run];
-                for (std::ptrdiff_t k = 0; k < v.runs->count; ++k)
-                    out[k] = (s.truth.p[k] != 0.0) == s.want ? v.p[k] : keep;
-            } else {
-                const double* x = v.p;
-                if (v.runs) {
-                    double* spread = arena_.take();
-                    if (!spread) return fail();
-                    v.runs->spread(v.p, spread);
-                    x = spread;
-                }
-                const double keep = x[s.first];
-                for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = (s.elements[j] != 0.0) == s.want ? x[j] : keep;
-            }
-            Lane seen = block(out, per_run ? v.runs : nullptr);
-            seen.born = v.born;
-            if (s.seen < Side::max_seen) {
-                s.seen_born[s.seen] = v.born;
-                s.seen_value[s.seen++] = seen;
-            }
-            v = seen;
-        }
-        return v;
     }
 
     // int() of each element: exact below 2**53, anything else per element.
@@ -529,15 +436,8 @@ public:
     }
 
     // A value ready for use: one of an earlier run fetched for this run's
-    // elements (once; the record keeps it); within the sides of a branch
-    // taken both ways with care, the value as the side's elements see it.
+    // elements (once; the record keeps it).
     Lane use(const Lane& a) noexcept {
-        Lane r = fetch(a);
-        if (nsides_ > 0 && r.is_block() && !failed() && r.born < sides_[nsides_ - 1].start) r = as_seen(r);
-        return r;
-    }
-
-    Lane fetch(const Lane& a) noexcept {
         if (a.tape < 0 || failed()) return a;
         Frame& here = frames_[depth_];
         const int t = a.tape;
@@ -547,15 +447,6 @@ public:
         while (k > 0 && frames_[k].tape[t].tape >= 0) --k;
         const Lane& src = frames_[k].tape[t];
         if (!src.is_block()) return here.tape[t] = src;
-        return here.tape[t] = born_at(fetch_block(here, t, k, src), t);
-    }
-
-    static Lane born_at(Lane l, int t) noexcept {
-        l.born = std::int16_t(t);
-        return l;
-    }
-
-    Lane fetch_block(Frame& here, int t, int k, const Lane& src) noexcept {
         double* out = arena_.take();
         if (!out) return fail();
         // Where this run's elements stand in run k.
@@ -573,7 +464,7 @@ public:
         auto source_of = [at](std::ptrdiff_t j) { return at[j]; };
         if (!src.runs) {
             for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = src.p[at[j]];
-            return block(out);
+            return here.tape[t] = block(out);
         }
         // Per run: these elements keep the runs they had, as far as they
         // are still consecutive here.
@@ -596,10 +487,10 @@ public:
             runs->count = count;
             runs->start[count] = std::uint16_t(n_);
             ++here.fetched_count;
-            return block(out, runs);
+            return here.tape[t] = block(out, runs);
         }
         for (std::ptrdiff_t j = 0; j < n_; ++j) out[j] = src.p[run_of[source_of(j)]];
-        return block(out);
+        return here.tape[t] = block(out);
     }
 
 private:
@@ -618,12 +509,9 @@ private:
             const Lane& src = frames_[k].tape[t];
             Lane r = src.is_block() ? Lane(Num(0.0, Kind::Arr)) : src;
             if (src.is_block()) r.tape = std::int16_t(t);
-            r.born = std::int16_t(t);
             return here.tape[t] = r;
         }
-        Lane r = compute();
-        r.born = std::int16_t(t);
-        return here.tape[t] = r;
+        return here.tape[t] = compute();
     }
 
     Lane unary(NpFn f, const Lane& a) noexcept {
@@ -767,21 +655,6 @@ private:
     Frame* frames_;
     int depth_;
     Tries* tries_;
-    // The sides being evaluated with care, outermost first.
-    struct Side {
-        static constexpr int max_seen = 12;
-        int start;            // the first operation of the side
-        bool want;            // the truth of its elements
-        Lane truth;           // the branch's truth values
-        const double* elements;  // the same per element
-        std::ptrdiff_t first, first_run;  // its first element, and the run of it
-        int seen;
-        std::int16_t seen_born[max_seen];
-        Lane seen_value[max_seen];
-    };
-    static constexpr int max_sides = 6;
-    Side sides_[max_sides];
-    int nsides_ = 0;
     Done done_[done_size];
     int done_count_ = 0, done_next_ = 0;
     int both_ways_ = 0;    // sides of branches being evaluated both ways
