@@ -1,0 +1,239 @@
+// The pow kernel for AVX2 with FMA, 4 lanes (see pow_kernel.hpp):
+// x ** y = exp(y ln x), ln x to about 2^-76 relative, the exponential by the
+// exp kernel's steps (exp_avx2.hpp).
+//
+// ln x. x = 2^k m with m in [0.706, 1.412), in one of 256 cells of
+// pow_table.hpp; the cell's `inv` is near 1/m (1 for the cell around 1,
+// [1 - 2^-10, 1 + 2^-9)), and ln x = k ln 2 - ln inv + log1p(h + l):
+//
+// * h + l = m inv - 1 exactly: p = m inv and its error p_lo exactly, p - 1
+//   exact (p is within 2^-8 of 1), and h + l the sum, |l| <= 2^-62. |h|
+//   <= 2^-9 (the table's cells are that narrow about inv).
+// * log1p(h) = h - h^2/2 + h^3/3 + h^4 W(h), W the series -1/4 + h/5 -
+//   ... + h^5/9; the terms left out are below 2^-93. h^2 = a_hi + a_lo
+//   exactly; h^3/3 as a double-double from h * (1/3 in two parts) and a;
+//   h^4 W in doubles (below 2^-38, so within 2^-90). h, -a_hi/2 and the
+//   cubic's high part are summed without error (each below the one before
+//   by 2^-9 at least), the small parts into `low`.
+// * log1p(h + l) - log1p(h) = l (1 - h + h^2) within 2^-89.
+// * k ln 2 - ln inv: ln 2 and -ln inv in parts, the high ones multiples of
+//   2^-42, so that k ln2_hi + log_hi (|k| <= 1024) is exact; the low parts
+//   (below 2^-33) add to `low`, with errors below 2^-86 (2^-97 where k = 0).
+// * The sum: two_sum of the exact high part and the leading log1p terms,
+//   the small parts added, renormalised into L = L_hi + L_lo.
+//
+// The error of L: for the cell around 1 (k = 0, inv = 1; all of ln x is
+// log1p(h) there, however small) below 2^-80 relative, every error being
+// a small power of h times h; elsewhere ln x is at least 2^-10 (the
+// neighbouring cells) or 0.34 (k != 0) in magnitude and the errors are
+// below 2^-87 and 2^-83 absolute. So within 2^-76 relative throughout.
+//
+// z = y L as a double-double: z_hi = y L_hi, z_lo = y L_lo + (y L_hi -
+// z_hi) within 2^-95 |z|. Its error from L's is |z| 2^-76 <= 2^-66.5 where
+// |z| <= 708. exp(z_hi + z_lo) as in the exp kernel, the low part joining
+// r = z - k ln 2/64 renormalised, within 2^-64 relative (exp_kernel_avx2.cpp;
+// what the low part adds is below 2^-75). In all, hi + lo within 2^-63.5
+// of x ** y / 2^m: below 1/1400 of an ulp.
+//
+// Rounding and deferral as in the exp kernel: hi unless |lo| lies within
+// `margin` ulp of half an ulp; the lanes left to the C library are listed
+// and computed after each stretch of vectors. Arguments out of range are
+// told from their bits and replaced (x by 2, y by 1) before any arithmetic,
+// lanes with y L out of range by 1 before the exponential, so no operation
+// raises a flag other than inexact: there is no NaN or infinity among the
+// operands, and every nonzero intermediate value is above 2^-300 in
+// magnitude (the smallest, h^4 / 4 times y with h >= 2^-53 and |y| >=
+// 2^-64) and below 2^80.
+#include "quarnel/machine/pow_kernel.hpp"
+
+#include "quarnel/machine/exp_avx2.hpp"
+#include "quarnel/machine/pow_table.hpp"
+
+#include <cstdint>
+
+namespace quarnel::pow_kernel::detail {
+
+#if QUARNEL_AVX2_OPS
+namespace {
+
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+
+using namespace quarnel::avx2;
+namespace table = quarnel::pow_table;
+
+// 1/3 = third_hi + third_lo.
+constexpr double third_hi = 0x1.5555555555555p-2, third_lo = 0x1.5555555555555p-56;
+
+inline I bits(V v) { return _mm256_castpd_si256(v); }
+inline V value(I b) { return _mm256_castsi256_pd(b); }
+inline I greater(I a, I b) { return _mm256_cmpgt_epi64(a, b); }  // signed
+inline I both(I a, I b) { return _mm256_and_si256(a, b); }
+inline I bits_of(std::uint64_t v) { return set_bits(std::int64_t(v)); }
+
+struct Result {
+    V hi, lo;   // x ** y / 2^m
+    V scale;    // 2^m
+    int defer;  // lanes for the C library, as bits 0 .. 3
+};
+
+[[gnu::always_inline]] inline Result evaluate(V xv, V yv) {
+    // The range by the bits, as integers: no comparison sees a NaN.
+    const I bx = bits(xv);
+    const I by = _mm256_andnot_si256(bits_of(std::uint64_t(1) << 63), bits(yv));
+    const V ok = value(both(both(greater(bx, bits_of(x_low - 1)), greater(bits_of(x_end), bx)),
+                            both(greater(by, bits_of(y_low - 1)), greater(bits_of(y_high + 1), by))));
+    const I ix = bits(blend(ok, set(2.0), xv));
+    const V y = blend(ok, set(1.0), yv);
+
+    // x = 2^k m: with the offset subtracted, the bits above the significand
+    // hold k (plus 1024, to keep them positive) and its top 8 bits the cell.
+    const I shifted = _mm256_add_epi64(_mm256_sub_epi64(ix, set_bits(table::offset)), set_bits(std::int64_t(1024) << 52));
+    const I k_bits = _mm256_and_si256(shifted, bits_of(0xfff0000000000000));
+    const V m = value(_mm256_sub_epi64(ix, _mm256_sub_epi64(k_bits, set_bits(std::int64_t(1024) << 52))));
+    // k + 1024 + 2^52 as a double, exactly; less the same.
+    const V k = sub(value(_mm256_or_si256(_mm256_srli_epi64(shifted, 52), bits(set(0x1p52)))), set(0x1p52 + 1024));
+    alignas(32) std::int64_t cell[4];
+    _mm256_store_si256(reinterpret_cast<I*>(cell), _mm256_and_si256(_mm256_srli_epi64(shifted, 44), set_bits(255)));
+
+    // The cells' rows, {inv, log_hi, log_lo, 0}, transposed.
+    const double* r0 = table::rows[cell[0]];
+    const double* r1 = table::rows[cell[1]];
+    const double* r2 = table::rows[cell[2]];
+    const double* r3 = table::rows[cell[3]];
+    const V ab02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(r0)), _mm_load_pd(r2), 1);
+    const V ab13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(r1)), _mm_load_pd(r3), 1);
+    const V cd02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(r0 + 2)), _mm_load_pd(r2 + 2), 1);
+    const V cd13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(r1 + 2)), _mm_load_pd(r3 + 2), 1);
+    const V inv = _mm256_unpacklo_pd(ab02, ab13), log_hi = _mm256_unpackhi_pd(ab02, ab13);
+    const V log_lo = _mm256_unpacklo_pd(cd02, cd13);
+
+    // h + l = m inv - 1.
+    const V p = mul(m, inv);
+    const V p_lo = fms(m, inv, p);
+    const V d = sub(p, set(1.0));  // exact
+    const V h = add(d, p_lo);
+    const V l = sub(p_lo, sub(h, d));
+
+    // log1p(h): h - a/2 + h^3/3 + h^4 W(h), a = h^2.
+    const DD a = two_prod(h, h);
+    V w = fma(set(1.0 / 9), h, set(-1.0 / 8));
+    w = fma(w, h, set(1.0 / 7));
+    w = fma(w, h, set(-1.0 / 6));
+    w = fma(w, h, set(1.0 / 5));
+    w = fma(w, h, set(-1.0 / 4));
+    const V w_lo = fma(h, w, set(third_lo));  // h^3 (third_hi + w_lo) is the series past h^2
+    const DD g = two_prod(h, set(third_hi));
+    const DD cubic = two_prod(a.hi, g.hi);
+    const V cubic_lo = fma(mul(a.hi, h), w_lo, fma(a.lo, g.hi, fma(a.hi, g.lo, cubic.lo)));
+    const DD s1 = fast_two_sum(h, mul(a.hi, set(-0.5)));
+    const DD s2 = fast_two_sum(s1.hi, cubic.hi);
+
+    // k ln 2 - ln inv, the high part exact.
+    const V t_hi = fma(k, set(table::ln2_hi), log_hi);
+    const V t_lo = fma(k, set(table::ln2_lo), log_lo);
+
+    V low = add(s1.lo, s2.lo);
+    low = add(low, cubic_lo);
+    low = fma(a.lo, set(-0.5), low);
+    low = add(low, fma(l, fms(h, h, h), l));  // l / (1 + h)
+    low = add(low, t_lo);
+    const DD u = two_sum(t_hi, s2.hi);
+    const DD ln = fast_two_sum(u.hi, add(low, u.lo));
+
+    // z = y ln x.
+    const V z_hi = mul(y, ln.hi);
+    const V z_lo = fma(y, ln.lo, fms(y, ln.hi, z_hi));
+    const V az = abs(z_hi);
+    const V in_range = _mm256_and_pd(ok, _mm256_and_pd(greater_equal(az, set(smallest)), less_equal(az, set(largest))));
+
+    const exp_steps::Exp e =
+        exp_steps::exp_of<true>(blend(in_range, set(1.0), z_hi), _mm256_and_pd(in_range, z_lo));
+    Result out;
+    out.hi = e.hi;
+    out.lo = e.lo;
+    out.scale = e.scale;
+    const V safe = rounds_to_hi({out.hi, out.lo}, margin);
+    out.defer = ~lanes_of(_mm256_and_pd(in_range, safe)) & 0xf;
+    return out;
+}
+
+// XA, YA: whether x, y are arrays (else one broadcast value).
+template <bool XA, bool YA>
+void kernel(const double* x, const double* y, double* out, std::ptrdiff_t n) noexcept {
+    // Stretches of up to 256 values: the offsets of their deferred lanes
+    // are listed and computed at the end of the stretch. Where `out` is x or
+    // y the stretch's arguments are kept aside first.
+    constexpr int stretch = 256;
+    std::int32_t list[stretch + 4];
+    double kept_x[XA ? stretch : 1], kept_y[YA ? stretch : 1];
+    const V x1 = set(*x), y1 = set(*y);
+    for (std::ptrdiff_t start = 0; start < n; start += stretch) {
+        const int m = n - start < stretch ? int(n - start) : stretch;
+        const double* xs = XA ? x + start : x;
+        const double* ys = YA ? y + start : y;
+        double* o = out + start;
+        if (XA && xs == o) xs = static_cast<const double*>(__builtin_memcpy(kept_x, xs, sizeof(double) * m));
+        if (YA && ys == o) ys = static_cast<const double*>(__builtin_memcpy(kept_y, ys, sizeof(double) * m));
+        const auto xv = [&](int j) { return XA ? _mm256_loadu_pd(xs + j) : x1; };
+        const auto yv = [&](int j) { return YA ? _mm256_loadu_pd(ys + j) : y1; };
+        int j = 0, count = 0;
+        // Two vectors at a time: their independent chains fill the pipelines.
+        for (; j + 8 <= m; j += 8) {
+            const Result a = evaluate(xv(j), yv(j));
+            const Result b = evaluate(xv(j + 4), yv(j + 4));
+            count = note(a.defer, j, list, count);
+            count = note(b.defer, j + 4, list, count);
+            _mm256_storeu_pd(o + j, mul(a.hi, a.scale));
+            _mm256_storeu_pd(o + j + 4, mul(b.hi, b.scale));
+        }
+        for (; j + 4 <= m; j += 4) {
+            const Result a = evaluate(xv(j), yv(j));
+            count = note(a.defer, j, list, count);
+            _mm256_storeu_pd(o + j, mul(a.hi, a.scale));
+        }
+        for (; j < m; ++j) list[count++] = j;
+        for (int c = 0; c < count; ++c) {
+            const int i = list[c];
+            o[i] = ::pow(xs[XA ? i : 0], ys[YA ? i : 0]);
+        }
+    }
+}
+
+void parts(const double* x, const double* y, std::ptrdiff_t n, double* rounded, double* hi, double* lo) noexcept {
+    for (std::ptrdiff_t j = 0; j + 4 <= n; j += 4) {
+        const Result r = evaluate(_mm256_loadu_pd(x + j), _mm256_loadu_pd(y + j));
+        _mm256_storeu_pd(rounded + j, mul(r.hi, r.scale));
+        _mm256_storeu_pd(hi + j, r.hi);
+        _mm256_storeu_pd(lo + j, r.lo);
+    }
+}
+
+#pragma GCC pop_options
+
+}  // namespace
+
+void pow_avx2(const double* x, std::ptrdiff_t sx, const double* y, std::ptrdiff_t sy, double* out,
+              std::ptrdiff_t n) noexcept {
+    if (n <= 0) return;
+    if (sx && sy) kernel<true, true>(x, y, out, n);
+    else if (sx) kernel<true, false>(x, y, out, n);
+    else if (sy) kernel<false, true>(x, y, out, n);
+    else kernel<false, false>(x, y, out, n);
+}
+void pow_parts_avx2(const double* x, const double* y, std::ptrdiff_t n, double* rounded, double* hi,
+                    double* lo) noexcept {
+    parts(x, y, n, rounded, hi, lo);
+}
+
+#else
+
+void pow_avx2(const double* x, std::ptrdiff_t sx, const double* y, std::ptrdiff_t sy, double* out,
+              std::ptrdiff_t n) noexcept {
+    libm(x, sx, y, sy, out, n);
+}
+void pow_parts_avx2(const double*, const double*, std::ptrdiff_t, double*, double*, double*) noexcept {}
+
+#endif
+
+}  // namespace quarnel::pow_kernel::detail
