@@ -71,13 +71,18 @@ inline I greater(I a, I b) { return _mm256_cmpgt_epi64(a, b); }  // signed
 inline I both(I a, I b) { return _mm256_and_si256(a, b); }
 inline I bits_of(std::uint64_t v) { return set_bits(std::int64_t(v)); }
 
+// y ln x as a double-double; 0 where the arguments are out of range.
+struct Z {
+    V hi, lo;
+};
+
 struct Result {
     V hi, lo;   // x ** y / 2^m
     V scale;    // 2^m
     int defer;  // lanes for the C library, as bits 0 .. 3
 };
 
-[[gnu::always_inline]] inline Result evaluate(V xv, V yv) {
+[[gnu::always_inline]] inline Z log_times(V xv, V yv) {
     // The range by the bits, as integers: no comparison sees a NaN.
     const I bx = bits(xv);
     const I by = _mm256_andnot_si256(bits_of(std::uint64_t(1) << 63), bits(yv));
@@ -93,14 +98,16 @@ struct Result {
     const V m = value(_mm256_sub_epi64(ix, _mm256_sub_epi64(k_bits, set_bits(std::int64_t(1024) << 52))));
     // k + 1024 + 2^52 as a double, exactly; less the same.
     const V k = sub(value(_mm256_or_si256(_mm256_srli_epi64(shifted, 52), bits(set(0x1p52)))), set(0x1p52 + 1024));
+    // The cells' rows, {inv, log_hi, log_lo, 0}, by their offsets in bytes,
+    // transposed.
     alignas(32) std::int64_t cell[4];
-    _mm256_store_si256(reinterpret_cast<I*>(cell), _mm256_and_si256(_mm256_srli_epi64(shifted, 44), set_bits(255)));
-
-    // The cells' rows, {inv, log_hi, log_lo, 0}, transposed.
-    const double* r0 = table::rows[cell[0]];
-    const double* r1 = table::rows[cell[1]];
-    const double* r2 = table::rows[cell[2]];
-    const double* r3 = table::rows[cell[3]];
+    _mm256_store_si256(reinterpret_cast<I*>(cell),
+                       _mm256_and_si256(_mm256_srli_epi64(shifted, 44 - 5), set_bits(255 << 5)));
+    const char* rows = reinterpret_cast<const char*>(table::rows);
+    const double* r0 = reinterpret_cast<const double*>(rows + cell[0]);
+    const double* r1 = reinterpret_cast<const double*>(rows + cell[1]);
+    const double* r2 = reinterpret_cast<const double*>(rows + cell[2]);
+    const double* r3 = reinterpret_cast<const double*>(rows + cell[3]);
     const V ab02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(r0)), _mm_load_pd(r2), 1);
     const V ab13 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(r1)), _mm_load_pd(r3), 1);
     const V cd02 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_load_pd(r0 + 2)), _mm_load_pd(r2 + 2), 1);
@@ -115,17 +122,17 @@ struct Result {
     const V h = add(d, p_lo);
     const V l = sub(p_lo, sub(h, d));
 
-    // log1p(h): h - a/2 + h^3/3 + h^4 W(h), a = h^2.
+    // log1p(h): h - a/2 + h^3/3 + h^4 W(h), a = h^2; W by pairs of terms,
+    // for a shorter chain.
     const DD a = two_prod(h, h);
-    V w = fma(set(1.0 / 9), h, set(-1.0 / 8));
-    w = fma(w, h, set(1.0 / 7));
-    w = fma(w, h, set(-1.0 / 6));
-    w = fma(w, h, set(1.0 / 5));
-    w = fma(w, h, set(-1.0 / 4));
+    const V w45 = fma(set(1.0 / 5), h, set(-1.0 / 4));
+    const V w67 = fma(set(1.0 / 7), h, set(-1.0 / 6));
+    const V w89 = fma(set(1.0 / 9), h, set(-1.0 / 8));
+    const V w = fma(a.hi, fma(a.hi, w89, w67), w45);
     const V w_lo = fma(h, w, set(third_lo));  // h^3 (third_hi + w_lo) is the series past h^2
     const DD g = two_prod(h, set(third_hi));
     const DD cubic = two_prod(a.hi, g.hi);
-    const V cubic_lo = fma(mul(a.hi, h), w_lo, fma(a.lo, g.hi, fma(a.hi, g.lo, cubic.lo)));
+    const V cubic_lo = add(fma(mul(a.hi, h), w_lo, cubic.lo), fma(a.lo, g.hi, mul(a.hi, g.lo)));
     const DD s1 = fast_two_sum(h, mul(a.hi, set(-0.5)));
     const DD s2 = fast_two_sum(s1.hi, cubic.hi);
 
@@ -133,22 +140,23 @@ struct Result {
     const V t_hi = fma(k, set(table::ln2_hi), log_hi);
     const V t_lo = fma(k, set(table::ln2_lo), log_lo);
 
-    V low = add(s1.lo, s2.lo);
-    low = add(low, cubic_lo);
-    low = fma(a.lo, set(-0.5), low);
-    low = add(low, fma(l, fms(h, h, h), l));  // l / (1 + h)
-    low = add(low, t_lo);
-    const DD u = two_sum(t_hi, s2.hi);
+    // The small parts, as a tree: l / (1 + h) among them.
+    const V low = add(add(add(s1.lo, s2.lo), add(cubic_lo, t_lo)), fma(a.lo, set(-0.5), fma(l, fms(h, h, h), l)));
+    // |t_hi| exceeds |s2.hi| in binary order of magnitude, or t_hi is 0.
+    const DD u = fast_two_sum(t_hi, s2.hi);
     const DD ln = fast_two_sum(u.hi, add(low, u.lo));
 
     // z = y ln x.
     const V z_hi = mul(y, ln.hi);
     const V z_lo = fma(y, ln.lo, fms(y, ln.hi, z_hi));
-    const V az = abs(z_hi);
-    const V in_range = _mm256_and_pd(ok, _mm256_and_pd(greater_equal(az, set(smallest)), less_equal(az, set(largest))));
+    return {_mm256_and_pd(ok, z_hi), _mm256_and_pd(ok, z_lo)};
+}
 
+[[gnu::always_inline]] inline Result exp_of(Z z) {
+    const V az = abs(z.hi);
+    const V in_range = _mm256_and_pd(greater_equal(az, set(smallest)), less_equal(az, set(largest)));
     const exp_steps::Exp e =
-        exp_steps::exp_of<true>(blend(in_range, set(1.0), z_hi), _mm256_and_pd(in_range, z_lo));
+        exp_steps::exp_of<true>(blend(in_range, set(1.0), z.hi), _mm256_and_pd(in_range, z.lo));
     Result out;
     out.hi = e.hi;
     out.lo = e.lo;
@@ -167,6 +175,7 @@ void kernel(const double* x, const double* y, double* out, std::ptrdiff_t n) noe
     constexpr int stretch = 256;
     std::int32_t list[stretch + 4];
     double kept_x[XA ? stretch : 1], kept_y[YA ? stretch : 1];
+    alignas(32) double z_hi[stretch], z_lo[stretch];
     const V x1 = set(*x), y1 = set(*y);
     for (std::ptrdiff_t start = 0; start < n; start += stretch) {
         const int m = n - start < stretch ? int(n - start) : stretch;
@@ -177,22 +186,21 @@ void kernel(const double* x, const double* y, double* out, std::ptrdiff_t n) noe
         if (YA && ys == o) ys = static_cast<const double*>(__builtin_memcpy(kept_y, ys, sizeof(double) * m));
         const auto xv = [&](int j) { return XA ? _mm256_loadu_pd(xs + j) : x1; };
         const auto yv = [&](int j) { return YA ? _mm256_loadu_pd(ys + j) : y1; };
-        int j = 0, count = 0;
-        // Two vectors at a time: their independent chains fill the pipelines.
-        for (; j + 8 <= m; j += 8) {
-            const Result a = evaluate(xv(j), yv(j));
-            const Result b = evaluate(xv(j + 4), yv(j + 4));
-            count = note(a.defer, j, list, count);
-            count = note(b.defer, j + 4, list, count);
-            _mm256_storeu_pd(o + j, mul(a.hi, a.scale));
-            _mm256_storeu_pd(o + j + 4, mul(b.hi, b.scale));
+        // Two passes, y ln x and then its exponential, each with a chain
+        // short enough for several vectors to be in flight at once.
+        const int whole = m & ~3;
+        for (int j = 0; j < whole; j += 4) {
+            const Z z = log_times(xv(j), yv(j));
+            _mm256_store_pd(z_hi + j, z.hi);
+            _mm256_store_pd(z_lo + j, z.lo);
         }
-        for (; j + 4 <= m; j += 4) {
-            const Result a = evaluate(xv(j), yv(j));
+        int count = 0;
+        for (int j = 0; j < whole; j += 4) {
+            const Result a = exp_of({_mm256_load_pd(z_hi + j), _mm256_load_pd(z_lo + j)});
             count = note(a.defer, j, list, count);
             _mm256_storeu_pd(o + j, mul(a.hi, a.scale));
         }
-        for (; j < m; ++j) list[count++] = j;
+        for (int j = whole; j < m; ++j) list[count++] = j;
         for (int c = 0; c < count; ++c) {
             const int i = list[c];
             o[i] = ::pow(xs[XA ? i : 0], ys[YA ? i : 0]);
@@ -202,7 +210,7 @@ void kernel(const double* x, const double* y, double* out, std::ptrdiff_t n) noe
 
 void parts(const double* x, const double* y, std::ptrdiff_t n, double* rounded, double* hi, double* lo) noexcept {
     for (std::ptrdiff_t j = 0; j + 4 <= n; j += 4) {
-        const Result r = evaluate(_mm256_loadu_pd(x + j), _mm256_loadu_pd(y + j));
+        const Result r = exp_of(log_times(_mm256_loadu_pd(x + j), _mm256_loadu_pd(y + j)));
         _mm256_storeu_pd(rounded + j, mul(r.hi, r.scale));
         _mm256_storeu_pd(hi + j, r.hi);
         _mm256_storeu_pd(lo + j, r.lo);
