@@ -38,9 +38,13 @@ def main():
         a = Fraction(value(OFFSET + i * WIDTH))
         b = Fraction(value(OFFSET + (i + 1) * WIDTH))
         inv = 1.0 if i == centre else float(2 / (a + b))
-        widest = max(widest, abs(a * Fraction(inv) - 1), abs(b * Fraction(inv) - 1))
+        h = max(abs(a * Fraction(inv) - 1), abs(b * Fraction(inv) - 1))
+        widest = max(widest, h)
         log = -Decimal(inv).ln()
         hi, lo = split(Fraction(log), Fraction(1, 1 << 42))
+        # Where k = 0 the kernel adds log1p(h) to log_hi without sorting
+        # them: log_hi must be the larger (or 0).
+        assert i == centre or abs(Fraction(hi)) > h * Fraction(257, 256), i
         rows.append((inv, hi, lo))
     assert widest <= Fraction(1, 512), float(widest)
     ln2_hi, ln2_lo = split(Fraction(Decimal(2).ln()), Fraction(1, 1 << 42))
