@@ -19,8 +19,9 @@
 // * k ln 2 - ln inv: ln 2 and -ln inv in parts, the high ones multiples of
 //   2^-42, so that k ln2_hi + log_hi (|k| <= 1024) is exact; the low parts
 //   (below 2^-33) add to `low`, with errors below 2^-86 (2^-97 where k = 0).
-// * The sum: two_sum of the exact high part and the leading log1p terms,
-//   the small parts added, renormalised into L = L_hi + L_lo.
+// * The sum: the exact high part and the leading log1p terms without error
+//   (the high part is 0 or the larger in magnitude, as gen_pow_table.py
+//   checks), the small parts added, renormalised into L = L_hi + L_lo.
 //
 // The error of L: for the cell around 1 (k = 0, inv = 1; all of ln x is
 // log1p(h) there, however small) below 2^-80 relative, every error being
@@ -30,10 +31,15 @@
 //
 // z = y L as a double-double: z_hi = y L_hi, z_lo = y L_lo + (y L_hi -
 // z_hi) within 2^-95 |z|. Its error from L's is |z| 2^-76 <= 2^-66.5 where
-// |z| <= 708. exp(z_hi + z_lo) as in the exp kernel, the low part joining
-// r = z - k ln 2/64 renormalised, within 2^-64 relative (exp_kernel_avx2.cpp;
-// what the low part adds is below 2^-75). In all, hi + lo within 2^-63.5
-// of x ** y / 2^m: below 1/1400 of an ulp.
+// |z| <= 708. exp(z_hi + z_lo) as in the exp kernel, within 2^-64 relative
+// (exp_kernel_avx2.cpp), z_lo entering its series beside the reduction's
+// own low part (exp_avx2.hpp: what that leaves out is below 2^-76). In all,
+// hi + lo within 2^-63.5 of x ** y / 2^m: below 1/1400 of an ulp.
+//
+// Each stretch of values goes through two passes, y ln x into a buffer and
+// then its exponential: one pass for both makes a chain of dependent
+// operations too long for the processor to keep more than one or two
+// vectors in flight.
 //
 // Rounding and deferral as in the exp kernel: hi unless |lo| lies within
 // `margin` ulp of half an ulp; the lanes left to the C library are listed
