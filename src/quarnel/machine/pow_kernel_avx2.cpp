@@ -94,14 +94,16 @@ struct Result {
     const I by = _mm256_andnot_si256(bits_of(std::uint64_t(1) << 63), bits(yv));
     const V ok = value(both(both(greater(bx, bits_of(x_low - 1)), greater(bits_of(x_end), bx)),
                             both(greater(by, bits_of(y_low - 1)), greater(bits_of(y_high + 1), by))));
-    const I ix = bits(blend(ok, set(2.0), xv));
     const V y = blend(ok, set(1.0), yv);
 
     // x = 2^k m: with the offset subtracted, the bits above the significand
     // hold k (plus 1024, to keep them positive) and its top 8 bits the cell.
-    const I shifted = _mm256_add_epi64(_mm256_sub_epi64(ix, set_bits(table::offset)), set_bits(std::int64_t(1024) << 52));
+    // Out of range, k and the cell are some integers and m is taken as 1,
+    // so that nothing waits for the range.
+    const I shifted = _mm256_add_epi64(_mm256_sub_epi64(bx, set_bits(table::offset)), set_bits(std::int64_t(1024) << 52));
     const I k_bits = _mm256_and_si256(shifted, bits_of(0xfff0000000000000));
-    const V m = value(_mm256_sub_epi64(ix, _mm256_sub_epi64(k_bits, set_bits(std::int64_t(1024) << 52))));
+    const V m = blend(ok, set(1.0),
+                      value(_mm256_sub_epi64(bx, _mm256_sub_epi64(k_bits, set_bits(std::int64_t(1024) << 52)))));
     // k + 1024 + 2^52 as a double, exactly; less the same.
     const V k = sub(value(_mm256_or_si256(_mm256_srli_epi64(shifted, 52), bits(set(0x1p52)))), set(0x1p52 + 1024));
     // The cells' rows, {inv, log_hi, log_lo, 0}, by their offsets in bytes,
@@ -135,22 +137,23 @@ struct Result {
     const V w67 = fma(set(1.0 / 7), h, set(-1.0 / 6));
     const V w89 = fma(set(1.0 / 9), h, set(-1.0 / 8));
     const V w = fma(a.hi, fma(a.hi, w89, w67), w45);
-    const V w_lo = fma(h, w, set(third_lo));  // h^3 (third_hi + w_lo) is the series past h^2
+    // h^3/3 = h^3 (third_hi + third_lo): a (g_hi + g_lo), g = h third_hi.
     const DD g = two_prod(h, set(third_hi));
     const DD cubic = two_prod(a.hi, g.hi);
-    const V cubic_lo = add(fma(mul(a.hi, h), w_lo, cubic.lo), fma(a.lo, g.hi, mul(a.hi, g.lo)));
     const DD s1 = fast_two_sum(h, mul(a.hi, set(-0.5)));
     const DD s2 = fast_two_sum(s1.hi, cubic.hi);
 
-    // k ln 2 - ln inv, the high part exact.
+    // k ln 2 - ln inv, the high part exact; then the leading terms.
     const V t_hi = fma(k, set(table::ln2_hi), log_hi);
     const V t_lo = fma(k, set(table::ln2_lo), log_lo);
-
-    // The small parts, as a tree: l / (1 + h) among them.
-    const V low = add(add(add(s1.lo, s2.lo), add(cubic_lo, t_lo)), fma(a.lo, set(-0.5), fma(l, fms(h, h, h), l)));
-    // |t_hi| exceeds |s2.hi| in binary order of magnitude, or t_hi is 0.
+    // |t_hi| exceeds |s2.hi|, or t_hi is 0.
     const DD u = fast_two_sum(t_hi, s2.hi);
-    const DD ln = fast_two_sum(u.hi, add(low, u.lo));
+
+    // The small parts, l / (1 + h) among them, h^4 W (the last ready) last.
+    const V rest = add(add(add(s1.lo, s2.lo), add(t_lo, u.lo)),
+                       add(fma(a.lo, g.hi, fma(a.hi, g.lo, cubic.lo)), fma(a.lo, set(-0.5), fma(l, fms(h, h, h), l))));
+    const V low = fma(mul(a.hi, a.hi), w, fma(mul(a.hi, h), set(third_lo), rest));
+    const DD ln = fast_two_sum(u.hi, low);
 
     // z = y ln x.
     const V z_hi = mul(y, ln.hi);
