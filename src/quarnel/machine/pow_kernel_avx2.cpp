@@ -77,6 +77,12 @@ inline I greater(I a, I b) { return _mm256_cmpgt_epi64(a, b); }  // signed
 inline I both(I a, I b) { return _mm256_and_si256(a, b); }
 inline I bits_of(std::uint64_t v) { return set_bits(std::int64_t(v)); }
 
+// x = 2^k m reduced: h + l = m inv - 1, t_hi + t_lo = k ln 2 - ln inv, and
+// y, 0 where the arguments are out of range.
+struct Reduced {
+    V h, l, t_hi, t_lo, y;
+};
+
 // y ln x as a double-double; 0 where the arguments are out of range.
 struct Z {
     V hi, lo;
@@ -88,13 +94,14 @@ struct Result {
     int defer;  // lanes for the C library, as bits 0 .. 3
 };
 
-[[gnu::always_inline]] inline Z log_times(V xv, V yv) {
+[[gnu::always_inline]] inline Reduced reduce(V xv, V yv) {
     // The range by the bits, as integers: no comparison sees a NaN.
     const I bx = bits(xv);
     const I by = _mm256_andnot_si256(bits_of(std::uint64_t(1) << 63), bits(yv));
     const V ok = value(both(both(greater(bx, bits_of(x_low - 1)), greater(bits_of(x_end), bx)),
                             both(greater(by, bits_of(y_low - 1)), greater(bits_of(y_high + 1), by))));
-    const V y = blend(ok, set(1.0), yv);
+    // A y of 0 makes y ln x 0, out of the exponential's range.
+    const V y = _mm256_and_pd(ok, yv);
 
     // x = 2^k m: with the offset subtracted, the bits above the significand
     // hold k (plus 1024, to keep them positive) and its top 8 bits the cell.
@@ -130,6 +137,14 @@ struct Result {
     const V h = add(d, p_lo);
     const V l = sub(p_lo, sub(h, d));
 
+    // k ln 2 - ln inv, the high part exact.
+    const V t_hi = fma(k, set(table::ln2_hi), log_hi);
+    const V t_lo = fma(k, set(table::ln2_lo), log_lo);
+    return {h, l, t_hi, t_lo, y};
+}
+
+[[gnu::always_inline]] inline Z log_times(const Reduced& in) {
+    const V h = in.h, l = in.l;
     // log1p(h): h - a/2 + h^3/3 + h^4 W(h), a = h^2; W by pairs of terms,
     // for a shorter chain.
     const DD a = two_prod(h, h);
@@ -143,22 +158,18 @@ struct Result {
     const DD s1 = fast_two_sum(h, mul(a.hi, set(-0.5)));
     const DD s2 = fast_two_sum(s1.hi, cubic.hi);
 
-    // k ln 2 - ln inv, the high part exact; then the leading terms.
-    const V t_hi = fma(k, set(table::ln2_hi), log_hi);
-    const V t_lo = fma(k, set(table::ln2_lo), log_lo);
-    // |t_hi| exceeds |s2.hi|, or t_hi is 0.
-    const DD u = fast_two_sum(t_hi, s2.hi);
+    // With k ln 2 - ln inv: |t_hi| exceeds |s2.hi|, or t_hi is 0.
+    const DD u = fast_two_sum(in.t_hi, s2.hi);
 
     // The small parts, l / (1 + h) among them, h^4 W (the last ready) last.
-    const V rest = add(add(add(s1.lo, s2.lo), add(t_lo, u.lo)),
+    const V rest = add(add(add(s1.lo, s2.lo), add(in.t_lo, u.lo)),
                        add(fma(a.lo, g.hi, fma(a.hi, g.lo, cubic.lo)), fma(a.lo, set(-0.5), fma(l, fms(h, h, h), l))));
     const V low = fma(mul(a.hi, a.hi), w, fma(mul(a.hi, h), set(third_lo), rest));
     const DD ln = fast_two_sum(u.hi, low);
 
     // z = y ln x.
-    const V z_hi = mul(y, ln.hi);
-    const V z_lo = fma(y, ln.lo, fms(y, ln.hi, z_hi));
-    return {_mm256_and_pd(ok, z_hi), _mm256_and_pd(ok, z_lo)};
+    const V z_hi = mul(in.y, ln.hi);
+    return {z_hi, fma(in.y, ln.lo, fms(in.y, ln.hi, z_hi))};
 }
 
 [[gnu::always_inline]] inline Result exp_of(Z z) {
@@ -184,7 +195,8 @@ void kernel(const double* x, const double* y, double* out, std::ptrdiff_t n) noe
     constexpr int stretch = 256;
     std::int32_t list[stretch + 4];
     double kept_x[XA ? stretch : 1], kept_y[YA ? stretch : 1];
-    alignas(32) double z_hi[stretch], z_lo[stretch];
+    // The reduced arguments, then y ln x in the first two.
+    alignas(32) double part[5][stretch];
     const V x1 = set(*x), y1 = set(*y);
     for (std::ptrdiff_t start = 0; start < n; start += stretch) {
         const int m = n - start < stretch ? int(n - start) : stretch;
@@ -195,17 +207,27 @@ void kernel(const double* x, const double* y, double* out, std::ptrdiff_t n) noe
         if (YA && ys == o) ys = static_cast<const double*>(__builtin_memcpy(kept_y, ys, sizeof(double) * m));
         const auto xv = [&](int j) { return XA ? _mm256_loadu_pd(xs + j) : x1; };
         const auto yv = [&](int j) { return YA ? _mm256_loadu_pd(ys + j) : y1; };
-        // Two passes, y ln x and then its exponential, each with a chain
-        // short enough for several vectors to be in flight at once.
+        // Three passes (the reduction, y ln x, its exponential), each with
+        // a chain short enough for several vectors to be in flight at once.
         const int whole = m & ~3;
         for (int j = 0; j < whole; j += 4) {
-            const Z z = log_times(xv(j), yv(j));
-            _mm256_store_pd(z_hi + j, z.hi);
-            _mm256_store_pd(z_lo + j, z.lo);
+            const Reduced r = reduce(xv(j), yv(j));
+            _mm256_store_pd(part[0] + j, r.h);
+            _mm256_store_pd(part[1] + j, r.l);
+            _mm256_store_pd(part[2] + j, r.t_hi);
+            _mm256_store_pd(part[3] + j, r.t_lo);
+            _mm256_store_pd(part[4] + j, r.y);
+        }
+        for (int j = 0; j < whole; j += 4) {
+            const Z z = log_times({_mm256_load_pd(part[0] + j), _mm256_load_pd(part[1] + j),
+                                   _mm256_load_pd(part[2] + j), _mm256_load_pd(part[3] + j),
+                                   _mm256_load_pd(part[4] + j)});
+            _mm256_store_pd(part[0] + j, z.hi);
+            _mm256_store_pd(part[1] + j, z.lo);
         }
         int count = 0;
         for (int j = 0; j < whole; j += 4) {
-            const Result a = exp_of({_mm256_load_pd(z_hi + j), _mm256_load_pd(z_lo + j)});
+            const Result a = exp_of({_mm256_load_pd(part[0] + j), _mm256_load_pd(part[1] + j)});
             count = note(a.defer, j, list, count);
             _mm256_storeu_pd(o + j, mul(a.hi, a.scale));
         }
@@ -219,7 +241,7 @@ void kernel(const double* x, const double* y, double* out, std::ptrdiff_t n) noe
 
 void parts(const double* x, const double* y, std::ptrdiff_t n, double* rounded, double* hi, double* lo) noexcept {
     for (std::ptrdiff_t j = 0; j + 4 <= n; j += 4) {
-        const Result r = exp_of(log_times(_mm256_loadu_pd(x + j), _mm256_loadu_pd(y + j)));
+        const Result r = exp_of(log_times(reduce(_mm256_loadu_pd(x + j), _mm256_loadu_pd(y + j))));
         _mm256_storeu_pd(rounded + j, mul(r.hi, r.scale));
         _mm256_storeu_pd(hi + j, r.hi);
         _mm256_storeu_pd(lo + j, r.lo);
