@@ -97,7 +97,7 @@ struct Exp {
 };
 
 // exp(x) for |x| <= 708.4 or so; with Low, exp(x + x_lo) for |x_lo| below
-// 2^-43. Without it the exp kernel's own steps, operation for operation.
+// 2^-42. Without it the exp kernel's own steps, operation for operation.
 template <bool Low>
 [[gnu::always_inline]] inline Exp exp_of(V x, [[maybe_unused]] V x_lo) {
     Exp out;
@@ -126,7 +126,7 @@ template <bool Low>
     V q;
     if constexpr (Low) {
         // exp(r + rho) = exp(r) + rho (1 + r + r^2/2 + r^3/6), rho = r_lo +
-        // x_lo below 2^-42: the terms left out are below 2^-72.
+        // x_lo below 2^-42: the terms left out are below 2^-76.
         const V rho = add(r_lo, x_lo);
         q = fma(r2, poly, fma(rho, fma(r2, fma(r, set(c3), set(c2)), r), rho));
     } else {
