@@ -44,12 +44,13 @@
 // Rounding and deferral as in the exp kernel: hi unless |lo| lies within
 // `margin` ulp of half an ulp; the lanes left to the C library are listed
 // and computed after each stretch of vectors. Arguments out of range are
-// told from their bits and replaced (x by 2, y by 1) before any arithmetic,
-// lanes with y L out of range by 1 before the exponential, so no operation
-// raises a flag other than inexact: there is no NaN or infinity among the
-// operands, and every nonzero intermediate value is above 2^-300 in
-// magnitude (the smallest, h^4 / 4 times y with h >= 2^-53 and |y| >=
-// 2^-64) and below 2^80.
+// told from their bits; before any arithmetic their m is replaced by 1
+// (their k and cell are whatever integers the bits give, so |h| < 0.42)
+// and their y by 0, so that y L is 0; lanes with y L out of range get 1
+// before the exponential. So no operation raises a flag other than
+// inexact: there is no NaN or infinity among the operands, and every
+// nonzero intermediate value is above 2^-300 in magnitude (the smallest,
+// h^4 / 4 times y with h >= 2^-53 and |y| >= 2^-64) and below 2^80.
 #include "quarnel/machine/pow_kernel.hpp"
 
 #include "quarnel/machine/exp_avx2.hpp"
