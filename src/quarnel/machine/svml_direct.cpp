@@ -192,7 +192,10 @@ bool has(NpFn f) noexcept {
     return scalar_fn[int(f)] != nullptr;
 }
 
-bool is_c_library(NpFn f) noexcept { return int(f) < np_unary_count && scalar_fn[int(f)] != nullptr; }
+bool is_c_library(NpFn f) noexcept {
+    if (f == NpFn::power) return scalar_power != nullptr;
+    return int(f) < np_unary_count && scalar_fn[int(f)] != nullptr;
+}
 
 bool has_power() noexcept {
 #if QUARNEL_SVML_DIRECT

@@ -28,7 +28,7 @@ bool has(NpFn f) noexcept;
 bool has_power() noexcept;
 
 // Whether NumPy's loop for f is shown to be the C library's function
-// (arcsin: asin, arctan: atan, exp: exp), value for value.
+// (arcsin: asin, arctan: atan, exp: exp, power: pow), value for value.
 bool is_c_library(NpFn f) noexcept;
 
 // f(x) and x**y as NumPy's loops give them; only where has().

@@ -2,6 +2,7 @@
 
 #include "quarnel/values/numpy_api.hpp"
 #include "quarnel/machine/exp_kernel.hpp"
+#include "quarnel/machine/pow_kernel.hpp"
 #include "quarnel/machine/sincos_kernel.hpp"
 #include "quarnel/machine/svml_direct.hpp"
 
@@ -126,6 +127,8 @@ void resolve(PyObject* numpy) noexcept {
     svml_direct::resolve(loops);
     // NumPy's exp loop is the C library's: the vector kernel, once checked.
     if (svml_direct::is_c_library(NpFn::exp)) exp_kernel::decide();
+    // Likewise NumPy's power loop and the C library's pow.
+    if (svml_direct::is_c_library(NpFn::power)) pow_kernel::decide();
     loops.complete = ok;
     PyErr_Clear();
 }
