@@ -2,17 +2,18 @@
 // library's asin and atan return, faster on machines with AVX2 and FMA.
 //
 // NumPy's float64 arcsin and arctan loops call the C library's asin and
-// atan wherever NumPy has no AVX-512 code of its own. Both kernels reduce
-// to one arctangent of a ratio y / x (0 <= y <= x) in double-double
-// arithmetic: atan(a) of a = |x| as atan(a / 1) or pi/2 - atan(1 / a),
-// asin(a) as atan(a / s) or pi/2 - atan(s / a) with s = sqrt(1 - a^2).
-// The result, about 2^-66 relative to the exact value, is rounded to the
-// nearest double unless it may lie within `margin` of a rounding boundary;
-// those values, and arguments outside the kernels' ranges (NaNs, |x| below
-// 2^-26, |x| > 1 for asin), go to the C library itself. The C library's
-// asin and atan are correctly rounded except within a sliver around those
-// boundaries, so both give the same bits; a kernel is used only once a
-// check against the C library over a spread of values found them equal.
+// atan wherever NumPy has no AVX-512 code of its own. The kernels compute
+// in double-double arithmetic from a table of 128ths: atan(|x|) as atan(c)
+// plus the arctangent of a small ratio (of 1/|x| where |x| > 1), asin(|x|)
+// as asin(b) plus the arcsine of a small sine, with sqrt(1 - x^2) taking
+// the part of |x| near 1. The result, within 2^-66 of the exact value, is
+// rounded to the nearest double unless it may lie within the margin of a
+// rounding boundary; those values, and arguments outside the kernels'
+// ranges (NaNs, |x| below 2^-26, |x| > 1 for asin), go to the C library
+// itself. The C library's asin and atan are correctly rounded except within
+// a sliver around those boundaries, so both give the same bits; a kernel is
+// used only once a check against the C library over a spread of values
+// found them equal.
 //
 // Like the exp kernel: 4 lanes with AVX2 and FMA (asin_atan_kernel_avx2.cpp),
 // compiled for that instruction set alone. On processors with AVX-512
