@@ -441,8 +441,10 @@ struct Index {
     return _mm256_or_pd(v, _mm256_andnot_pd(in, set(__builtin_nan(""))));
 }
 
-// Which lanes go to the C library.
-[[gnu::always_inline]] inline int deferred(DD r, double margin) { return ~lanes_of(rounds_to_hi(r, margin)) & 0xf; }
+// The lanes for the C library: rounds_to_hi's test, negated (NaNs too).
+[[gnu::always_inline]] inline int deferred(DD r, double margin) {
+    return lanes_of(_mm256_cmp_pd(fma(r.lo, set(0.5 / (0.5 - margin)), r.hi), r.hi, _CMP_NEQ_UQ));
+}
 
 struct Atan {
     static constexpr double margin = atan_margin;
