@@ -48,8 +48,8 @@ namespace detail {
 // The boundary margins in units in the last place: an exact value closer
 // than this to a midpoint between two doubles goes to the C library. The
 // C library's asin departs from the correctly rounded result up to 1/65 of
-// an ulp from a boundary, its atan up to 1/45, twice the exp's sliver
-// (tests/native/asin_atan_check.cpp measures it): margins of twice that.
+// an ulp from a boundary, its atan up to 1/45, farther than its exp (1/110;
+// tests/native/asin_atan_check.cpp measures them): margins of twice that.
 #ifndef QUARNEL_ASIN_MARGIN
 #define QUARNEL_ASIN_MARGIN (1.0 / 32)
 #endif
