@@ -18,9 +18,10 @@ int slot(NpFn f) noexcept { return f == NpFn::arcsin ? 0 : 1; }
 
 // Whether `kernel` gives the C library's bits over arguments of every
 // kind: for asin the whole interval, values next to ±1 (where the square
-// root carries the result) and to ±1/2, every magnitude of either sign; for
-// atan ratios of every magnitude and sign, values next to the table's
-// points i/64 and their reciprocals, infinities. Beyond the ranges too.
+// root carries the result) and to the table's points j/128, every
+// magnitude of either sign; for atan ratios of every magnitude and sign,
+// values next to the table's points i/128 and their reciprocals,
+// infinities. Beyond the ranges too.
 bool agrees(Kernel kernel, double (*libm)(double), bool sine) noexcept {
     constexpr int n = 4096;
     static double in[n], out[n];
@@ -34,8 +35,10 @@ bool agrees(Kernel kernel, double (*libm)(double), bool sine) noexcept {
         switch (i % 4) {
             case 0: in[i] = 2 * unit - 1; break;
             case 1: in[i] = sine ? sign * std::fmin(scaled, 1.0) : sign * scaled; break;
-            case 2: in[i] = sine ? sign * (1 - std::ldexp(unit, -int(state % 50))) : sign * (std::floor(unit * 65) / 64 + near); break;
-            default: in[i] = sine ? sign * (0.5 + near) : sign / (std::floor(unit * 64 + 1) / 64 + near);
+            case 2:
+                in[i] = sine ? sign * (1 - std::ldexp(unit, -int(state % 50))) : sign * (std::floor(unit * 129) / 128 + near);
+                break;
+            default: in[i] = sign * (sine ? std::floor(unit * 92) / 128 + near : 1 / (std::floor(unit * 128 + 1) / 128 + near));
         }
     }
     in[0] = 1.0, in[1] = -1.0, in[2] = INFINITY, in[3] = 1.5, in[4] = 0x1p-30, in[5] = NAN, in[6] = 1e300;
