@@ -1,6 +1,7 @@
 #include "quarnel/values/np_loops.hpp"
 
 #include "quarnel/values/numpy_api.hpp"
+#include "quarnel/machine/asin_atan_kernel.hpp"
 #include "quarnel/machine/exp_kernel.hpp"
 #include "quarnel/machine/pow_kernel.hpp"
 #include "quarnel/machine/sincos_kernel.hpp"
@@ -129,6 +130,9 @@ void resolve(PyObject* numpy) noexcept {
     if (svml_direct::is_c_library(NpFn::exp)) exp_kernel::decide();
     // Likewise NumPy's power loop and the C library's pow.
     if (svml_direct::is_c_library(NpFn::power)) pow_kernel::decide();
+    // Likewise arcsin and arctan, where their loops are asin's and atan's.
+    for (NpFn f : {NpFn::arcsin, NpFn::arctan})
+        if (svml_direct::is_c_library(f)) asin_atan_kernel::decide(f);
     loops.complete = ok;
     PyErr_Clear();
 }
