@@ -34,7 +34,8 @@ namespace quarnel::scalars {
 // year, a time-zone offset) without a call.
 [[gnu::always_inline]] inline Num from_object(PyObject* o, int index) noexcept {
     const auto a = std::int8_t(index);
-    if (PyFloat_CheckExact(o)) return {PyFloat_AS_DOUBLE(o), Kind::Float, a};
+    if (PyFloat_CheckExact(o)) [[likely]]
+        return {PyFloat_AS_DOUBLE(o), Kind::Float, a};
 #if PY_VERSION_HEX >= 0x030C0000
     if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o)))
         return {double(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o))), Kind::Int, a};
