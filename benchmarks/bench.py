@@ -194,7 +194,7 @@ def call_costs(names, floor, formula, quick):
             *_, value = formula.measure(name, args, 1, 1)
             if value != fn(*args):
                 raise AssertionError(f"{name}: the formula loop gives {value!r}, the module {fn(*args)!r}")
-            result = {float: "float", np.float64: "float64"}.get(type(value), "first")
+            result = {float: "float", np.float64: "float64"}.get(type(fn(*args)), "first")
             impls = {"quarnel": fn, "floor": floor.floor(len(args), "first"),
                      "fresh": floor.floor(len(args), result), "cfloor": getattr(floor, f"cfirst{len(args)}"),
                      "in_call": formula.in_call(name, args)}
