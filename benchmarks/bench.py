@@ -184,7 +184,9 @@ def call_costs(names, floor, formula, quick):
     and per evaluation of the formula alone, overlapping and chained: they
     take turns, in rounds spread over the run, so that a slow spell of the
     machine spoils one turn of each."""
-    rounds, repeats, loops = (3, 3, 2000) if quick else (5, 7, 5000)
+    # Many short rounds: on a shared machine the quiet spells are short, and
+    # each figure is the best of its turns.
+    rounds, repeats, loops = (10, 3, 2000) if quick else (15, 5, 5000)
     kinds = ("quarnel", "floor", "fresh", "cfloor", "in_call", "formula", "chained")
     best = {name: dict.fromkeys(kinds, math.inf) for name in names}
     for _ in range(rounds):
