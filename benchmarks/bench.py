@@ -26,7 +26,9 @@ interpreter's work around it: "in call" is the formula evaluated once per
 call of a callable like the floor (on arguments converted beforehand,
 returning the first argument) less the floor, and the overhead is given
 against it too, in brackets: the part the module's own code can be asked
-to cut. Of the overhead, "result" is what a fresh result of the module's
+to cut. That figure is the noisiest: the formula's code there is a copy of
+the module's, laid out apart, and a long formula's time in it varies by
+some 10 ns from build to build and run to run. Of the overhead, "result" is what a fresh result of the module's
 type (float, numpy.float64) costs beyond the floor, made and freed the way
 NumPy and CPython make them; "C floor" is the floor of a builtin C
 function (METH_FASTCALL), which the interpreter calls directly: cheaper
