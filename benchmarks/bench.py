@@ -30,9 +30,10 @@ to cut. That figure is the noisiest: the formula's code there is a copy of
 the module's, laid out apart, and a long formula's time in it varied by
 10 to 20 ns from run to run here. Of the overhead, "result" is what a
 fresh result of the module's type (float, numpy.float64) costs beyond the
-floor, made and freed the way NumPy and CPython make them; "C floor" is the floor of a builtin C
-function (METH_FASTCALL), which the interpreter calls directly: cheaper
-than any callable of the module's kind, and the floor measured before.
+floor, made and freed the way NumPy and CPython make them; "C floor" is
+the floor of a builtin C function (METH_FASTCALL), which the interpreter
+calls directly: cheaper than any callable of the module's kind, and the
+floor measured before.
 Element-wise
 functions in ns per element on float64 arrays, with the peak memory of one
 call beyond its output (tracemalloc sees NumPy's allocations). Absolute
