@@ -9,6 +9,14 @@
 //     measure(name, args, n, repeats)
 //         -> (ns per evaluation chained, ns overlapped, result), each the best
 //            of `repeats` loops of n evaluations
+//     in_call(name, args)
+//         -> a callable of the arity of the formula, of the kind of the floor
+//            (benchmarks/call_floor.c), that evaluates the formula once on
+//            `args` (converted when it was made) and returns its first
+//            argument: timed like the floor, it gives what the formula
+//            costs between the interpreter's work of a call, neither
+//            overlapped with the next evaluation as in the loop nor waiting
+//            for the previous one as when chained
 //
 // The arguments are converted once as the module converts them; each
 // evaluation starts from a fresh domain (no sine or cosine remembered from
@@ -33,11 +41,18 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
 #include <utility>
+
+#if PY_VERSION_HEX < 0x030C0000
+#include <structmember.h>
+#define Py_T_PYSSIZET T_PYSSIZET
+#define Py_READONLY READONLY
+#endif
 
 namespace {
 
@@ -102,74 +117,154 @@ template <class F, bool chained, std::size_t... I>
 }
 
 // The formula's time less that of the same loop around a formula that
-// costs nothing.
+// costs nothing. That loop is short: timed as often as the formula's, one
+// interruption of the process in it would make the difference negative.
 template <class F, bool chained>
 Outcome timer(const Num* args, long n, int repeats) {
     Outcome o = time_formula<F, chained>(args, n, repeats, std::make_index_sequence<F::info.params.size()>{});
-    const Outcome empty = time_formula<Nothing, chained>(args, n, repeats, std::make_index_sequence<1>{});
+    const Outcome empty = time_formula<Nothing, chained>(args, n, repeats + 8, std::make_index_sequence<1>{});
     o.best_ns -= empty.best_ns;
     return o;
 }
 
 using Timer = Outcome (*)(const Num*, long, int);
+using Once = bool (*)(const Num*, Num&);
+
+template <class F>
+bool once(const Num* a, Num& r) {
+    return evaluate<F>(a, r, std::make_index_sequence<F::info.params.size()>{});
+}
 
 struct Entry {
     const FunctionInfo& info;
     Timer chained, overlapped;
+    Once in_call;
 };
 
 const Entry formulas[] = {
-    {solar::Sonnenzeit::info, timer<solar::Sonnenzeit, true>, timer<solar::Sonnenzeit, false>},
-    {solar::Zenitwinkel::info, timer<solar::Zenitwinkel, true>, timer<solar::Zenitwinkel, false>},
-    {solar::Azimutwinkel::info, timer<solar::Azimutwinkel, true>, timer<solar::Azimutwinkel, false>},
-    {clearsky::LinkeTruebung::info, timer<clearsky::LinkeTruebung, true>, timer<clearsky::LinkeTruebung, false>},
-    {clearsky::RelOptLuftmasse::info, timer<clearsky::RelOptLuftmasse, true>, timer<clearsky::RelOptLuftmasse, false>},
-    {clearsky::MaxDirekteStrahlung::info, timer<clearsky::MaxDirekteStrahlung, true>, timer<clearsky::MaxDirekteStrahlung, false>},
-    {clearsky::MaxGlobalstrahlung::info, timer<clearsky::MaxGlobalstrahlung, true>, timer<clearsky::MaxGlobalstrahlung, false>},
-    {budget::DirStrMBew::info, timer<budget::DirStrMBew, true>, timer<budget::DirStrMBew, false>},
-    {budget::AtmosGegenstr::info, timer<budget::AtmosGegenstr, true>, timer<budget::AtmosGegenstr, false>},
-    {budget::OberflTemp::info, timer<budget::OberflTemp, true>, timer<budget::OberflTemp, false>},
-    {budget::MittlStrTemp::info, timer<budget::MittlStrTemp, true>, timer<budget::MittlStrTemp, false>},
+    {solar::Sonnenzeit::info, timer<solar::Sonnenzeit, true>, timer<solar::Sonnenzeit, false>, once<solar::Sonnenzeit>},
+    {solar::Zenitwinkel::info, timer<solar::Zenitwinkel, true>, timer<solar::Zenitwinkel, false>, once<solar::Zenitwinkel>},
+    {solar::Azimutwinkel::info, timer<solar::Azimutwinkel, true>, timer<solar::Azimutwinkel, false>, once<solar::Azimutwinkel>},
+    {clearsky::LinkeTruebung::info, timer<clearsky::LinkeTruebung, true>, timer<clearsky::LinkeTruebung, false>, once<clearsky::LinkeTruebung>},
+    {clearsky::RelOptLuftmasse::info, timer<clearsky::RelOptLuftmasse, true>, timer<clearsky::RelOptLuftmasse, false>, once<clearsky::RelOptLuftmasse>},
+    {clearsky::MaxDirekteStrahlung::info, timer<clearsky::MaxDirekteStrahlung, true>, timer<clearsky::MaxDirekteStrahlung, false>, once<clearsky::MaxDirekteStrahlung>},
+    {clearsky::MaxGlobalstrahlung::info, timer<clearsky::MaxGlobalstrahlung, true>, timer<clearsky::MaxGlobalstrahlung, false>, once<clearsky::MaxGlobalstrahlung>},
+    {budget::DirStrMBew::info, timer<budget::DirStrMBew, true>, timer<budget::DirStrMBew, false>, once<budget::DirStrMBew>},
+    {budget::AtmosGegenstr::info, timer<budget::AtmosGegenstr, true>, timer<budget::AtmosGegenstr, false>, once<budget::AtmosGegenstr>},
+    {budget::OberflTemp::info, timer<budget::OberflTemp, true>, timer<budget::OberflTemp, false>, once<budget::OberflTemp>},
+    {budget::MittlStrTemp::info, timer<budget::MittlStrTemp, true>, timer<budget::MittlStrTemp, false>, once<budget::MittlStrTemp>},
 };
 
+// The formula's arguments from a tuple, as the module converts them; false
+// with an exception set.
+bool convert(const Entry& e, PyObject* call_args, Num* a) {
+    const Py_ssize_t count = PyTuple_GET_SIZE(call_args);
+    if (count != Py_ssize_t(e.info.params.size())) {
+        PyErr_Format(PyExc_TypeError, "%s takes %zd arguments", e.info.name, e.info.params.size());
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        a[i] = scalars::from_object(PyTuple_GET_ITEM(call_args, i), int(i));
+        if (a[i].k == Opaque) {
+            PyErr_Format(PyExc_TypeError, "argument %zd is not a number", i);
+            return false;
+        }
+    }
+    return true;
+}
+
+const Entry* find(PyObject* name_object) {
+    const char* name = PyUnicode_AsUTF8(name_object);
+    if (!name) return nullptr;
+    for (const Entry& e : formulas)
+        if (std::strcmp(e.info.name, name) == 0) return &e;
+    PyErr_Format(PyExc_KeyError, "no formula %s", name);
+    return nullptr;
+}
+
+// The callable of in_call: called through the vectorcall protocol like the
+// module's functions and the floor.
+struct InCall {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    Once eval;
+    Py_ssize_t arity;
+    Num a[9];
+};
+
+PyObject* in_call_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto* f = reinterpret_cast<InCall*>(self);
+    if (kwnames || Py_ssize_t(PyVectorcall_NARGS(nargsf)) != f->arity)
+        return PyErr_Format(PyExc_TypeError, "takes %zd positional arguments", f->arity);
+    // The converted arguments in place: their conversion is the module's
+    // overhead, not the formula's.
+    Num r;
+    const bool done = f->eval(f->a, r);
+    asm volatile("" : : "m"(r.x), "r"(done) : "memory");
+    return Py_NewRef(args[0]);
+}
+
+PyMemberDef in_call_members[] = {
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(InCall, vectorcall), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot in_call_slots[] = {
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_members, in_call_members},
+    {0, nullptr},
+};
+
+PyType_Spec in_call_spec = {
+    "formula_loop.InCall", sizeof(InCall), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_DISALLOW_INSTANTIATION, in_call_slots,
+};
+
+PyObject* in_call_type = nullptr;
+
+PyObject* in_call(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 || !PyTuple_Check(args[1])) return PyErr_Format(PyExc_TypeError, "in_call(name, args)");
+    const Entry* e = find(args[0]);
+    if (!e) return nullptr;
+    Num a[9];
+    if (!convert(*e, args[1], a)) return nullptr;
+    auto* f = PyObject_New(InCall, reinterpret_cast<PyTypeObject*>(in_call_type));
+    if (!f) return nullptr;
+    f->vectorcall = in_call_call;
+    f->eval = e->in_call;
+    f->arity = Py_ssize_t(e->info.params.size());
+    std::memcpy(f->a, a, sizeof a);
+    return reinterpret_cast<PyObject*>(f);
+}
+
 PyObject* measure(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    const char* name;
-    PyObject* call_args;
     long n;
     int repeats;
     if (nargs != 4) return PyErr_Format(PyExc_TypeError, "measure takes 4 arguments");
-    if (!(name = PyUnicode_AsUTF8(args[0]))) return nullptr;
-    call_args = args[1];
+    const Entry* e = find(args[0]);
+    if (!e) return nullptr;
+    PyObject* call_args = args[1];
     if (!PyTuple_Check(call_args)) return PyErr_Format(PyExc_TypeError, "args must be a tuple");
     if ((n = PyLong_AsLong(args[2])) <= 0 || (repeats = PyLong_AsLong(args[3])) <= 0) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "n and repeats must be positive");
         return nullptr;
     }
-    for (const Entry& e : formulas) {
-        if (std::strcmp(e.info.name, name) != 0) continue;
-        const Py_ssize_t count = PyTuple_GET_SIZE(call_args);
-        if (count != Py_ssize_t(e.info.params.size()))
-            return PyErr_Format(PyExc_TypeError, "%s takes %zd arguments", name, e.info.params.size());
-        Num a[9];
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            a[i] = scalars::from_object(PyTuple_GET_ITEM(call_args, i), int(i));
-            if (a[i].k == Opaque) return PyErr_Format(PyExc_TypeError, "argument %zd is not a number", i);
-        }
-        Outcome o, p;
-        Py_BEGIN_ALLOW_THREADS
-        o = e.chained(a, n, repeats);
-        p = e.overlapped(a, n, repeats);
-        Py_END_ALLOW_THREADS
-        if (o.failed) return PyErr_Format(PyExc_ValueError, "%s: the native domain steps aside", name);
-        PyObject* value = o.result.arg >= 0 ? Py_NewRef(PyTuple_GET_ITEM(call_args, o.result.arg))
-                                            : PyFloat_FromDouble(o.result.x);
-        return value ? Py_BuildValue("(ddN)", o.best_ns, p.best_ns, value) : nullptr;
-    }
-    return PyErr_Format(PyExc_KeyError, "no formula %s", name);
+    Num a[9];
+    if (!convert(*e, call_args, a)) return nullptr;
+    Outcome o, p;
+    Py_BEGIN_ALLOW_THREADS
+    o = e->chained(a, n, repeats);
+    p = e->overlapped(a, n, repeats);
+    Py_END_ALLOW_THREADS
+    if (o.failed) return PyErr_Format(PyExc_ValueError, "%s: the native domain steps aside", e->info.name);
+    PyObject* value = o.result.arg >= 0 ? Py_NewRef(PyTuple_GET_ITEM(call_args, o.result.arg))
+                                        : PyFloat_FromDouble(o.result.x);
+    return value ? Py_BuildValue("(ddN)", o.best_ns, p.best_ns, value) : nullptr;
 }
 
 PyMethodDef methods[] = {
     {"measure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(measure)), METH_FASTCALL, nullptr},
+    {"in_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(in_call)), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -191,5 +286,6 @@ PyMODINIT_FUNC PyInit_formula_loop() {
         PyErr_SetString(PyExc_ImportError, "formula_loop: NumPy's loops not found");
         return nullptr;
     }
+    if (!in_call_type && !(in_call_type = PyType_FromSpec(&in_call_spec))) return nullptr;
     return PyModule_Create(&definition);
 }

@@ -220,3 +220,63 @@ def test_results_still_held_keep_their_values(name, args):
     inner = fn(*args(1))
     rest = args(1)[1:]
     assert fn(inner, *rest) == ref(ref(*args(1)), *rest) and inner == want[1]
+
+
+def test_results_are_whole_objects_of_their_allocator():
+    """numpy.float64 results come from the module without NumPy's allocator
+    call: under CPython's debug allocator, which checks every block's domain
+    and guard bytes when it is freed, results freed by NumPy and kept,
+    pickled and summed must all be sound, and tracemalloc must see each
+    one's memory."""
+    from calls import TYPICAL
+    from support import child_env
+
+    script = """
+import pickle, sys, tracemalloc
+import numpy as np
+import quarnel.Strahlwerk as S
+from calls import TYPICAL
+tracemalloc.start()
+kept = []
+for name, cases in TYPICAL.items():
+    fn = getattr(S, name)
+    for args in cases:
+        for i in range(2000):
+            r = fn(*args)
+        kept.append(r)
+        assert type(r) in (float, int, np.float64, np.int64), (name, type(r))
+        assert pickle.loads(pickle.dumps(r)) == r and hash(r) == hash(float(r))
+r = S.Zenitwinkel(11.2, 52.5, 172)
+assert type(r) is np.float64 and sys.getrefcount(r) == 2
+assert tracemalloc.get_object_traceback(r) is not None
+print(sum(float(k) for k in kept))
+"""
+    import subprocess
+
+    env = dict(child_env(), PYTHONMALLOC="debug")
+    proc = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True)
+    assert proc.returncode == 0, proc.stderr
+    assert float(proc.stdout) == pytest.approx(sum(
+        float(getattr(S, name)(*args)) for name, cases in TYPICAL.items() for args in cases))
+
+
+# Python ints of one digit are converted inline, larger ones by a call.
+DIGIT = 2**30
+
+
+@pytest.mark.parametrize("value", [0, 1, -1, DIGIT - 1, DIGIT, -(DIGIT - 1), -DIGIT, 2 * DIGIT + 3,
+                                   -(2 * DIGIT), 2**53 - 1, 2**53, True])
+@pytest.mark.parametrize("name, args, position", [
+    ("Sonnenzeit", (10.5, 1, 13.4, 172), 1),
+    ("Sonnenzeit", (10.5, 1, 13.4, 172), 3),
+    ("DirStrMBew", (800.0, 3), 0),
+    ("DirStrMBew", (800.0, 3), 1),
+    ("OberflTemp", (500.0, 20.0, 2.0, 1.0), 0),
+])
+def test_int_arguments_either_side_of_one_digit(name, args, position, value):
+    import oracle
+    from support import assert_same_outcome
+
+    args = list(args)
+    args[position] = value
+    assert_same_outcome(getattr(S, name), getattr(oracle, name), *args)

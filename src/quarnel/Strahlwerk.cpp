@@ -10,6 +10,7 @@
 #include "quarnel/machine/arena_pool.hpp"
 #include "quarnel/values/np_loops.hpp"
 #include "quarnel/values/numpy_api.hpp"
+#include "quarnel/values/scalars.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -152,6 +153,7 @@ bool exec_steps(PyObject* mod) {
     py::Ref numpy = py::Ref::steal(PyImport_ImportModule("numpy"));
     if (!numpy || PyDict_SetItem(globals, s.name_np, numpy.get()) < 0) return false;
     if (!numpy_api::import()) return false;
+    scalars::prepare();
     Py_XSETREF(s.numpy, Py_NewRef(numpy.get()));
     np_loops::resolve(numpy.get());
     np_watch::start();

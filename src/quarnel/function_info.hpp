@@ -25,10 +25,15 @@ struct FunctionInfo {
 // borrowed arguments, in parameter order. Returns a new reference or
 // nullptr with an exception set.
 using Body = PyObject* (*)(PyObject* const* args);
+// Its vectorcall entry: exactly its positional arguments go to the body
+// without a call in between, any other call to `call_with_binding`
+// (function_type.hpp).
+using Entry = PyObject* (*)(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames);
 
 struct PublicFunction {
     const FunctionInfo& info;
     Body body;
+    Entry entry;
 };
 
 }  // namespace quarnel

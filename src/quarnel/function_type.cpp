@@ -93,28 +93,6 @@ bool bind(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 
 constexpr Py_ssize_t max_params = 9;
 
-// Calls with keywords or a wrong count, apart from the common call so that
-// that one sets up no frame of its own.
-[[gnu::noinline]] PyObject* call_binding(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs,
-                                         PyObject* kwnames) {
-    const FunctionInfo& info = f->fn->info;
-    if (!kwnames || PyTuple_GET_SIZE(kwnames) == 0) {
-        wrong_count(info, nargs);
-    } else {
-        PyObject* bound[max_params];
-        if (bind(f, args, nargs, kwnames, bound)) return f->fn->body(bound);
-    }
-    traceback::add(info.traceback_name, info.first_line);
-    return nullptr;
-}
-
-PyObject* call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    FunctionObject* f = as_function(self);
-    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if ((!kwnames || PyTuple_GET_SIZE(kwnames) == 0) && nargs == Py_ssize_t(f->fn->info.params.size()))
-        return f->fn->body(args);
-    return call_binding(f, args, nargs, kwnames);
-}
 
 int traverse(PyObject* self, visitproc visit, void* arg) {
     FunctionObject* f = as_function(self);
@@ -228,12 +206,30 @@ PyType_Spec spec = {
 
 PyObject* create_function_type() noexcept { return PyType_FromSpec(&spec); }
 
+// Apart from the common call (PublicFunction::entry), so that that one sets
+// up no frame of its own.
+PyObject* call_with_binding(PyObject* self, PyObject* const* args, size_t nargsf,
+                            PyObject* kwnames) noexcept {
+    FunctionObject* f = as_function(self);
+    const FunctionInfo& info = f->fn->info;
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (!kwnames || PyTuple_GET_SIZE(kwnames) == 0) {
+        if (nargs == Py_ssize_t(info.params.size())) return f->fn->body(args);
+        wrong_count(info, nargs);
+    } else {
+        PyObject* bound[max_params];
+        if (bind(f, args, nargs, kwnames, bound)) return f->fn->body(bound);
+    }
+    traceback::add(info.traceback_name, info.first_line);
+    return nullptr;
+}
+
 PyObject* new_function(PyObject* type, const PublicFunction& fn, PyObject* code,
                        PyObject* params) noexcept {
     const FunctionInfo& info = fn.info;
     auto* f = PyObject_GC_New(FunctionObject, reinterpret_cast<PyTypeObject*>(type));
     if (!f) return nullptr;
-    f->vectorcall = call;
+    f->vectorcall = fn.entry;
     f->fn = &fn;
     f->params = Py_NewRef(params);
     f->code = Py_NewRef(code);

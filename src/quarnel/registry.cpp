@@ -11,13 +11,22 @@
 #include "quarnel/solar/azimutwinkel.hpp"
 #include "quarnel/solar/sonnenzeit.hpp"
 #include "quarnel/solar/zenitwinkel.hpp"
+#include "quarnel/function_type.hpp"
 #include "quarnel/values/dispatch.hpp"
 
 namespace quarnel::registry {
 
+template <class F, std::size_t N>
+PyObject* entry(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
+    if ((!kwnames || PyTuple_GET_SIZE(kwnames) == 0) && PyVectorcall_NARGS(nargsf) == Py_ssize_t(N)) [[likely]]
+        return body<F, N>(args);
+    return call_with_binding(self, args, nargsf, kwnames);
+}
+
 template <class F>
 constexpr PublicFunction public_function() {
-    return {F::info, body<F, F::info.params.size()>};
+    constexpr std::size_t n = F::info.params.size();
+    return {F::info, body<F, n>, entry<F, n>};
 }
 
 const PublicFunction public_functions[] = {

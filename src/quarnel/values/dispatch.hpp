@@ -62,8 +62,9 @@ bool run_native(PyObject* const* args, PyObject*& out, std::index_sequence<I...>
     return out != nullptr || PyErr_Occurred();
 }
 
+// Out of line: kept out of the native path's frame and registers.
 template <class F, std::size_t... I>
-PyObject* run_generic(PyObject* const* args, std::index_sequence<I...>) noexcept {
+[[gnu::noinline]] PyObject* run_generic(PyObject* const* args, std::index_sequence<I...>) noexcept {
     try {
         Generic d;
         return d.inner(F::info, [&] { return F::eval(d, py::Borrowed(args[I])...); }).release();
