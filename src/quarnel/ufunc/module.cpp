@@ -37,15 +37,15 @@ struct ElementWise<solar::Zenitwinkel> {
 };
 template <>
 struct ElementWise<budget::DirStrMBew> {
-    static constexpr bool value = false;
+    static constexpr bool value = true;
 };
 template <>
 struct ElementWise<budget::AtmosGegenstr> {
-    static constexpr bool value = false;
+    static constexpr bool value = true;
 };
 template <>
 struct ElementWise<budget::MittlStrTemp> {
-    static constexpr bool value = false;
+    static constexpr bool value = true;
 };
 
 namespace {
