@@ -7,37 +7,28 @@ independently of the C library."""
 
 import math
 import os
-import shutil
-import subprocess
-import sys
 from decimal import Decimal, localcontext
 from fractions import Fraction
 
 import pytest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from native_checks import build, needs_gxx, run as run_check
+
 SAMPLES = os.environ.get("QUARNEL_ASIN_ATAN_SAMPLES", "2000000")
 SOURCES = ["tests/native/asin_atan_check.cpp", "src/quarnel/machine/asin_atan_kernel.cpp",
            "src/quarnel/machine/asin_atan_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp",
            "src/quarnel/machine/vector_kernels.cpp"]
 
-pytestmark = pytest.mark.skipif(sys.platform != "linux" or not shutil.which("g++"), reason="needs g++ on Linux")
+pytestmark = needs_gxx
 
 
 @pytest.fixture(scope="module")
 def exe(tmp_path_factory):
-    out = tmp_path_factory.mktemp("asin_atan") / "asin_atan_check"
-    # No instruction-set flags: the kernels carry their own, as in the module.
-    subprocess.run(["g++", "-std=c++20", "-O2", "-ffp-contract=off", "-I", os.path.join(ROOT, "src"),
-                    *(os.path.join(ROOT, s) for s in SOURCES), "-o", str(out), "-lm"], check=True)
-    return str(out)
+    return build(tmp_path_factory.mktemp("asin_atan") / "asin_atan_check", SOURCES)
 
 
 def run(exe, *args):
-    r = subprocess.run([exe, *args], capture_output=True, text=True)
-    if r.returncode == 77:
-        pytest.skip("this machine does not run the kernels (no AVX2)")
-    return r
+    return run_check(exe, *args, what="the kernels")
 
 
 def test_kernels_return_the_c_librarys_bits_and_flags(exe):

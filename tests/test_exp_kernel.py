@@ -6,37 +6,24 @@ rests on a bound checked independently of the C library."""
 
 import math
 import os
-import shutil
-import subprocess
-import sys
 from decimal import Decimal, getcontext
 from fractions import Fraction
 
 import pytest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from native_checks import build, needs_gxx, run
+
 SAMPLES = os.environ.get("QUARNEL_EXP_SAMPLES", "2000000")
 SOURCES = ["tests/native/exp_check.cpp", "src/quarnel/machine/exp_kernel.cpp",
            "src/quarnel/machine/exp_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp",
            "src/quarnel/machine/vector_kernels.cpp"]
 
-pytestmark = pytest.mark.skipif(sys.platform != "linux" or not shutil.which("g++"), reason="needs g++ on Linux")
+pytestmark = needs_gxx
 
 
 @pytest.fixture(scope="module")
 def exe(tmp_path_factory):
-    out = tmp_path_factory.mktemp("exp") / "exp_check"
-    # No instruction-set flags: the kernel carries its own, as in the module.
-    subprocess.run(["g++", "-std=c++20", "-O2", "-ffp-contract=off", "-I", os.path.join(ROOT, "src"),
-                    *(os.path.join(ROOT, s) for s in SOURCES), "-o", str(out), "-lm"], check=True)
-    return str(out)
-
-
-def run(exe, *args):
-    r = subprocess.run([exe, *args], capture_output=True, text=True)
-    if r.returncode == 77:
-        pytest.skip("this machine does not run the kernel (no AVX2)")
-    return r
+    return build(tmp_path_factory.mktemp("exp") / "exp_check", SOURCES)
 
 
 def test_kernel_returns_the_c_librarys_bits_and_flags(exe):
