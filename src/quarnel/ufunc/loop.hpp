@@ -78,10 +78,13 @@ public:
             // result, so the elements go one after the other.
             flags = one_by_one(all, 0, n, nullptr, nullptr);
         } else {
-            parallel::over(n, Arena::block, [&](npy_intp begin, npy_intp end) noexcept {
+            // What each participant learns of the data (its landing block,
+            // how branches went) carries over from one of its pieces to the next.
+            Learnt learnt[parallel::max_parts];
+            parallel::over(n, Arena::block, [&](npy_intp begin, npy_intp end, int who) noexcept {
                 Span part = all;
                 part.begin = begin, part.end = end;
-                return evaluate(part);
+                return evaluate(part, learnt[who]);
             }, flags);
         }
         FpFlags::clear();
@@ -110,14 +113,17 @@ private:
     }
 
     // Evaluates the elements of `s`; the watched flags their calls raise.
-    static unsigned evaluate(const Span& s) noexcept {
-        Scratch* scratch = Scratch::mine();
-        unsigned flags = 0;
+    struct Learnt {
         int land = -1;
         Tries tries;
-        for (npy_intp off = s.begin; off < s.end; off += Arena::block, ++tries.blocks) {
+    };
+
+    static unsigned evaluate(const Span& s, Learnt& l) noexcept {
+        Scratch* scratch = Scratch::mine();
+        unsigned flags = 0;
+        for (npy_intp off = s.begin; off < s.end; off += Arena::block, ++l.tries.blocks) {
             const npy_intp n = s.end - off < Arena::block ? s.end - off : Arena::block;
-            flags |= scratch ? block(*scratch, s, off, n, land, tries) : one_by_one(s, off, n, nullptr, nullptr);
+            flags |= scratch ? block(*scratch, s, off, n, l.land, l.tries) : one_by_one(s, off, n, nullptr, nullptr);
         }
         return flags;
     }
