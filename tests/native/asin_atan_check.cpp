@@ -16,6 +16,8 @@
 //                                               its accuracy
 #include "quarnel/machine/asin_atan_kernel.hpp"
 
+#include "check_support.hpp"
+
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -30,14 +32,7 @@ namespace ak = quarnel::asin_atan_kernel;
 
 namespace {
 
-std::uint64_t state = 0x2545F4914F6CDD1Du;
-std::uint64_t next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-}
-double unit() { return double(next() >> 11) * 0x1p-53; }
+using checks::next, checks::same, checks::unit;
 double sign() { return next() & 1 ? -1.0 : 1.0; }
 // A few ulp either way, as a relative factor.
 double nudge() { return 1 + (double(next() % 41) - 20) * 0x1p-53; }
@@ -112,8 +107,6 @@ const Function functions[] = {
      ak::detail::atan_margin},
 };
 constexpr int kinds = 8;
-
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
 constexpr int watched = FE_ALL_EXCEPT & ~FE_INEXACT;
 
@@ -219,7 +212,7 @@ int main(int argc, char** argv) {
         if (argc < 3) return 2;
         const Function& f = functions[std::strcmp(argv[2], "asin") == 0 ? 0 : 1];
         const long count = argc > 3 ? std::atol(argv[3]) & ~3L : 4000;
-        if (argc > 4) state ^= std::strtoull(argv[4], nullptr, 10) * 0x9E3779B97F4A7C15u;
+        if (argc > 4) checks::seed(argv[4]);
         std::vector<double> x(count), hi(count), lo(count);
         for (long j = 0, kind = 0; j < count; ++kind) {
             const double v = f.argument(int(kind % kinds));
@@ -230,7 +223,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     const long samples = argc > 1 ? std::atol(argv[1]) : 4'000'000;
-    if (argc > 2) state ^= std::strtoull(argv[2], nullptr, 10) * 0x9E3779B97F4A7C15u;
+    if (argc > 2) checks::seed(argv[2]);
     bool ok = true;
     for (const Function& f : functions) {
         Tally t;

@@ -13,6 +13,8 @@
 //                                    check of its accuracy
 #include "quarnel/machine/exp_kernel.hpp"
 
+#include "check_support.hpp"
+
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -27,14 +29,7 @@ namespace ek = quarnel::exp_kernel;
 
 namespace {
 
-std::uint64_t state = 0x2545F4914F6CDD1Du;
-std::uint64_t next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-}
-double unit() { return double(next() >> 11) * 0x1p-53; }
+using checks::next, checks::same, checks::unit;
 
 constexpr double ln2_64 = 0x1.62e42fefa39efp-7;
 
@@ -62,8 +57,6 @@ double argument(int kind) {
         }
     }
 }
-
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
 constexpr int watched = FE_ALL_EXCEPT & ~FE_INEXACT;
 
@@ -142,7 +135,7 @@ int main(int argc, char** argv) {
     if (!ek::supported()) return 77;
     if (argc > 1 && std::strcmp(argv[1], "dump") == 0) {
         const long count = argc > 2 ? std::atol(argv[2]) & ~3L : 4000;
-        if (argc > 3) state ^= std::strtoull(argv[3], nullptr, 10) * 0x9E3779B97F4A7C15u;
+        if (argc > 3) checks::seed(argv[3]);
         std::vector<double> x(count), r(count), hi(count), lo(count);
         for (long j = 0; j < count; ++j) {
             double v;
@@ -154,7 +147,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     const long samples = argc > 1 ? std::atol(argv[1]) : 4'000'000;
-    if (argc > 2) state ^= std::strtoull(argv[2], nullptr, 10) * 0x9E3779B97F4A7C15u;
+    if (argc > 2) checks::seed(argv[2]);
     Tally t;
     check(samples, t);
     const long flag_groups = flags_one_by_one(samples / 100);

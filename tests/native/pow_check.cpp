@@ -17,6 +17,8 @@
 //                                    for the formulas' powers
 #include "quarnel/machine/pow_kernel.hpp"
 
+#include "check_support.hpp"
+
 #include <cfenv>
 #include <chrono>
 #include <cmath>
@@ -33,14 +35,7 @@ namespace pk = quarnel::pow_kernel;
 
 namespace {
 
-std::uint64_t state = 0x2545F4914F6CDD1Du;
-std::uint64_t next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-}
-double unit() { return double(next() >> 11) * 0x1p-53; }
+using checks::next, checks::same, checks::unit;
 double sign() { return next() % 2 ? 1.0 : -1.0; }
 double any_bits() {
     const std::uint64_t b = next();
@@ -106,8 +101,6 @@ void pair(int kind, double& x, double& y) {
         default: x = std::ldexp(unit(), -1022) * (next() % 4 ? 1.0 : -1.0), y = sign() * magnitude(-8, 3); return;
     }
 }
-
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
 constexpr int watched = FE_ALL_EXCEPT & ~FE_INEXACT;
 
@@ -251,7 +244,7 @@ int main(int argc, char** argv) {
     }
     if (argc > 1 && std::strcmp(argv[1], "dump") == 0) {
         const long count = argc > 2 ? std::atol(argv[2]) & ~3L : 4000;
-        if (argc > 3) state ^= std::strtoull(argv[3], nullptr, 10) * 0x9E3779B97F4A7C15u;
+        if (argc > 3) checks::seed(argv[3]);
         std::vector<double> x(count), y(count), r(count), hi(count), lo(count);
         const int kinds_in_range[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 10};
         for (long j = 0; j < count; ++j) {
@@ -263,7 +256,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     const long samples = argc > 1 ? std::atol(argv[1]) : 2'000'000;
-    if (argc > 2) state ^= std::strtoull(argv[2], nullptr, 10) * 0x9E3779B97F4A7C15u;
+    if (argc > 2) checks::seed(argv[2]);
     Tally t;
     check(samples, t);
     const long flag_groups = flags_one_by_one(samples / 100);

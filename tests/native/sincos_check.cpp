@@ -6,6 +6,8 @@
 //     sincos_check [samples [seed]]
 #include "quarnel/machine/sincos_kernel.hpp"
 
+#include "check_support.hpp"
+
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -21,14 +23,7 @@ using quarnel::sincos_kernel::supported;
 
 namespace {
 
-std::uint64_t state = 0x2545F4914F6CDD1Du;
-std::uint64_t next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-}
-double unit() { return double(next() >> 11) * 0x1p-53; }
+using checks::next, checks::same, checks::unit;
 
 // Angles of one kind per batch: the radians the formulas meet, every
 // magnitude, near multiples of pi/2 (where the reduction cancels), near the
@@ -48,8 +43,6 @@ double angle(int kind) {
         }
     }
 }
-
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
 void sin_cos(Isa level, const double* x, std::ptrdiff_t n, double* s, double* c) {
     quarnel::sincos_kernel::sin_cos_unchecked(level, x, n, s, c);
@@ -101,7 +94,7 @@ bool flags_as_the_c_library(Isa level) {
 
 int main(int argc, char** argv) {
     const long samples = argc > 1 ? std::atol(argv[1]) : 4'000'000;
-    if (argc > 2) state ^= std::strtoull(argv[2], nullptr, 10) * 0x9E3779B97F4A7C15u;
+    if (argc > 2) checks::seed(argv[2]);
     int checked = 0;
     bool ok = true;
     for (Isa level : {Isa::avx512, Isa::avx2}) {

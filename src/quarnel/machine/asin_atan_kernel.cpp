@@ -3,7 +3,6 @@
 #include "quarnel/machine/vector_kernels.hpp"
 
 #include <atomic>
-#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -68,12 +67,7 @@ void decide(NpFn f) noexcept {
     if (machine::isa() < machine::Isa::avx2 || !supported()) return;
     const bool sine = f == NpFn::arcsin;
     const Kernel kernel = sine ? detail::asin_avx2 : detail::atan_avx2;
-    // The check's invalid operations (asin beyond ±1) are not the caller's.
-    std::fenv_t env;
-    std::feholdexcept(&env);
-    const bool same = agrees(kernel, sine ? c_asin : c_atan, sine);
-    std::fesetenv(&env);
-    if (same) {
+    if (vector_kernels::quietly([&] { return agrees(kernel, sine ? c_asin : c_atan, sine); })) {
         in_use[slot(f)].store(true, std::memory_order_relaxed);
         vector_kernels::use(f, kernel);
     }

@@ -3,7 +3,6 @@
 #include "quarnel/machine/vector_kernels.hpp"
 
 #include <atomic>
-#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -60,12 +59,7 @@ void decide() noexcept {
     if (decided) return;
     decided = true;
     if (machine::isa() < machine::Isa::avx2 || !supported()) return;
-    // The check's overflows and underflows are not the caller's.
-    std::fenv_t env;
-    std::feholdexcept(&env);
-    const bool same = agrees(detail::exp_avx2);
-    std::fesetenv(&env);
-    if (same) {
+    if (vector_kernels::quietly([] { return agrees(detail::exp_avx2); })) {
         chosen.store(detail::exp_avx2, std::memory_order_relaxed);
         vector_kernels::use(NpFn::exp, detail::exp_avx2);
     }

@@ -3,7 +3,6 @@
 #include "quarnel/machine/vector_kernels.hpp"
 
 #include <atomic>
-#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -83,12 +82,7 @@ void decide() noexcept {
     if (decided) return;
     decided = true;
     if (machine::isa() < machine::Isa::avx2 || !supported()) return;
-    // The check's overflows and underflows are not the caller's.
-    std::fenv_t env;
-    std::feholdexcept(&env);
-    const bool same = agrees(detail::pow_avx2);
-    std::fesetenv(&env);
-    if (same) {
+    if (vector_kernels::quietly([] { return agrees(detail::pow_avx2); })) {
         chosen.store(detail::pow_avx2, std::memory_order_relaxed);
         vector_kernels::use_power(detail::pow_avx2);
     }

@@ -8,6 +8,7 @@
 
 #include "quarnel/values/np_functions.hpp"
 
+#include <cfenv>
 #include <cstddef>
 
 namespace quarnel::vector_kernels {
@@ -34,5 +35,17 @@ inline bool power_fits(std::ptrdiff_t sy, double y0) noexcept {
 
 void use(NpFn f, Unary kernel) noexcept;
 void use_power(Power kernel) noexcept;
+
+// check() -> bool, run with the floating-point environment held: the
+// overflows and invalid operations a kernel's check at import provokes are
+// not the caller's.
+template <class Check>
+bool quietly(const Check& check) noexcept {
+    std::fenv_t env;
+    std::feholdexcept(&env);
+    const bool ok = check();
+    std::fesetenv(&env);
+    return ok;
+}
 
 }  // namespace quarnel::vector_kernels
