@@ -21,7 +21,7 @@ import argparse
 import math
 import os
 import time
-from typing import Callable
+from typing import Any, Callable
 
 import numpy as np
 
@@ -83,7 +83,7 @@ def vectorized() -> dict[str, Callable[..., np.ndarray]]:
         f[name] = np.vectorize(fn, otypes=[float])
     for name in ("Zenitwinkel", "DirStrMBew", "AtmosGegenstr"):
         f[name] = getattr(S, name)
-    f["MittlStrTemp"] = lambda z, o, u, g, dif, i, a: S.MittlStrTemp(z, o, u, g, dif, i, None, a, None)
+    f["MittlStrTemp"] = lambda z, o, u, g, dif, i, a: np.asarray(S.MittlStrTemp(z, o, u, g, dif, i, None, a, None))
     return f
 
 
@@ -287,7 +287,7 @@ def element_wise(n: int, repeats: int) -> list[tuple[str, float, int, int]]:
     ufunc call at n and at 4n beyond the output)."""
     rng = np.random.default_rng(3)
 
-    def args(m: int) -> dict[str, tuple[object, ...]]:
+    def args(m: int) -> dict[str, tuple[Any, ...]]:
         return {
             "Zenitwinkel": (rng.uniform(0, 24, m), rng.uniform(-60, 70, m), rng.uniform(1, 365, m)),
             "DirStrMBew": (rng.uniform(0, 900, m), rng.uniform(0, 8, m)),
@@ -296,9 +296,10 @@ def element_wise(n: int, repeats: int) -> list[tuple[str, float, int, int]]:
                              rng.uniform(250, 400, m), rng.uniform(0, 300, m), rng.uniform(0, 900, m), 0.3),
         }
 
-    def module_call(name: str, a: tuple[object, ...]) -> np.ndarray:
+    def module_call(name: str, a: tuple[Any, ...]) -> np.ndarray:
         if name == "MittlStrTemp":
-            return S.MittlStrTemp(*a[:6], None, a[6], None)  # type: ignore[no-any-return]
+            z, o, u, g, dif, i, albedo = a
+            return np.asarray(S.MittlStrTemp(z, o, u, g, dif, i, None, albedo, None))
         return getattr(S, name)(*a)  # type: ignore[no-any-return]
 
     print(f"\nElement-wise functions, float64 arrays of {n} [ns per element]")
