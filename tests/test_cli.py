@@ -67,6 +67,24 @@ def test_csv_in_csv_out_as_the_library_computes(tmp_path, capsys):
         assert png.stat().st_size > 10000
 
 
+@pytest.mark.parametrize("delimiter", [";", "\t"])
+def test_semicolons_tabs_and_decimal_commas_read_and_kept(tmp_path, capsys, delimiter):
+    # The spreadsheet convention of comma-decimal locales: the same numbers,
+    # and the output in the input's convention.
+    args = ["--lat", "47.5", "--lon", "8.5", "--column", "time=stamp"]
+    plain, local = tmp_path / "plain.csv", tmp_path / "local.csv"
+    plain.write_text(CSV, encoding="utf-8")
+    local.write_text(CSV.replace(",", delimiter).replace(".", ","), encoding="utf-8")
+    assert run([plain, "-o", tmp_path / "a.csv", *args], capsys)[0] == 0
+    status, err = run([local, "-o", tmp_path / "b.csv", *args], capsys)
+    assert status == 0, err
+    with open(tmp_path / "b.csv", encoding="utf-8") as f:
+        rows = list(csv.reader(f, delimiter=delimiter))
+    with open(tmp_path / "a.csv", encoding="utf-8") as f:
+        assert [[c.replace(",", ".") for c in r] for r in rows] == list(csv.reader(f))
+    assert rows[1][1] == "20,5" and "," in rows[1][-1]
+
+
 def test_the_shipped_day(tmp_path, capsys):
     out = tmp_path / "day.csv"
     assert run([SHIPPED, "-o", out, *GREENWICH], capsys)[0] == 0
@@ -143,6 +161,11 @@ BAD_CSV = [
      r"bad.csv, line 3, column 'cloud_cover': 11 octas is outside"),
     ("ragged row", "time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
      "2023-01-01T00:00,1,50,2\n", r"bad.csv, line 2: 4 fields where the header has 5"),
+    ("decimal comma beside commas", "time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+     "2023-01-01T00:00,1,5,50,2,2\n", r"bad.csv, line 2: 6 fields where the header has 5"),
+    ("two commas in a number", "time;air_temperature;relative_humidity;cloud_cover;wind_speed\n"
+     "2023-01-01T00:00;1,000,5;50;2;2\n",
+     r"bad.csv, line 2, column 'air_temperature': '1,000,5' is not a number"),
 ]
 
 

@@ -13,6 +13,7 @@ import argparse
 import csv
 import datetime
 import inspect
+import io
 import itertools
 import math
 import os
@@ -110,19 +111,41 @@ def _umask() -> int:
 
 # CSV -----------------------------------------------------------------------
 
+# Column separators a CSV file may use: the comma, or the semicolon and the
+# tab of spreadsheets in locales whose decimal mark is the comma.
+DELIMITERS = (",", ";", "\t")
+
+
+def _delimiter(text: str) -> str:
+    """The separator of the header line (the first line neither empty nor a
+    comment): whichever of DELIMITERS it holds most of, the comma on a tie."""
+    for line in text.splitlines():
+        if line.strip() and not line.lstrip().startswith("#"):
+            return max(DELIMITERS, key=line.count)
+    return ","
+
+
 class CsvTable:
-    """The rows of a CSV file as text, with their line numbers."""
+    """The rows of a CSV file as text, with their line numbers.
+
+    Columns are separated by commas, semicolons or tabs, as the header line
+    shows. Where they are not separated by commas, a number may be written
+    with a decimal comma (``20,5``); the output then keeps both conventions.
+    """
 
     def __init__(self, path: pathlib.Path) -> None:
         self.path = path
+        self.decimal_comma = False
         try:
             with open(path, newline="", encoding="utf-8-sig") as f:
-                reader = csv.reader(f)
-                rows = []
-                for row in reader:
-                    if not row or not "".join(row).strip() or row[0].lstrip().startswith("#"):
-                        continue
-                    rows.append((reader.line_num, [cell.strip() for cell in row]))
+                text = f.read()
+            self.delimiter = _delimiter(text)
+            reader = csv.reader(io.StringIO(text, newline=""), delimiter=self.delimiter)
+            rows = []
+            for row in reader:
+                if not row or not "".join(row).strip() or row[0].lstrip().startswith("#"):
+                    continue
+                rows.append((reader.line_num, [cell.strip() for cell in row]))
         except UnicodeDecodeError:
             raise Failure(f"{path}: not UTF-8 text") from None
         except csv.Error as e:
@@ -152,8 +175,12 @@ class CsvTable:
             if cell == "" or cell.lower() in ("na", "nan"):
                 values[k] = math.nan
                 continue
+            text = cell
+            if self.delimiter != "," and cell.count(",") == 1 and "." not in cell:
+                text = cell.replace(",", ".")
+                self.decimal_comma = True
             try:
-                values[k] = float(cell)
+                values[k] = float(text)
             except ValueError:
                 raise Failure(f"{self.where(k, name)}: '{cell}' is not a number") from None
         return values
@@ -205,13 +232,14 @@ def _csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, f
     header = table.header + [k for k in result if k not in table.header and k not in observations]
     tmp = staging.temporary(args.output)
     with open(tmp, "w", newline="", encoding="utf-8") as f:
-        writer = csv.writer(f, lineterminator="\n")
+        writer = csv.writer(f, delimiter=table.delimiter, lineterminator="\n")
         writer.writerow(header)
+        comma = table.decimal_comma
         for k, row in enumerate(table.rows):
             cells = list(row)
             for i, name in replaced.items():
-                cells[i] = _number(result[name][k])
-            cells += [_number(result[name][k]) for name in header[len(row):]]
+                cells[i] = _number(result[name][k], comma)
+            cells += [_number(result[name][k], comma) for name in header[len(row):]]
             writer.writerow(cells)
         f.flush()
         os.fsync(f.fileno())
@@ -223,10 +251,11 @@ def _csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, f
               staging.temporary(args.plot))
 
 
-def _number(x: float) -> str:
+def _number(x: float, decimal_comma: bool = False) -> str:
     # The shortest text that reads back as the same float: nothing of the
     # computed value is lost in the file.
-    return "" if math.isnan(x) else repr(float(x))
+    text = "" if math.isnan(x) else repr(float(x))
+    return text.replace(".", ",") if decimal_comma else text
 
 
 # NetCDF --------------------------------------------------------------------
@@ -498,7 +527,9 @@ def parser() -> argparse.ArgumentParser:
                     "every radiation term on the way, from weather observations at a site (CSV) "
                     "or on a grid (NetCDF).",
         epilog=f"CSV input: a header line naming the columns (lines starting with # are "
-               f"skipped; empty cells are missing values)\n{columns}\n"
+               f"skipped; empty cells are missing values); columns separated by commas, or "
+               f"by semicolons or tabs, then with decimal commas allowed (kept in the "
+               f"output)\n{columns}\n"
                "Humidity: at least one of relative_humidity, vapour_pressure, dew_point; the "
                "others follow through the Magnus formula. Measured global_radiation is used "
                "where given, else modelled from the clear sky and the cloud.\n\n"
