@@ -85,6 +85,22 @@ def test_semicolons_tabs_and_decimal_commas_read_and_kept(tmp_path, capsys, deli
     assert rows[1][1] == "20,5" and "," in rows[1][-1]
 
 
+@pytest.mark.parametrize("encoding,delimiter", [("cp1252", ";"), ("utf-16", "\t")])
+def test_spreadsheet_encodings(tmp_path, capsys, encoding, delimiter):
+    # Windows spreadsheets save CSV in their code page and "Unicode text" as
+    # UTF-16 with tabs; a non-ASCII column name comes through into UTF-8.
+    name = "Lufttemperatur (°C)"
+    text = ("# Messfeld Süd, °C\n" + CSV.split("\n", 1)[1]).replace("air_temperature", name)
+    src, out = tmp_path / "obs.csv", tmp_path / "out.csv"
+    src.write_bytes(text.replace(",", delimiter).encode(encoding))
+    status, err = run([src, "-o", out, *GREENWICH, "--column", "time=stamp",
+                       "--column", f"air_temperature={name}"], capsys)
+    assert status == 0, err
+    with open(out, encoding="utf-8") as f:
+        rows = list(csv.DictReader(f, delimiter=delimiter))
+    assert [r[name] for r in rows] == ["20.5", "21.0", "25.0"]
+
+
 def test_the_shipped_day(tmp_path, capsys):
     out = tmp_path / "day.csv"
     assert run([SHIPPED, "-o", out, *GREENWICH], capsys)[0] == 0
@@ -189,6 +205,13 @@ def test_bad_value_in_a_late_netcdf_block_leaves_nothing(tmp_path, capsys):
     assert "era5.nc: t2m: 126.85 °C is outside the range of air temperature" in err
     assert "valid_time 2023-03-21T15:00:00, latitude 40, longitude 20" in err
     assert sorted(p.name for p in tmp_path.iterdir()) == ["era5.nc"]
+
+
+def test_binary_input_refused(tmp_path, capsys):
+    src = tmp_path / "obs.xlsx"
+    src.write_bytes(b"PK\x03\x04\x14\x00\x06\x00" + bytes(range(256)))
+    status, err = run([src, "-o", tmp_path / "out.csv", *GREENWICH], capsys)
+    assert status == 1 and err == f"quarnel: error: {src}: neither CSV text nor NetCDF\n"
 
 
 def test_missing_files_and_unwritable_places(tmp_path, capsys):

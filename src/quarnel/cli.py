@@ -10,6 +10,7 @@ place only when everything has succeeded.
 from __future__ import annotations
 
 import argparse
+import codecs
 import csv
 import datetime
 import inspect
@@ -116,6 +117,25 @@ def _umask() -> int:
 DELIMITERS = (",", ";", "\t")
 
 
+def _decode(raw: bytes) -> str:
+    """The text of a CSV file: UTF-8, or UTF-16 with its byte-order mark (a
+    spreadsheet's "Unicode text"), or else Windows-1252 (a spreadsheet's CSV
+    on Windows in western Europe; its numbers are ASCII either way)."""
+    if raw.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
+        try:
+            return raw.decode("utf-16")
+        except UnicodeDecodeError:
+            pass
+    try:
+        return raw.decode("utf-8-sig")
+    except UnicodeDecodeError:
+        pass
+    try:
+        return raw.decode("cp1252")
+    except UnicodeDecodeError:
+        return raw.decode("latin-1")
+
+
 def _delimiter(text: str) -> str:
     """The separator of the header line (the first line neither empty nor a
     comment): whichever of DELIMITERS it holds most of, the comma on a tie."""
@@ -128,17 +148,19 @@ def _delimiter(text: str) -> str:
 class CsvTable:
     """The rows of a CSV file as text, with their line numbers.
 
-    Columns are separated by commas, semicolons or tabs, as the header line
-    shows. Where they are not separated by commas, a number may be written
-    with a decimal comma (``20,5``); the output then keeps both conventions.
+    The text is decoded as `_decode` says. Columns are separated by commas,
+    semicolons or tabs, as the header line shows. Where they are not
+    separated by commas, a number may be written with a decimal comma
+    (``20,5``); the output then keeps both conventions.
     """
 
     def __init__(self, path: pathlib.Path) -> None:
         self.path = path
         self.decimal_comma = False
         try:
-            with open(path, newline="", encoding="utf-8-sig") as f:
-                text = f.read()
+            text = _decode(path.read_bytes())
+            if "\0" in text:
+                raise Failure(f"{path}: neither CSV text nor NetCDF")
             self.delimiter = _delimiter(text)
             reader = csv.reader(io.StringIO(text, newline=""), delimiter=self.delimiter)
             rows = []
@@ -146,8 +168,6 @@ class CsvTable:
                 if not row or not "".join(row).strip() or row[0].lstrip().startswith("#"):
                     continue
                 rows.append((reader.line_num, [cell.strip() for cell in row]))
-        except UnicodeDecodeError:
-            raise Failure(f"{path}: not UTF-8 text") from None
         except csv.Error as e:
             raise Failure(f"{path}: not CSV ({e})") from None
         if not rows:
@@ -529,7 +549,7 @@ def parser() -> argparse.ArgumentParser:
         epilog=f"CSV input: a header line naming the columns (lines starting with # are "
                f"skipped; empty cells are missing values); columns separated by commas, or "
                f"by semicolons or tabs, then with decimal commas allowed (kept in the "
-               f"output)\n{columns}\n"
+               f"output); UTF-8, UTF-16 with byte-order mark or Windows-1252\n{columns}\n"
                "Humidity: at least one of relative_humidity, vapour_pressure, dew_point; the "
                "others follow through the Magnus formula. Measured global_radiation is used "
                "where given, else modelled from the clear sky and the cloud.\n\n"
