@@ -101,6 +101,30 @@ def test_spreadsheet_encodings(tmp_path, capsys, encoding, delimiter):
     assert [r[name] for r in rows] == ["20.5", "21.0", "25.0"]
 
 
+def test_station_record_time_stamps(tmp_path, capsys):
+    # A weather service's hourly record: semicolons, hour stamps without
+    # offset (on the clock of --utc-offset), its own column names.
+    src, out = tmp_path / "produkt.txt", tmp_path / "out.csv"
+    src.write_text("STATIONS_ID;MESS_DATUM;TT_TU;RF_TU;N;FF\n"
+                   "433;2023071213;25.0;45;4;4.0\n"
+                   "433;202307121430;24,5;47;5;3.5\n"
+                   "433;12.07.2023 15:00;24.0;50;5;3.0\n", encoding="utf-8")
+    names = {"time": "MESS_DATUM", "air_temperature": "TT_TU", "relative_humidity": "RF_TU",
+             "cloud_cover": "N", "wind_speed": "FF"}
+    status, err = run([src, "-o", out, *GREENWICH, "--utc-offset", "1",
+                       *[a for q, c in names.items() for a in ("--column", f"{q}={c}")]], capsys)
+    assert status == 0, err
+    want = tmrt.compute({"time": np.array(["2023-07-12T12:00", "2023-07-12T13:30", "2023-07-12T14:00"],
+                                          "datetime64[m]"),
+                         "air_temperature": [25.0, 24.5, 24.0], "relative_humidity": [45.0, 47, 50],
+                         "cloud_cover": [4.0, 5, 5], "wind_speed": [4.0, 3.5, 3.0]},
+                        latitude=51.477, longitude=0.0, height=40.0)
+    with open(out, encoding="utf-8") as f:
+        got = [float(r["mean_radiant_temperature"].replace(",", "."))
+               for r in csv.DictReader(f, delimiter=";")]
+    np.testing.assert_array_equal(got, want["mean_radiant_temperature"])
+
+
 def test_the_shipped_day(tmp_path, capsys):
     out = tmp_path / "day.csv"
     assert run([SHIPPED, "-o", out, *GREENWICH], capsys)[0] == 0
@@ -172,6 +196,10 @@ BAD_CSV = [
      r"bad.csv, line 3, column 'relative_humidity': '5O' is not a number"),
     ("unparseable time", "# x\ntime,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
      "2023-01-01 25:00,1,50,2,2\n", r"bad.csv, line 3, column 'time': '2023-01-01 25:00' is not an ISO"),
+    ("no such hour stamp", "time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+     "2023013124,1,50,2,2\n", r"bad.csv, line 2, column 'time': '2023013124' is not an ISO"),
+    ("month-first date", "time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+     "07/12/2023 14:00,1,50,2,2\n", r"bad.csv, line 2, column 'time': '07/12/2023 14:00' is not an ISO"),
     ("out of range", "time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
      "2023-01-01T00:00,1,50,2,2\n2023-01-01T01:00,1,50,11,2\n",
      r"bad.csv, line 3, column 'cloud_cover': 11 octas is outside"),

@@ -19,6 +19,7 @@ import itertools
 import math
 import os
 import pathlib
+import re
 import sys
 import tempfile
 import threading
@@ -35,7 +36,7 @@ if TYPE_CHECKING:
 
 PROG = "quarnel"
 CSV_COLUMNS = {
-    "time": "ISO 8601 date and time, with or without UTC offset",
+    "time": "ISO 8601 date and time, with or without UTC offset (or 2023071214, 12.07.2023 14:00)",
     "air_temperature": "°C",
     "relative_humidity": "%",
     "vapour_pressure": "hPa (optional)",
@@ -210,14 +211,38 @@ class CsvTable:
         out = np.empty(len(self.rows), dtype="datetime64[us]")
         clock = datetime.timezone(datetime.timedelta(hours=utc_offset))
         for k, cell in enumerate(self.column(name)):
-            try:
-                t = datetime.datetime.fromisoformat(cell)
-            except ValueError:
+            t = _time(cell)
+            if t is None:
                 raise Failure(f"{self.where(k, name)}: '{cell}' is not an ISO 8601 time") from None
             if t.tzinfo is None:
                 t = t.replace(tzinfo=clock)
             out[k] = np.datetime64(t.astimezone(datetime.UTC).replace(tzinfo=None), "us")
         return out
+
+
+# Times other than ISO 8601 that station records and spreadsheets write, all
+# without offset and none ambiguous: the hour stamps of weather services
+# (2023071214, with or without minutes) and the dotted day-month-year.
+OTHER_TIMES = {
+    re.compile(r"\d{10}"): "%Y%m%d%H",
+    re.compile(r"\d{12}"): "%Y%m%d%H%M",
+    re.compile(r"\d{1,2}\.\d{1,2}\.\d{4} \d{1,2}:\d{2}"): "%d.%m.%Y %H:%M",
+    re.compile(r"\d{1,2}\.\d{1,2}\.\d{4} \d{1,2}:\d{2}:\d{2}"): "%d.%m.%Y %H:%M:%S",
+}
+
+
+def _time(cell: str) -> datetime.datetime | None:
+    try:
+        return datetime.datetime.fromisoformat(cell)
+    except ValueError:
+        pass
+    for pattern, form in OTHER_TIMES.items():
+        if pattern.fullmatch(cell):
+            try:
+                return datetime.datetime.strptime(cell, form)
+            except ValueError:
+                return None
+    return None
 
 
 def _csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
