@@ -74,7 +74,9 @@ def test_semicolons_tabs_and_decimal_commas_read_and_kept(tmp_path, capsys, deli
     args = ["--lat", "47.5", "--lon", "8.5", "--column", "time=stamp"]
     plain, local = tmp_path / "plain.csv", tmp_path / "local.csv"
     plain.write_text(CSV, encoding="utf-8")
-    local.write_text(CSV.replace(",", delimiter).replace(".", ","), encoding="utf-8")
+    # with the empty fields a spreadsheet leaves beyond the last column
+    local.write_text(CSV.replace(",", delimiter).replace(".", ",").replace("\n", delimiter * 2 + "\n"),
+                     encoding="utf-8")
     assert run([plain, "-o", tmp_path / "a.csv", *args], capsys)[0] == 0
     status, err = run([local, "-o", tmp_path / "b.csv", *args], capsys)
     assert status == 0, err

@@ -178,7 +178,12 @@ class CsvTable:
         self.rows = [r for _, r in rows[1:]]
         if not self.rows:
             raise Failure(f"{path}: no observations below the header")
+        # Spreadsheets end lines with empty fields beyond the last column.
+        while len(self.header) > 1 and self.header[-1] == "":
+            self.header.pop()
         for n, r in zip(self.lines, self.rows):
+            while len(r) > len(self.header) and r[-1] == "":
+                r.pop()
             if len(r) != len(self.header):
                 raise Failure(f"{path}, line {n}: {len(r)} fields where the header has "
                               f"{len(self.header)}")
