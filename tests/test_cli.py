@@ -91,7 +91,7 @@ def test_semicolons_tabs_and_decimal_commas_read_and_kept(tmp_path, capsys, deli
 def test_spreadsheet_encodings(tmp_path, capsys, encoding, delimiter):
     # Windows spreadsheets save CSV in their code page and "Unicode text" as
     # UTF-16 with tabs; a non-ASCII column name comes through into UTF-8.
-    name = "Lufttemperatur (°C)"
+    name = "Lufttemperatur – 2 m (°C)"
     text = ("# Messfeld Süd, °C\n" + CSV.split("\n", 1)[1]).replace("air_temperature", name)
     src, out = tmp_path / "obs.csv", tmp_path / "out.csv"
     src.write_bytes(text.replace(",", delimiter).encode(encoding))
