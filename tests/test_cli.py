@@ -127,6 +127,26 @@ def test_station_record_time_stamps(tmp_path, capsys):
     np.testing.assert_array_equal(got, want["mean_radiant_temperature"])
 
 
+def test_missing_value_markers(tmp_path, capsys):
+    src, out = tmp_path / "obs.csv", tmp_path / "out.csv"
+    src.write_text(CSV.replace("3.5,410", "-999,-999").replace("45,4,", "-99.9,4,"), encoding="utf-8")
+    args = [src, "-o", out, *GREENWICH, "--column", "time=stamp"]
+    status, err = run(args, capsys)
+    assert status == 1 and "line 5, column 'relative_humidity': -99.9 % is outside" in err
+    assert err.rstrip().endswith("(if it marks a missing value: --missing-value)")
+    status, err = run([*args, "--missing-value", "-999", "--missing-value", "-99.9"], capsys)
+    assert status == 0, err
+    rows = read_csv(out)
+    assert [r["wind_speed"] for r in rows] == ["3.0", "-999", "4.0"]  # the input as it was
+    assert rows[1]["mean_radiant_temperature"] == rows[2]["relative_humidity"] == ""
+    assert rows[1]["global_radiation"] != "-999" and rows[0]["mean_radiant_temperature"] != ""
+    nc = tmp_path / "grid.nc"
+    nc.write_bytes(b"CDF\x01" + bytes(64))
+    with pytest.raises(SystemExit) as stop:
+        cli.main(["tmrt", str(nc), "-o", str(tmp_path / "o.nc"), "--missing-value", "-999"])
+    assert stop.value.code == 2 and "--missing-value is for CSV input" in capsys.readouterr().err
+
+
 def test_the_shipped_day(tmp_path, capsys):
     out = tmp_path / "day.csv"
     assert run([SHIPPED, "-o", out, *GREENWICH], capsys)[0] == 0

@@ -195,7 +195,8 @@ class CsvTable:
         i = self.header.index(name)
         return [r[i] for r in self.rows]
 
-    def numbers(self, name: str) -> npt.NDArray[np.float64]:
+    def numbers(self, name: str, missing: Sequence[float] = ()) -> npt.NDArray[np.float64]:
+        """The column's numbers; empty cells, NA and the `missing` markers are NaN."""
         values = np.empty(len(self.rows))
         for k, cell in enumerate(self.column(name)):
             if cell == "" or cell.lower() in ("na", "nan"):
@@ -209,6 +210,8 @@ class CsvTable:
                 values[k] = float(text)
             except ValueError:
                 raise Failure(f"{self.where(k, name)}: '{cell}' is not a number") from None
+            if values[k] in missing:
+                values[k] = math.nan
         return values
 
     def times(self, name: str, utc_offset: float) -> npt.NDArray[np.datetime64]:
@@ -265,7 +268,7 @@ def _csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, f
     for q in tmrt.INPUTS:
         source = names.get(q, q)
         if source in table.header:
-            observations[source] = table.numbers(source)
+            observations[source] = table.numbers(source, args.missing_value)
     try:
         result = tmrt.compute(observations, latitude=args.lat, longitude=args.lon,
                               height=args.height, utc_offset=0.0, names=names,
@@ -273,7 +276,7 @@ def _csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, f
                               **model)
     except tmrt.ObservationError as e:
         where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
-        raise Failure(f"{where}: {e.detail}") from None
+        raise Failure(f"{where}: {e.detail} (if it marks a missing value: --missing-value)") from None
 
     # Input columns as they were, but those the chain fills in (humidity,
     # global radiation) with what it used; then the new quantities.
@@ -613,6 +616,9 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--plot", type=pathlib.Path, metavar="FILE.png",
                    help="also write a plot of the temperatures and radiation terms over time "
                         "(for a grid, their mean over it); needs matplotlib")
+    p.add_argument("--missing-value", type=float, action="append", default=[], metavar="X",
+                   help="a number that marks a missing observation in CSV input, e.g. -999; "
+                        "repeatable")
     p.add_argument("--out-of-range", choices=["refuse", "missing"], default="refuse",
                    help="observations outside their physical range (e.g. cloud cover above 8 "
                         "octas): refuse the input (default) or treat them as missing values")
@@ -649,6 +655,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         top.error("the output of a NetCDF input is NetCDF: name it .nc")
     if not netcdf and out_suffix != ".csv":
         top.error("the output of a CSV input is CSV: name it .csv")
+    if netcdf and args.missing_value:
+        top.error("--missing-value is for CSV input: NetCDF marks missing values itself "
+                  "(_FillValue)")
     if not netcdf and (args.lat is None or args.lon is None):
         top.error("a CSV input needs the site: --lat and --lon")
     if args.plot is not None and args.plot.suffix.lower() != ".png":
