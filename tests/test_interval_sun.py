@@ -31,13 +31,6 @@ def numerical(t_end, lat, day, hours, points=20001):
     return mu, length / hours
 
 
-def sunrise(lat, day):
-    """Solar time of sunrise [h]."""
-    d = np.radians(declination(day))
-    p = np.radians(lat)
-    return np.degrees(np.arccos(np.tan(d) * np.tan(p))) / 15.0
-
-
 @pytest.mark.parametrize("hours", [1.0, 3.0, 24.0])
 def test_random_intervals_match_the_integral(hours):
     rng = np.random.default_rng(int(hours))
@@ -71,16 +64,6 @@ def test_named_cases_match_the_integral(t_end, lat, day, hours):
     ref_mu, ref_frac = numerical(t_end, lat, day, hours, points=200001)
     assert mu == pytest.approx(ref_mu, abs=1e-6)
     assert frac == pytest.approx(ref_frac, abs=1e-6)
-
-
-def test_sunlit_fraction_follows_sunrise_and_sunset():
-    rise = sunrise(50.0, 172)
-    _, frac = interval_cos_zenith(rise + 0.25, 50.0, 172, 1.0)
-    assert frac == pytest.approx(0.25, abs=1e-12)
-    _, frac = interval_cos_zenith(24.0 - rise + 0.75, 50.0, 172, 1.0)   # sunset 24 − rise
-    assert frac == pytest.approx(0.25, abs=1e-12)
-    _, frac = interval_cos_zenith(7.0, 50.0, 172, 24.0)
-    assert frac == pytest.approx((24.0 - 2 * rise) / 24.0, abs=1e-12)
 
 
 def test_polar_day_night_and_poles():
@@ -143,13 +126,6 @@ def test_nan_and_invalid_inputs_give_nan():
     assert np.isnan(interval_cos_zenith(12.0, 50.0, 172, -1.0)).all()
     assert np.isnan(interval_cos_zenith(np.inf, 50.0, 172, 1.0)).all()
     assert np.isnan(interval_cos_zenith(12.0, 91.0, 172, 1.0)).all()
-
-
-def test_declination_matches_zenitwinkel():
-    # At noon ζ = |φ − δ| for φ ≥ δ.
-    day = np.arange(1.0, 367.0)
-    np.testing.assert_allclose(90.0 - declination(day), U.Zenitwinkel(12.0, 90.0, day),
-                               rtol=0, atol=1e-12)
 
 
 def test_xarray_keeps_dims_and_dask_stays_lazy():

@@ -2,10 +2,9 @@
 
 A radiation flux averaged over an interval (ERA5's hourly accumulations, a
 station's hourly means) belongs with the sun of that interval, not with the
-sun at its time stamp: Hogan & Hirahara (2016, Geophys. Res. Lett. 43,
-"Effect of solar zenith angle specification in models on mean shortwave
-fluxes and stratospheric temperatures") pair it with the mean cosine of
-the zenith angle over the sunlit part of the interval. Near sunrise and
+sun at its time stamp: Hogan & Hirahara (2016, Geophys. Res. Lett. 43)
+pair it with the mean cosine of the zenith angle over the sunlit part of
+the interval. Near sunrise and
 sunset the sun at the time stamp can be far from that mean, or below the
 horizon while the interval was partly sunlit.
 
