@@ -27,20 +27,25 @@ import functools
 import math
 import sys
 from collections.abc import Hashable, Mapping
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Literal, TypeAlias, overload
 
 import numpy as np
 import numpy.typing as npt
 
+from quarnel import comfort
 from quarnel import ufunc as U
+from quarnel._elementwise import where as _where
+from quarnel.decomposition import extraterrestrial_normal, split_global, station_pressure
+from quarnel.interval_sun import interval_cos_zenith
 
 if TYPE_CHECKING:
     import pandas as pd
     import xarray as xr
 
 __all__ = [
-    "compute", "ObservationError", "UnitError", "INPUTS", "OUTPUTS", "Quantity",
+    "compute", "ObservationError", "UnitError", "INPUTS", "OUTPUTS", "HEADLINE", "Quantity",
+    "SETTINGS", "check_setting", "accumulation_hours", "sources", "projection_factor",
     "saturation_vapour_pressure", "dew_point", "equation_of_time",
 ]
 
@@ -48,62 +53,144 @@ FloatArray: TypeAlias = npt.NDArray[np.float64]
 Invalid: TypeAlias = Literal["raise", "mask"]
 
 SIGMA = 5.67e-08           # Stefan–Boltzmann constant [W m⁻² K⁻⁴], as in the module
-SECONDS_PER_ACCUMULATION = 3600.0   # radiation given in J m-2: accumulated over the hour before
+PERSON_EMISSIVITY = 0.97   # long-wave emissivity of a person (VDI 3787-2), as in the module
+WIND_UTCI_LOW = 0.5        # UTCI's lowest 10 m wind speed [m/s]: calmer air is taken as this
 
 
 @dataclass(frozen=True)
 class Quantity:
     """A quantity of the input or output: its unit (as written in CF
-    ``units`` attributes), a description, and for inputs the range of
-    physically sensible values (both ends included)."""
+    ``units`` attributes), a description, for inputs the range of
+    physically sensible values (both ends included), and further CF
+    attributes (``standard_name``, flags)."""
 
     unit: str
     long_name: str
     low: float = -math.inf
     high: float = math.inf
+    attrs: Mapping[str, Any] = field(default_factory=dict)
+
+
+def _std(name: str) -> dict[str, str]:
+    return {"standard_name": name}
 
 
 # Observations, in the units the chain takes. At least one of vapour
-# pressure, dew point and relative humidity must be given.
+# pressure, dew point and relative humidity must be given; the radiation
+# terms are optional and used exactly where given.
 INPUTS: dict[str, Quantity] = {
-    "air_temperature": Quantity("degC", "air temperature", -90.0, 60.0),
-    "relative_humidity": Quantity("%", "relative humidity", 0.0, 100.0),
-    "vapour_pressure": Quantity("hPa", "vapour pressure", 0.0, 200.0),
-    "dew_point": Quantity("degC", "dew point temperature", -100.0, 60.0),
+    "air_temperature": Quantity("degC", "air temperature", -90.0, 60.0, _std("air_temperature")),
+    "relative_humidity": Quantity("%", "relative humidity", 0.0, 100.0,
+                                  _std("relative_humidity")),
+    "vapour_pressure": Quantity("hPa", "vapour pressure", 0.0, 200.0,
+                                _std("water_vapor_partial_pressure_in_air")),
+    "dew_point": Quantity("degC", "dew point temperature", -100.0, 60.0,
+                          _std("dew_point_temperature")),
     "cloud_cover": Quantity("octas", "total cloud cover", 0.0, 8.0),
-    "wind_speed": Quantity("m s-1", "wind speed", 0.0, 75.0),
-    "global_radiation": Quantity("W m-2", "global radiation on the horizontal", 0.0, 1500.0),
+    "wind_speed": Quantity("m s-1", "wind speed at 10 m", 0.0, 75.0, _std("wind_speed")),
+    "global_radiation": Quantity("W m-2", "global radiation on the horizontal", 0.0, 1500.0,
+                                 _std("surface_downwelling_shortwave_flux_in_air")),
+    "direct_normal_radiation": Quantity("W m-2", "direct radiation normal to the beam", 0.0, 1500.0),
+    "diffuse_radiation": Quantity("W m-2", "diffuse radiation on the horizontal", 0.0, 1500.0,
+                                  _std("surface_diffuse_downwelling_shortwave_flux_in_air")),
+    "direct_horizontal_radiation": Quantity(
+        "W m-2", "direct radiation on the horizontal", 0.0, 1500.0,
+        _std("surface_direct_downwelling_shortwave_flux_in_air")),
+    "longwave_downward_radiation": Quantity(
+        "W m-2", "long-wave radiation downwards at the surface", 0.0, 800.0,
+        _std("surface_downwelling_longwave_flux_in_air")),
+    "net_shortwave_radiation": Quantity("W m-2", "net short-wave radiation at the surface",
+                                        0.0, 1500.0, _std("surface_net_downward_shortwave_flux")),
+    "net_longwave_radiation": Quantity("W m-2", "net long-wave radiation at the surface",
+                                       -700.0, 300.0, _std("surface_net_downward_longwave_flux")),
 }
 REQUIRED = ("air_temperature", "cloud_cover", "wind_speed")
 HUMIDITY = ("vapour_pressure", "dew_point", "relative_humidity")
+RADIATION = ("global_radiation", "direct_normal_radiation", "diffuse_radiation",
+             "direct_horizontal_radiation", "longwave_downward_radiation",
+             "net_shortwave_radiation", "net_longwave_radiation")
+SHORTWAVE = ("global_radiation", "direct_normal_radiation", "diffuse_radiation",
+             "direct_horizontal_radiation", "net_shortwave_radiation")
 
+_CATEGORY = {"flag_values": comfort.UTCI_FLAG_VALUES, "flag_meanings": comfort.UTCI_FLAG_MEANINGS,
+             "_FillValue": np.int8(comfort.UTCI_CATEGORY_FILL)}
 OUTPUTS: dict[str, Quantity] = {
     "solar_time": Quantity("h", "apparent solar time"),
-    "zenith_angle": Quantity("degree", "solar zenith angle"),
-    "azimuth_angle": Quantity("degree", "solar azimuth angle, clockwise from north"),
+    "zenith_angle": Quantity("degree", "solar zenith angle", attrs=_std("solar_zenith_angle")),
+    "azimuth_angle": Quantity("degree", "solar azimuth angle, clockwise from north",
+                              attrs=_std("solar_azimuth_angle")),
+    "radiation_zenith_angle": Quantity(
+        "degree", "solar zenith angle paired with the radiation: the time stamp's, or for "
+        "accumulated fluxes that of the interval's mean cos z over its sunlit part; 90 with "
+        "no sun"),
+    "sunlit_fraction": Quantity("1", "sunlit share of the radiation's interval"),
     "linke_turbidity": Quantity("1", "Linke turbidity factor"),
     "relative_air_mass": Quantity("1", "relative optical air mass (missing with the sun down)"),
     "clear_sky_direct_radiation": Quantity("W m-2", "clear-sky direct radiation normal to the beam"),
     "clear_sky_global_radiation": Quantity("W m-2", "clear-sky global radiation on the horizontal"),
-    "direct_radiation": Quantity("W m-2", "direct radiation under cloud, normal to the beam"),
-    "global_radiation": Quantity("W m-2", "global radiation on the horizontal (measured where given)"),
-    "diffuse_radiation": Quantity("W m-2", "diffuse radiation on the horizontal"),
-    "reflected_radiation": Quantity("W m-2", "short-wave radiation reflected by the ground"),
-    "counter_radiation": Quantity("W m-2", "long-wave counter-radiation of the sky"),
+    "direct_radiation": Quantity("W m-2", "direct radiation normal to the beam"),
+    "global_radiation": Quantity("W m-2", "global radiation on the horizontal",
+                                 attrs=_std("surface_downwelling_shortwave_flux_in_air")),
+    "diffuse_radiation": Quantity("W m-2", "diffuse radiation on the horizontal",
+                                  attrs=_std("surface_diffuse_downwelling_shortwave_flux_in_air")),
+    "reflected_radiation": Quantity("W m-2", "short-wave radiation reflected by the ground",
+                                    attrs=_std("surface_upwelling_shortwave_flux_in_air")),
+    "counter_radiation": Quantity("W m-2", "long-wave counter-radiation of the sky",
+                                  attrs=_std("surface_downwelling_longwave_flux_in_air")),
     "ground_radiation_balance": Quantity("W m-2", "radiation balance of the ground"),
-    "surface_temperature": Quantity("degC", "ground surface temperature"),
-    "ground_longwave_radiation": Quantity("W m-2", "long-wave radiation from the ground"),
-    "mean_radiant_temperature": Quantity("degC", "mean radiant temperature"),
+    "surface_temperature": Quantity("degC", "ground surface temperature",
+                                    attrs=_std("surface_temperature")),
+    "ground_longwave_radiation": Quantity("W m-2", "long-wave radiation from the ground",
+                                          attrs=_std("surface_upwelling_longwave_flux_in_air")),
+    "mean_radiant_temperature": Quantity("degC", "mean radiant temperature of a standing person "
+                                         "in the sun"),
+    "mean_radiant_temperature_shade": Quantity("degC", "mean radiant temperature of a standing "
+                                               "person in shade"),
+    "utci": Quantity("degC", "universal thermal climate index in the sun"),
+    "utci_shade": Quantity("degC", "universal thermal climate index in shade"),
+    "utci_category": Quantity("1", "UTCI thermal stress category in the sun", attrs=_CATEGORY),
+    "utci_category_shade": Quantity("1", "UTCI thermal stress category in shade",
+                                    attrs=_CATEGORY),
 }
+#: What a grid's output holds unless asked for more.
+HEADLINE = ("mean_radiant_temperature", "mean_radiant_temperature_shade", "utci", "utci_shade",
+            "utci_category", "utci_category_shade")
+#: Integer outputs (the rest are float64).
+CATEGORIES = ("utci_category", "utci_category_shade")
 
-# ERA5 single-level names, used when the standard name is absent.
-ERA5_NAMES = {
-    "air_temperature": "t2m",
-    "dew_point": "d2m",
-    "cloud_cover": "tcc",
-    "global_radiation": "ssrd",
+# ERA5 names, short (CDS NetCDF and GRIB) and long (the analysis-ready Zarr
+# copies), used when the standard name is absent.
+ERA5_NAMES: dict[str, tuple[str, ...]] = {
+    "air_temperature": ("t2m", "2m_temperature"),
+    "dew_point": ("d2m", "2m_dewpoint_temperature"),
+    "cloud_cover": ("tcc", "total_cloud_cover"),
+    "global_radiation": ("ssrd", "surface_solar_radiation_downwards"),
+    "direct_horizontal_radiation": ("fdir", "total_sky_direct_solar_radiation_at_surface"),
+    "longwave_downward_radiation": ("strd", "surface_thermal_radiation_downwards"),
+    "net_shortwave_radiation": ("ssr", "surface_net_solar_radiation"),
+    "net_longwave_radiation": ("str", "surface_net_thermal_radiation"),
 }
-ERA5_WIND = ("u10", "v10")
+ERA5_WIND = (("u10", "v10"), ("10m_u_component_of_wind", "10m_v_component_of_wind"))
+
+Accumulation: TypeAlias = "Literal['interval', 'since-00utc'] | float"
+Projection: TypeAlias = Literal["published", "module"]
+
+# The settings of a computation and their physical ranges (both ends
+# included): (low, high, unit).
+SETTINGS: dict[str, tuple[float, float, str]] = {
+    "latitude": (-90.0, 90.0, "°N"),
+    "longitude": (-180.0, 360.0, "°E"),
+    "height": (-500.0, 9000.0, "m"),
+    "utc_offset": (-14.0, 14.0, "h"),
+    "ground_albedo": (0.0, 1.0, ""),
+    "ground_emissivity": (0.5, 1.0, ""),
+    "bowen_ratio": (-0.9, 100.0, ""),
+    "person_albedo": (0.0, 1.0, ""),
+    "sky_view_factor": (0.0, 1.0, ""),
+    "cloud_factor": (0.0, 1.0, ""),
+    "cloud_exponent": (0.1, 10.0, ""),
+    "accumulation": (1 / 60, 24.0, "h"),
+}
 
 
 class ObservationError(ValueError):
@@ -157,13 +244,16 @@ _UNITS: dict[str, dict[str, tuple[float, float]]] = {
     "wind_speed": {**dict.fromkeys(["ms-1", "m/s", "mps"], (1.0, 0.0)),
                    **dict.fromkeys(["kmh-1", "km/h"], (1 / 3.6, 0.0)),
                    **dict.fromkeys(["kn", "kt", "knot", "knots"], (1852 / 3600, 0.0))},
-    "global_radiation": {**dict.fromkeys(["wm-2", "w/m2"], (1.0, 0.0)),
-                         **dict.fromkeys(["jm-2", "j/m2"], (1 / SECONDS_PER_ACCUMULATION, 0.0))},
+    **dict.fromkeys(RADIATION, {**dict.fromkeys(["wm-2", "w/m2"], (1.0, 0.0)),
+                                # accumulated: divided by the period in _converted
+                                **dict.fromkeys(["jm-2", "j/m2"], (1.0, 0.0))}),
 }
+_ACCUMULATED = ("jm-2", "j/m2")
 _EXPECTED = {
     "air_temperature": "K or °C", "dew_point": "K or °C", "relative_humidity": "% or a fraction",
     "vapour_pressure": "hPa, Pa or kPa", "cloud_cover": "octas, a fraction (0 - 1) or %",
-    "wind_speed": "m s-1, km h-1 or knots", "global_radiation": "W m-2, or J m-2 over the hour",
+    "wind_speed": "m s-1, km h-1 or knots",
+    **dict.fromkeys(RADIATION, "W m-2, or J m-2 accumulated"),
 }
 
 
@@ -228,25 +318,30 @@ def _solar_time(hours: Any, doy: Any, ndays: Any, nprev: Any, longitude: Any) ->
 
 # Helpers that work alike on NumPy arrays and xarray DataArrays --------------
 
-def _is_xarray(*values: Any) -> bool:
-    xr_mod = sys.modules.get("xarray")
-    return xr_mod is not None and any(isinstance(v, xr_mod.DataArray) for v in values)
-
-
-def _where(cond: Any, a: Any, b: Any) -> Any:
-    if _is_xarray(cond, a, b):
-        import xarray as xr
-        return xr.where(cond, a, b)  # type: ignore[no-untyped-call]
-    return np.where(cond, a, b)
-
-
 def _fill(measured: Any, estimate: Any) -> Any:
     """The measured value, the estimate where the measurement is missing (NaN)."""
     return _where(np.isnan(measured), estimate, measured)
 
 
+def _first(*candidates: Any) -> Any:
+    """Element by element, the first candidate that is not NaN (None: absent)."""
+    present = [c for c in candidates if c is not None]
+    out = present[-1]
+    for c in reversed(present[:-1]):
+        out = _fill(c, out)
+    return out
+
+
 def _black_body(t: Any) -> Any:
     return SIGMA * (t + 273.15) ** 4
+
+
+def projection_factor(elevation: Any) -> Any:
+    """Projected area factor f_p [1] of a standing person for the direct
+    beam from the sun's elevation γ [°]: 0.308 cos(γ (0.998 − γ²/50000))
+    (Jendritzky et al. 1990, as in VDI 3787-2, RayMan and ERA5-HEAT):
+    0.308 at the horizon, 0.174 at 60°, 0.079 with the sun overhead."""
+    return 0.308 * np.cos(np.radians(elevation * (0.998 - elevation * elevation / 50000.0)))
 
 
 # The chain -----------------------------------------------------------------
@@ -260,13 +355,15 @@ class _Assumptions:
     sky_view_factor: float
     cloud_factor: float
     cloud_exponent: float
+    projection: Projection = "published"
 
 
 def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
-           a: _Assumptions) -> dict[str, Any]:
+           a: _Assumptions, hours: float = 0.0) -> dict[str, Any]:
     """From complete observations (standard names and units) to every
     quantity of the chain. Only ufuncs, operators and _where: lazy inputs
-    stay lazy."""
+    stay lazy. `hours`: the length of the interval ending at each time
+    stamp over which the radiation inputs are means (0: instantaneous)."""
     t = obs["air_temperature"]
     n = obs["cloud_cover"]
     sat = saturation_vapour_pressure(t)
@@ -289,58 +386,161 @@ def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any
     if "dew_point" in obs:
         td = _fill(obs["dew_point"], td)
 
-    # Where the sun is; clear sky, then cloud.
+    # Where the sun is at the time stamp; the clear sky, then cloud.
     zenith = U.Zenitwinkel(szeit, latitude, day)
     azimuth = U.Azimutwinkel(szeit, latitude, day)
     linke = U.LinkeTruebung(day, latitude, rh)
     airmass = U.RelOptLuftmasse(zenith)
     direct_clear = U.MaxDirekteStrahlung(day, height, zenith, linke, airmass)
     global_clear = U.MaxGlobalstrahlung(day, height, zenith, linke)
-    direct = U.DirStrMBew(direct_clear, n)
-    global_ = global_clear * (1 - a.cloud_factor * (n / 8) ** a.cloud_exponent)
-    if "global_radiation" in obs:
-        global_ = _fill(obs["global_radiation"], global_)
-    sun_up = np.minimum(zenith, 90.0)
-    diffuse = np.maximum(global_ - direct * np.maximum(np.cos(np.radians(sun_up)), 0.0), 0.0)
-    reflected = a.ground_albedo * global_
 
-    # Long-wave radiation and the ground.
-    sky = U.AtmosGegenstr(t, e, n)
-    balance = ((1 - a.ground_albedo) * global_ + a.ground_emissivity * sky
-               - a.ground_emissivity * _black_body(t))
-    surface = U.OberflTemp(balance, t, obs["wind_speed"], a.bowen_ratio)
-    ground = a.ground_emissivity * _black_body(surface) + (1 - a.ground_emissivity) * sky
+    # The sun paired with the radiation: mu, the mean cos z over the sunlit
+    # part of the interval (Hogan and Hirahara 2016), and that part's share.
+    if hours > 0:
+        mu, sunlit = interval_cos_zenith(szeit, latitude, day, hours)
+        sun_zenith = _where(mu > 0, np.degrees(np.arccos(mu)), 90.0)
+    else:
+        up = zenith < 90.0
+        mu = _where(up, np.cos(np.radians(zenith)), 0.0)
+        sunlit = _where(up, 1.0, 0.0)
+        sun_zenith = np.minimum(zenith, 90.0)
+    sun_zenith = _where(np.isnan(zenith), np.nan, sun_zenith)
+
+    # Short-wave: measured terms as given; direct and diffuse split off a
+    # measured global radiation (DISC); the clear sky under cloud where
+    # nothing is measured.
+    g = obs.get("global_radiation")
+    dni = obs.get("direct_normal_radiation")
+    dhi = obs.get("diffuse_radiation")
+    fdir = obs.get("direct_horizontal_radiation")
+    modelled_global = global_clear * (1 - a.cloud_factor * (n / 8) ** a.cloud_exponent)
+    global_ = _first(g, None if dni is None or dhi is None else dhi + dni * mu, modelled_global)
+    sun = mu > 0
+    safe_mu = _where(sun, mu, 1.0)
+    # A beam from the horizontal one, at most the interval's share of the
+    # extraterrestrial beam (where reanalysis and this sun disagree at dawn).
+    beam_cap = sunlit * extraterrestrial_normal(day)
+    from_horizontal = None if fdir is None else _where(
+        sun, np.minimum(fdir / safe_mu, beam_cap), 0.0)
+    from_diffuse = None if g is None or dhi is None else _where(
+        sun, np.minimum(np.maximum(g - dhi, 0.0) / safe_mu, beam_cap), 0.0)
+    split = None if g is None else split_global(g, mu, sunlit, day, station_pressure(height))[0]
+    direct = _first(dni, from_horizontal, from_diffuse, split, U.DirStrMBew(direct_clear, n))
+    diffuse = _first(dhi, np.maximum(global_ - direct * mu, 0.0))
+    net_sw = obs.get("net_shortwave_radiation")
+    reflected = _first(None if net_sw is None else np.maximum(global_ - net_sw, 0.0),
+                       a.ground_albedo * global_)
+    absorbed = _first(net_sw, (1 - a.ground_albedo) * global_)
+
+    # Long-wave radiation and the ground: ERA5's fluxes where given, else
+    # the sky's counter-radiation and the ground's balance modelled.
+    eps = a.ground_emissivity
+    sky = _first(obs.get("longwave_downward_radiation"), U.AtmosGegenstr(t, e, n))
+    modelled_balance = absorbed + eps * sky - eps * _black_body(t)
+    modelled_surface = U.OberflTemp(modelled_balance, t, obs["wind_speed"], a.bowen_ratio)
+    modelled_ground = eps * _black_body(modelled_surface) + (1 - eps) * sky
+    net_lw = obs.get("net_longwave_radiation")
+    if net_lw is not None and "longwave_downward_radiation" in obs:
+        upward = obs["longwave_downward_radiation"] - net_lw
+        ground = _fill(upward, modelled_ground)
+        emitted = np.maximum(upward - (1 - eps) * sky, 0.0) / (eps * SIGMA)
+        surface = _fill(emitted ** 0.25 - 273.15, modelled_surface)
+        balance = _fill(absorbed + net_lw, modelled_balance)
+    else:
+        ground, surface, balance = modelled_ground, modelled_surface, modelled_balance
 
     # A standing person: half of each hemisphere; of the upper half the sky
     # is the sky view factor, the rest trees or walls at air temperature.
     svf = a.sky_view_factor
-    tmrt = U.MittlStrTemp(
-        sun_up,
-        0.5 * (1 - svf) * _black_body(t),            # EStrOben
-        0.5 * ground,                                # EStrUnten
-        0.5 * svf * sky,                             # AGegenstr
-        0.5 * svf * diffuse + 0.5 * reflected,       # DiffStr
-        direct,                                      # MaxDirStr
-        a.person_albedo,
-    )
+    above = 0.5 * (1 - svf) * _black_body(t)
+    below = 0.5 * ground
+    from_sky = 0.5 * svf * sky
+    scattered = 0.5 * svf * diffuse + 0.5 * reflected
+
+    def person(beam: Any) -> Any:
+        if a.projection == "module":
+            return U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, beam,
+                                  a.person_albedo)
+        fp = projection_factor(90.0 - sun_zenith)
+        absorbed_sw = (1 - a.person_albedo) / PERSON_EMISSIVITY * (scattered + fp * beam)
+        return ((above + below + from_sky + absorbed_sw) / SIGMA) ** 0.25 - 273.15
+
+    tmrt = person(direct)
+    tmrt_shade = person(0.0 * direct)
+    wind = np.maximum(obs["wind_speed"], WIND_UTCI_LOW)
+    utci = comfort.utci(t, tmrt, wind, e)
+    utci_shade = comfort.utci(t, tmrt_shade, wind, e)
     return {
         "vapour_pressure": e, "relative_humidity": rh, "dew_point": td,
         "solar_time": szeit, "zenith_angle": zenith, "azimuth_angle": azimuth,
+        "radiation_zenith_angle": sun_zenith, "sunlit_fraction": sunlit,
         "linke_turbidity": linke, "relative_air_mass": _where(airmass == 999.0, np.nan, airmass),
         "clear_sky_direct_radiation": direct_clear, "clear_sky_global_radiation": global_clear,
         "direct_radiation": direct, "global_radiation": global_, "diffuse_radiation": diffuse,
         "reflected_radiation": reflected, "counter_radiation": sky,
         "ground_radiation_balance": balance, "surface_temperature": surface,
         "ground_longwave_radiation": ground, "mean_radiant_temperature": tmrt,
+        "mean_radiant_temperature_shade": tmrt_shade,
+        "utci": utci, "utci_shade": utci_shade,
+        "utci_category": comfort.utci_category(utci),
+        "utci_category_shade": comfort.utci_category(utci_shade),
+    }
+
+
+def sources(present: Any, hours: float = 0.0, projection: Projection = "published") -> dict[str, str]:
+    """Where each radiation term and the person's temperatures come from,
+    given the input quantities present (standard names), in words: the
+    ``source`` attribute of the outputs. Element by element the first
+    source listed that is not missing is used."""
+    has = set(present)
+    when = (f"with the sun of the {hours:g} h interval before each time (mean cos z over its "
+            "sunlit part)" if hours > 0 else "with the sun at each time")
+    modelled_global = "clear sky (MaxGlobalstrahlung) reduced by cloud (Kasten and Czeplak 1980)"
+    glob = ["measured global_radiation"] if "global_radiation" in has else []
+    if {"direct_normal_radiation", "diffuse_radiation"} <= has:
+        glob.append("diffuse + direct normal x cos z")
+    direct = []
+    if "direct_normal_radiation" in has:
+        direct.append("measured direct_normal_radiation")
+    if "direct_horizontal_radiation" in has:
+        direct.append(f"direct_horizontal_radiation / cos z, {when}")
+    if {"global_radiation", "diffuse_radiation"} <= has:
+        direct.append(f"(global - diffuse) / cos z, {when}")
+    if "global_radiation" in has:
+        direct.append(f"DISC decomposition (Maxwell 1987) of global_radiation, {when}")
+    direct.append("clear sky (MaxDirekteStrahlung) under cloud (DirStrMBew)")
+    diffuse = ["measured diffuse_radiation"] if "diffuse_radiation" in has else []
+    diffuse.append("global - direct x cos z")
+    sky = ["measured longwave_downward_radiation"] if "longwave_downward_radiation" in has else []
+    sky.append("AtmosGegenstr from air temperature, vapour pressure and cloud")
+    ground = ["longwave_downward_radiation - net_longwave_radiation"] if {
+        "longwave_downward_radiation", "net_longwave_radiation"} <= has else []
+    ground.append("surface temperature (OberflTemp) as a grey body plus reflected sky")
+    fp = ("projection factor of Jendritzky et al. (1990), VDI 3787-2" if projection == "published"
+          else "projection factor of MittlStrTemp")
+    return {
+        "global_radiation": "; else ".join(glob + [modelled_global]),
+        "direct_radiation": "; else ".join(direct),
+        "diffuse_radiation": "; else ".join(diffuse),
+        "reflected_radiation": "; else ".join(
+            (["global - net_shortwave_radiation"] if "net_shortwave_radiation" in has else [])
+            + ["ground albedo x global"]),
+        "counter_radiation": "; else ".join(sky),
+        "ground_longwave_radiation": "; else ".join(ground),
+        "mean_radiant_temperature": f"standing person in the sun, {fp}",
+        "mean_radiant_temperature_shade": "standing person in shade (no direct beam)",
+        "utci": "UTCI polynomial (Broede et al. 2012), wind below 0.5 m/s taken as 0.5",
+        "utci_shade": "UTCI polynomial (Broede et al. 2012), wind below 0.5 m/s taken as 0.5",
     }
 
 
 # Range checks --------------------------------------------------------------
 
-def _range_message(quantity: str, value: float) -> str:
+def _range_message(quantity: str, value: float, hint: str = "") -> str:
     q = INPUTS[quantity]
     unit = {"degC": "°C", "m s-1": "m/s", "W m-2": "W/m²"}.get(q.unit, q.unit)
-    return f"{value:g} {unit} is outside the range of {q.long_name}, {q.low:g} to {q.high:g} {unit}"
+    return (f"{value:g} {unit} is outside the range of {q.long_name}, {q.low:g} to {q.high:g} "
+            f"{unit}" + (f" ({hint})" if hint else ""))
 
 
 def _bad(values: npt.NDArray[Any], q: Quantity) -> npt.NDArray[np.bool_]:
@@ -350,7 +550,7 @@ def _bad(values: npt.NDArray[Any], q: Quantity) -> npt.NDArray[np.bool_]:
 
 
 def _check_block(block: FloatArray, quantity: str, source: str, dims: tuple[str, ...],
-                 block_info: dict[Any, Any] | None = None) -> FloatArray:
+                 hint: str = "", block_info: dict[Any, Any] | None = None) -> FloatArray:
     """Raises ObservationError for the first value of a block outside the
     range; used inside dask graphs, where the error comes when computing."""
     bad = _bad(block, INPUTS[quantity])
@@ -360,12 +560,13 @@ def _check_block(block: FloatArray, quantity: str, source: str, dims: tuple[str,
         if block_info is not None and 0 in block_info:
             offsets = [lo for lo, _ in block_info[0]["array-location"]]
         where = ", ".join(f"{d} {int(i) + o}" for d, i, o in zip(dims, index, offsets))
-        raise ObservationError(_range_message(quantity, float(block[index])), quantity, source, where)
+        raise ObservationError(_range_message(quantity, float(block[index]), hint), quantity,
+                               source, where)
     return block
 
 
 def _checked_numpy(values: FloatArray, quantity: str, source: str, invalid: Invalid,
-                   label: Any = None) -> FloatArray:
+                   label: Any = None, hint: str = "") -> FloatArray:
     bad = _bad(values, INPUTS[quantity])
     if not bad.any():
         return values
@@ -375,48 +576,59 @@ def _checked_numpy(values: FloatArray, quantity: str, source: str, invalid: Inva
     row = int(index[0]) if values.ndim == 1 else None
     place = label(index) if label is not None else (
         f"index {', '.join(str(int(i)) for i in index)}" if values.ndim else "")
-    raise ObservationError(_range_message(quantity, float(values[index])), quantity, source, place,
-                           row)
+    raise ObservationError(_range_message(quantity, float(values[index]), hint), quantity, source,
+                           place, row)
 
 
 # Entry point ---------------------------------------------------------------
 
 @overload
-def compute(observations: pd.DataFrame, *, latitude: float | None = ...,
-            longitude: float | None = ..., height: Any = ..., utc_offset: float = ...,
-            names: Mapping[str, str] | None = ..., invalid: Invalid = ...,
-            ground_albedo: float = ..., ground_emissivity: float = ..., bowen_ratio: float = ...,
-            person_albedo: float = ..., sky_view_factor: float = ..., cloud_factor: float = ...,
+def compute(observations: pd.DataFrame, *, latitude: Any = ..., longitude: Any = ...,
+            height: Any = ..., utc_offset: float = ..., names: Mapping[str, str] | None = ...,
+            invalid: Invalid = ..., accumulation: Accumulation = ...,
+            projection_factor: Projection = ..., ground_albedo: float = ...,
+            ground_emissivity: float = ..., bowen_ratio: float = ..., person_albedo: float = ...,
+            sky_view_factor: float = ..., cloud_factor: float = ...,
             cloud_exponent: float = ...) -> pd.DataFrame: ...
 @overload
-def compute(observations: xr.Dataset, *, latitude: float | None = ...,
-            longitude: float | None = ..., height: Any = ..., utc_offset: float = ...,
-            names: Mapping[str, str] | None = ..., invalid: Invalid = ...,
-            ground_albedo: float = ..., ground_emissivity: float = ..., bowen_ratio: float = ...,
-            person_albedo: float = ..., sky_view_factor: float = ..., cloud_factor: float = ...,
+def compute(observations: xr.Dataset, *, latitude: Any = ..., longitude: Any = ...,
+            height: Any = ..., utc_offset: float = ..., names: Mapping[str, str] | None = ...,
+            invalid: Invalid = ..., accumulation: Accumulation = ...,
+            projection_factor: Projection = ..., ground_albedo: float = ...,
+            ground_emissivity: float = ..., bowen_ratio: float = ..., person_albedo: float = ...,
+            sky_view_factor: float = ..., cloud_factor: float = ...,
             cloud_exponent: float = ...) -> xr.Dataset: ...
 @overload
-def compute(observations: Mapping[str, npt.ArrayLike], *, latitude: npt.ArrayLike | None = ...,
-            longitude: npt.ArrayLike | None = ..., height: npt.ArrayLike = ...,
-            utc_offset: float = ..., names: Mapping[str, str] | None = ...,
-            invalid: Invalid = ..., ground_albedo: float = ..., ground_emissivity: float = ...,
-            bowen_ratio: float = ..., person_albedo: float = ..., sky_view_factor: float = ...,
-            cloud_factor: float = ..., cloud_exponent: float = ...) -> dict[str, FloatArray]: ...
+def compute(observations: Mapping[str, npt.ArrayLike], *, latitude: Any = ...,
+            longitude: Any = ..., height: Any = ..., utc_offset: float = ...,
+            names: Mapping[str, str] | None = ..., invalid: Invalid = ...,
+            accumulation: Accumulation = ..., projection_factor: Projection = ...,
+            ground_albedo: float = ..., ground_emissivity: float = ..., bowen_ratio: float = ...,
+            person_albedo: float = ..., sky_view_factor: float = ..., cloud_factor: float = ...,
+            cloud_exponent: float = ...) -> dict[str, npt.NDArray[Any]]: ...
 def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             height: Any = 0.0, utc_offset: float = 0.0, names: Mapping[str, str] | None = None,
-            invalid: Invalid = "raise",
+            invalid: Invalid = "raise", accumulation: Accumulation = "interval",
+            projection_factor: Projection = "published",
             ground_albedo: float = 0.2, ground_emissivity: float = 0.95, bowen_ratio: float = 0.8,
             person_albedo: float = 0.3, sky_view_factor: float = 0.8,
             cloud_factor: float = 0.75, cloud_exponent: float = 3.4) -> Any:
-    """The mean radiant temperature and every quantity on the way to it.
+    """The mean radiant temperature, UTCI and every quantity on the way.
 
     observations: the weather, by standard name (see ``INPUTS``; other
         names through ``names``): ``air_temperature`` [°C], ``cloud_cover``
-        [octas], ``wind_speed`` [m/s], and at least one of
+        [octas], ``wind_speed`` [m/s at 10 m], and at least one of
         ``vapour_pressure`` [hPa], ``dew_point`` [°C] and
-        ``relative_humidity`` [%]; ``global_radiation`` [W/m²] is
-        optional. Measured values are used where given and not NaN; the
-        rest is derived (humidity through the Magnus formula) or modelled.
+        ``relative_humidity`` [%]; optionally the radiation terms
+        ``global_radiation``, ``direct_normal_radiation``,
+        ``diffuse_radiation``, ``direct_horizontal_radiation``,
+        ``longwave_downward_radiation``, ``net_shortwave_radiation`` and
+        ``net_longwave_radiation`` [W/m²; in a Dataset also J/m²
+        accumulated]. A Dataset's ERA5 variables (``t2m``, ``d2m``,
+        ``tcc``, ``u10``/``v10``, ``ssrd``, ``fdir``, ``strd``, ``ssr``,
+        ``str``, or their long names) are understood. Measured values are
+        used where given and not NaN; the rest is derived or modelled (see
+        ``sources`` and docs/reference.md).
         The times: a ``time`` entry of ``datetime64`` values (a mapping),
         the index or a ``time`` column (a DataFrame), the ``time`` or
         ``valid_time`` coordinate (a Dataset).
@@ -431,27 +643,55 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     invalid: observations outside their physical range (``INPUTS``) raise
         ObservationError ("raise"; for dask-backed data when computed) or
         become missing values ("mask"). NaN is a missing value either way.
+    accumulation: how fluxes in J/m² (a Dataset's) were accumulated:
+        "interval" (over the interval between time steps, ending at each
+        step: the spacing of the time coordinate, as ERA5's hourly
+        reanalysis and 3-hourly ensemble), a number of hours (over that
+        many hours before each step), or "since-00utc" (running totals
+        since 00 UTC, as ERA5-Land: differenced into hourly fluxes; the
+        first step is missing unless at 01 UTC). Accumulated fluxes are
+        paired with the sun of their interval.
+    projection_factor: the standing person's projected area factor for the
+        direct beam: "published" (Jendritzky et al. 1990, VDI 3787-2) or
+        "module" (``MittlStrTemp``'s own).
     ground_albedo, ground_emissivity, bowen_ratio, person_albedo,
     sky_view_factor, cloud_factor, cloud_exponent: the model's
-        assumptions (docs/reference.md gives their sources); the cloud
-        reduces the clear-sky global radiation by the factor
-        1 - cloud_factor (N/8)**cloud_exponent.
+        assumptions (docs/reference.md gives their sources and
+        ``SETTINGS`` their ranges); the cloud reduces the clear-sky global
+        radiation by the factor 1 - cloud_factor (N/8)**cloud_exponent.
 
     Returns the observations with the derived humidity quantities and the
-    quantities of ``OUTPUTS`` added, in the input's kind of container.
+    quantities of ``OUTPUTS`` added, in the input's kind of container
+    (a Dataset's outputs carry ``units``, ``long_name`` and ``source``).
     Raises KeyError for a missing quantity, UnitError for a units
     attribute it cannot convert, ObservationError for an observation out
-    of range, ValueError for unusable times or site.
+    of range, ValueError for unusable times, site or settings.
     """
     if invalid not in ("raise", "mask"):
         raise ValueError(f"invalid must be 'raise' or 'mask', not {invalid!r}")
+    if projection_factor not in ("published", "module"):
+        raise ValueError(f"projection_factor must be 'published' or 'module', not "
+                         f"{projection_factor!r}")
+    if not (isinstance(accumulation, str) and accumulation in ("interval", "since-00utc")):
+        if isinstance(accumulation, str) or not isinstance(accumulation, (int, float)):
+            raise ValueError("accumulation must be 'interval', 'since-00utc' or a number of "
+                             f"hours, not {accumulation!r}")
+        check_setting("accumulation", accumulation)
+    for name, value in (("utc_offset", utc_offset), ("ground_albedo", ground_albedo),
+                        ("ground_emissivity", ground_emissivity), ("bowen_ratio", bowen_ratio),
+                        ("person_albedo", person_albedo), ("sky_view_factor", sky_view_factor),
+                        ("cloud_factor", cloud_factor), ("cloud_exponent", cloud_exponent)):
+        check_setting(name, value)
+    for name, value in (("latitude", latitude), ("longitude", longitude), ("height", height)):
+        if value is not None:
+            check_setting(name, value)
     assumptions = _Assumptions(ground_albedo, ground_emissivity, bowen_ratio, person_albedo,
-                               sky_view_factor, cloud_factor, cloud_exponent)
+                               sky_view_factor, cloud_factor, cloud_exponent, projection_factor)
     names = dict(names or {})
     pd_mod, xr_mod = sys.modules.get("pandas"), sys.modules.get("xarray")
     if xr_mod is not None and isinstance(observations, xr_mod.Dataset):
         return _compute_xarray(observations, latitude, longitude, height, utc_offset, names,
-                               invalid, assumptions)
+                               invalid, assumptions, accumulation)
     if pd_mod is not None and isinstance(observations, pd_mod.DataFrame):
         return _compute_pandas(observations, latitude, longitude, height, utc_offset, names,
                                invalid, assumptions)
@@ -460,6 +700,44 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
                               invalid, assumptions)
     raise TypeError("observations must be a mapping of arrays, a pandas DataFrame or an "
                     f"xarray Dataset, not {type(observations).__name__}")
+
+
+def check_setting(name: str, value: Any) -> None:
+    """Raises ValueError naming the setting when a value (or any element of
+    an array) is NaN or outside its range in ``SETTINGS``."""
+    low, high, unit = SETTINGS[name]
+    data = getattr(value, "values", value)          # a DataArray's values
+    try:
+        values = np.asarray(data, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise ValueError(f"{name} must be a number, not {value!r}") from None
+    with np.errstate(invalid="ignore"):
+        bad = ~((values >= low) & (values <= high))
+    if bad.any():
+        worst = values[bad].flat[0]
+        text = f"{worst:g}" if values.ndim == 0 else f"{worst:g} (of {values.size} values)"
+        raise ValueError(f"{name} must be between {low:g} and {high:g}"
+                         f"{' ' + unit if unit else ''}, not {text}")
+
+
+def accumulation_hours(times: Any) -> float:
+    """The accumulation period [h] of fluxes accumulated over the interval
+    between time steps: the spacing of the times, which must be even."""
+    t = np.asarray(times).astype("datetime64[s]")
+    if t.size < 2:
+        raise ValueError("the accumulation period of J/m² fluxes cannot be told from a single "
+                         "time step: give it (accumulation=HOURS, --accumulation HOURS)")
+    steps = np.unique(np.diff(t.ravel()))
+    if steps.size != 1 or steps[0] <= np.timedelta64(0, "s"):
+        raise ValueError("the time steps are not evenly spaced, so the accumulation period of "
+                         "J/m² fluxes cannot be told from them: give it (accumulation=HOURS, "
+                         "--accumulation HOURS)")
+    hours = float(steps[0] / np.timedelta64(1, "s")) / 3600.0
+    low, high, _ = SETTINGS["accumulation"]
+    if not low <= hours <= high:
+        raise ValueError(f"the time steps are {hours:g} h apart: accumulations over that long "
+                         "are not used (give accumulation=HOURS)")
+    return hours
 
 
 def _present(available: Any, names: Mapping[str, str]) -> dict[str, str]:
@@ -495,9 +773,13 @@ def _utc(times: Any, utc_offset: float) -> npt.NDArray[np.datetime64]:
     return utc
 
 
+def _as_output(name: str, values: Any) -> npt.NDArray[Any]:
+    return np.asarray(values, dtype=np.int8 if name in CATEGORIES else np.float64)
+
+
 def _compute_numpy(observations: Mapping[str, Any], latitude: Any, longitude: Any, height: Any,
                    utc_offset: float, names: dict[str, str], invalid: Invalid,
-                   a: _Assumptions, labels: Any = None) -> dict[str, FloatArray]:
+                   a: _Assumptions, labels: Any = None) -> dict[str, npt.NDArray[Any]]:
     found = _present(observations, names)
     time_name = names.get("time", "time")
     if time_name not in observations:
@@ -508,10 +790,10 @@ def _compute_numpy(observations: Mapping[str, Any], latitude: Any, longitude: An
     lat = np.asarray(_site(latitude, "latitude"), dtype=np.float64)
     lon = np.asarray(_site(longitude, "longitude"), dtype=np.float64)
     szeit, day = _solar_time(*_calendar(utc), lon)
-    with np.errstate(invalid="ignore", divide="ignore"):
+    with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
         computed = _chain(obs, lat, np.asarray(height, dtype=np.float64), szeit, day, a)
     result = dict(observations)
-    result.update((k, np.asarray(v, dtype=np.float64)) for k, v in computed.items())
+    result.update((k, _as_output(k, v)) for k, v in computed.items())
     return result
 
 
@@ -539,27 +821,40 @@ def _compute_pandas(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any
     for k, v in result.items():
         if k != time_name and (k not in columns or k in OUTPUTS or k in HUMIDITY):
             out[k] = v
+    out.attrs["sources"] = sources(_present(columns, names), 0.0, a.projection)
     return out
+
+
+def _era5_names(ds: xr.Dataset, names: dict[str, str]) -> dict[str, str]:
+    names = dict(names)
+    for q, candidates in ERA5_NAMES.items():
+        if q not in names and q not in ds:
+            found = next((c for c in candidates if c in ds), None)
+            if found is not None:
+                names[q] = found
+    return names
 
 
 def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
                     utc_offset: float, names: dict[str, str], invalid: Invalid,
-                    a: _Assumptions) -> xr.Dataset:
+                    a: _Assumptions, accumulation: Accumulation) -> xr.Dataset:
     import xarray as xr
 
-    names = dict(names)
-    for q, era5 in ERA5_NAMES.items():
-        if q not in names and q not in ds and era5 in ds:
-            names[q] = era5
+    names = _era5_names(ds, names)
     variables: dict[str, Any] = {}
-    if "wind_speed" not in names and "wind_speed" not in ds and all(c in ds for c in ERA5_WIND):
-        u, v = (_converted(ds[c], "wind_speed", c) for c in ERA5_WIND)
-        variables["wind_speed"] = np.hypot(u, v)
+    if "wind_speed" not in names and "wind_speed" not in ds:
+        pair = next((p for p in ERA5_WIND if all(c in ds for c in p)), None)
+        if pair is not None:
+            u, v = (_converted(ds[c], "wind_speed", c) for c in pair)
+            variables["wind_speed"] = np.hypot(u, v)
     found = _present(set(ds.data_vars) | set(variables), names)
 
     time_name = names.get("time") or next((c for c in ("time", "valid_time") if c in ds.coords), None)
     if time_name is None or time_name not in ds.coords:
         raise KeyError("no times: expected a coordinate 'time' or 'valid_time'")
+    if ds[time_name].ndim != 1:
+        raise ValueError(f"the time coordinate '{time_name}' must be one-dimensional")
+    time_dim = ds[time_name].dims[0]
     chunks = ds.chunksizes if ds.chunks else None
 
     def along(values: Any, dim: Hashable) -> xr.DataArray:
@@ -569,9 +864,7 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         return da
 
     utc = _utc(ds[time_name].values, utc_offset)
-    if ds[time_name].ndim != 1:
-        raise ValueError(f"the time coordinate '{time_name}' must be one-dimensional")
-    hours, doy, ndays, nprev = (along(x, ds[time_name].dims[0]) for x in _calendar(utc))
+    hours, doy, ndays, nprev = (along(x, time_dim) for x in _calendar(utc))
 
     def coordinate(param: Any, candidates: tuple[str, ...], what: str) -> Any:
         name = next((c for c in candidates if c in ds.coords), None)
@@ -580,16 +873,43 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         if param is not None:
             raise ValueError(f"the dataset has {what}s ('{name}'): no {what} may be given")
         coord = ds[name]
+        try:
+            check_setting(what, coord)
+        except ValueError as e:
+            raise ValueError(f"coordinate '{name}': {e}") from None
         return along(coord.values, coord.dims[0]) if coord.ndim == 1 else coord
 
     lat = coordinate(latitude, ("latitude", "lat"), "latitude")
     lon = coordinate(longitude, ("longitude", "lon"), "longitude")
+
+    # Accumulated fluxes: their period, and the sun of their interval.
+    accumulated = [q for q, s in found.items() if q in RADIATION and s not in variables
+                   and _is_accumulated(ds[s])]
+    period = 0.0
+    if accumulated:
+        if accumulation == "since-00utc":
+            period = 1.0
+        elif accumulation == "interval":
+            period = accumulation_hours(utc)
+        else:
+            period = float(accumulation)
     obs: dict[str, Any] = {}
     for q, s in found.items():
-        da = variables[q] if s in variables else _converted(ds[s], q, s)
-        obs[q] = _checked_xarray(da, q, s, invalid)
+        if s in variables:
+            da = variables[s]
+        elif q in accumulated:
+            da = _flux(ds[s], q, s, time_dim, utc, accumulation, period, invalid)
+        else:
+            da = _converted(ds[s], q, s)
+        hint = "is the accumulation period right? see --accumulation" if q in accumulated else ""
+        obs[q] = _checked_xarray(da, q, s, invalid, hint)
     szeit, day = _solar_time(hours, doy, ndays, nprev, lon)
-    computed = _chain(obs, lat, height, szeit, day, a)
+    if any(q in SHORTWAVE for q in accumulated):
+        sun_hours = period
+    else:
+        sun_hours = 0.0
+    computed = _chain(obs, lat, height, szeit, day, a, sun_hours)
+    described_sources = sources(found, sun_hours, a.projection)
 
     new: dict[str, xr.DataArray] = {}
     for q, s in found.items():
@@ -602,9 +922,19 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     for k, v in computed.items():
         da = v if isinstance(v, xr.DataArray) else xr.DataArray(v)
         da = da.transpose(*[d for d in dims if d in da.dims], ...)
+        if k in CATEGORIES:
+            da = da.astype(np.int8)
         described = OUTPUTS.get(k) or INPUTS[k]
-        new[k] = da.assign_attrs(units=described.unit, long_name=described.long_name)
+        attrs = {"units": described.unit, "long_name": described.long_name, **described.attrs}
+        if k in described_sources:
+            attrs["source"] = described_sources[k]
+        new[k] = da.assign_attrs(attrs)
     return ds.assign(new)
+
+
+def _is_accumulated(da: xr.DataArray) -> bool:
+    unit = da.attrs.get("units")
+    return isinstance(unit, str) and _norm_unit(unit) in _ACCUMULATED
 
 
 def _converted(da: xr.DataArray, quantity: str, source: str) -> xr.DataArray:
@@ -614,24 +944,84 @@ def _converted(da: xr.DataArray, quantity: str, source: str) -> xr.DataArray:
         scale, offset = _conversion(quantity, source, unit)
         if (scale, offset) != (1.0, 0.0):
             scaled = scaled * scale + offset
-        if quantity == "global_radiation" and scale != 1.0:
-            scaled = scaled.clip(min=0.0)         # accumulations packed a little below 0
     return scaled.assign_attrs(units=INPUTS[quantity].unit)
 
 
-def _checked_xarray(da: xr.DataArray, quantity: str, source: str, invalid: Invalid) -> xr.DataArray:
+# Packing noise and rounding let accumulated fluxes dip a little below 0:
+# down to this [W m-2] they are 0, below it they are refused.
+ACCUMULATION_NOISE = 1.0
+_NON_NEGATIVE = tuple(q for q in RADIATION if INPUTS[q].low >= 0)
+
+
+def _flux(da: xr.DataArray, quantity: str, source: str, time_dim: Hashable,
+          utc: npt.NDArray[np.datetime64], accumulation: Accumulation, period: float,
+          invalid: Invalid) -> xr.DataArray:
+    """The mean flux [W m-2] of an accumulated variable [J m-2]: the
+    accumulation over its period, or for running totals since 00 UTC the
+    difference to the step before (the 01 UTC step is its own hour)."""
+    import xarray as xr
+
+    joules = da.astype(np.float64)
+    if accumulation == "since-00utc":
+        steps = np.diff(utc.astype("datetime64[s]"))
+        if steps.size and (steps != np.timedelta64(3600, "s")).any():
+            raise ValueError(f"variable '{source}': running totals since 00 UTC are differenced "
+                             "into hours, but the time steps are not hourly")
+        seconds = (utc.astype("datetime64[s]") - utc.astype("datetime64[D]")).astype(np.int64)
+        first = xr.DataArray(seconds == 3600, dims=(time_dim,), coords={time_dim: da[time_dim]})
+        joules = _where(first, joules, joules - joules.shift({time_dim: 1}))
+        if quantity in _NON_NEGATIVE:
+            joules = _increasing(joules, source, time_dim, invalid)
+    flux = joules / (period * 3600.0)
+    if quantity in _NON_NEGATIVE:
+        flux = _where((flux < 0) & (flux >= -ACCUMULATION_NOISE), 0.0, flux)
+    return flux.assign_attrs(units=INPUTS[quantity].unit)
+
+
+def _increasing(steps: xr.DataArray, source: str, time_dim: Hashable,
+                invalid: Invalid) -> xr.DataArray:
+    """Running totals that decrease by more than the noise are not running
+    totals since 00 UTC: refused (or, with invalid="mask", missing)."""
+    limit = -ACCUMULATION_NOISE * 3600.0
+    if invalid == "mask":
+        return steps.where(~(steps < limit))
+    dims = tuple(str(d) for d in steps.dims)
+
+    def check(block: FloatArray, block_info: dict[Any, Any] | None = None) -> FloatArray:
+        with np.errstate(invalid="ignore"):
+            bad = block < limit
+        if bad.any():
+            index = np.unravel_index(int(np.argmax(bad)), bad.shape)
+            offsets = [0] * bad.ndim
+            if block_info is not None and 0 in block_info:
+                offsets = [lo for lo, _ in block_info[0]["array-location"]]
+            where = ", ".join(f"{d} {int(i) + o}" for d, i, o in zip(dims, index, offsets))
+            raise ObservationError(
+                f"the running total falls by {-float(block[index]):g} J m-2 from the step "
+                "before: not accumulated since 00 UTC", str(time_dim), source, where)
+        return block
+
+    if steps.chunks is not None:
+        return steps.copy(data=steps.data.map_blocks(check, dtype=steps.dtype))
+    check(steps.values)
+    return steps
+
+
+def _checked_xarray(da: xr.DataArray, quantity: str, source: str, invalid: Invalid,
+                    hint: str = "") -> xr.DataArray:
     q = INPUTS[quantity]
     if invalid == "mask":
         return da.where(~((da < q.low) | (da > q.high)))
     dims = tuple(str(d) for d in da.dims)
     if da.chunks is not None:
-        check = functools.partial(_check_block, quantity=quantity, source=source, dims=dims)
+        check = functools.partial(_check_block, quantity=quantity, source=source, dims=dims,
+                                  hint=hint)
         return da.copy(data=da.data.map_blocks(check, dtype=da.dtype))
 
     def label(index: tuple[Any, ...]) -> str:
         return ", ".join(f"{d} {_coordinate_text(da[d].values[i]) if d in da.coords else i}"
                          for d, i in zip(dims, index))
-    _checked_numpy(da.values, quantity, source, invalid, label)
+    _checked_numpy(da.values, quantity, source, invalid, label, hint)
     return da
 
 
