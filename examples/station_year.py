@@ -19,12 +19,12 @@ from typing import Any
 
 import numpy as np
 import pandas as pd
-import pvlib
+import pvlib  # type: ignore[import-untyped]
 
 from quarnel import tmrt
 
 
-def station() -> tuple[pd.DataFrame, dict[str, float]]:
+def station() -> tuple[pd.DataFrame, dict[str, Any]]:
     path = os.path.join(os.path.dirname(pvlib.__file__), "data", "723170TYA.CSV")
     data, meta = pvlib.iotools.read_tmy3(path, map_variables=True)
     # TMY3 years differ by month: put the stamps on one calendar year.
@@ -44,7 +44,7 @@ def station() -> tuple[pd.DataFrame, dict[str, float]]:
                                 "height": meta["altitude"]}
 
 
-def models(frame: pd.DataFrame, site: dict[str, float]) -> dict[str, pd.DataFrame]:
+def models(frame: pd.DataFrame, site: dict[str, Any]) -> dict[str, pd.DataFrame]:
     """The year through each model; the old one rebuilt from its parts: the
     beam from the clear sky reduced by cloud, the diffuse what measured
     global radiation leaves, the projection factor of MittlStrTemp."""
