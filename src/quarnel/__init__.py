@@ -2,11 +2,18 @@
 
 The formulas live in the extension module :mod:`quarnel.Strahlwerk`; the
 same formulas as NumPy ufuncs in :mod:`quarnel.ufunc`, and the mean radiant
-temperature from weather observations in :mod:`quarnel.tmrt` (and the
-command ``quarnel``).
+temperature and UTCI from weather observations in :mod:`quarnel.tmrt` (and
+the command ``quarnel``), the UTCI itself in :mod:`quarnel.comfort`.
 """
 
-__all__ = ["Strahlwerk"]
+from importlib.metadata import PackageNotFoundError, version
+
+__all__ = ["Strahlwerk", "__version__"]
+
+try:
+    __version__: str = version("quarnel")
+except PackageNotFoundError:        # a source tree that was never installed
+    __version__ = "0+unknown"
 
 
 def __getattr__(name: str) -> object:
