@@ -381,10 +381,10 @@ def floor_zarr(spec: Mapping[str, Any]) -> None:
 
 
 def read_alone(spec: Mapping[str, Any]) -> None:
-    import dask
+    from dask.base import compute
 
     ds = _open_input(spec["input"], spec["chunks"])
-    dask.compute(*(ds[v].data.max() for v in ds.data_vars))   # a max: reading, next to no computing
+    compute(*(ds[v].data.max() for v in ds.data_vars))   # a max: reading, next to no computing
 
 
 def hand_chain(t2m: FloatArray, d2m: FloatArray, tcc: FloatArray, u10: FloatArray, v10: FloatArray,
@@ -393,14 +393,14 @@ def hand_chain(t2m: FloatArray, d2m: FloatArray, tcc: FloatArray, u10: FloatArra
                person_albedo: float = 0.3, svf: float = 0.8) -> FloatArray:
     """The command's chain in NumPy expressions, chain.py's formulas for the
     module's functions: ERA5 units in, mean radiant temperature [°C] out."""
-    import chain as c
+    import importlib
+    c: Any = importlib.import_module("chain")    # untyped: its formulas stay as chain.py has them
 
     t = t2m.astype(np.float64) - 273.15
     td = d2m.astype(np.float64) - 273.15
     n = 8.0 * tcc.astype(np.float64)
     wind = np.hypot(u10.astype(np.float64), v10.astype(np.float64))
-    magnus = lambda x: 6.112 * np.exp(17.62 * x / (243.12 + x))   # noqa: E731
-    e, sat = magnus(td), magnus(t)
+    e, sat = _magnus(td), _magnus(t)
     rh = np.minimum(100.0 * e / sat, 100.0)
     local = hour + lon / 15.0
     shift = np.floor(local / 24.0)
@@ -416,11 +416,20 @@ def hand_chain(t2m: FloatArray, d2m: FloatArray, tcc: FloatArray, u10: FloatArra
     up = np.minimum(zen, 90.0)
     diffuse = np.maximum(glob - direct * np.maximum(np.cos(np.radians(up)), 0.0), 0.0)
     sky = c.np_gegenstr(t, e, n)
-    black = lambda x: SIGMA * (x + 273.15) ** 4   # noqa: E731
-    balance = (1 - albedo) * glob + emissivity * sky - emissivity * black(t)
-    ground = emissivity * black(c.np_oberfl(balance, t, wind, bowen)) + (1 - emissivity) * sky
-    return c.np_mittl(up, 0.5 * (1 - svf) * black(t), 0.5 * ground, 0.5 * svf * sky,  # type: ignore[no-any-return]
-                      0.5 * svf * diffuse + 0.5 * albedo * glob, direct, person_albedo)
+    balance = (1 - albedo) * glob + emissivity * sky - emissivity * _black(t)
+    ground = emissivity * _black(c.np_oberfl(balance, t, wind, bowen)) + (1 - emissivity) * sky
+    tmrt: FloatArray = c.np_mittl(up, 0.5 * (1 - svf) * _black(t), 0.5 * ground, 0.5 * svf * sky,
+                                  0.5 * svf * diffuse + 0.5 * albedo * glob, direct, person_albedo)
+    return tmrt
+
+
+def _magnus(t: FloatArray) -> FloatArray:
+    """Saturation vapour pressure [hPa] at t [°C] (Magnus, Sonntag 1990)."""
+    return 6.112 * np.exp(17.62 * t / (243.12 + t))
+
+
+def _black(t: FloatArray) -> FloatArray:
+    return SIGMA * (t + 273.15) ** 4
 
 
 def hand_script(spec: Mapping[str, Any]) -> None:
@@ -436,10 +445,11 @@ def hand_script(spec: Mapping[str, Any]) -> None:
     has_ssrd = "ssrd" in ds
 
     def block(*a: FloatArray) -> npt.NDArray[np.float32]:
+        t2m, d2m, tcc, u10, v10 = a[:5]
         ssrd = a[5] if has_ssrd else None
-        rest = a[6:] if has_ssrd else a[5:]
+        hour, doy, lat, lon = a[-4:]
         with np.errstate(all="ignore"):
-            return hand_chain(*a[:5], ssrd, *rest).astype(np.float32)
+            return hand_chain(t2m, d2m, tcc, u10, v10, ssrd, hour, doy, lat, lon).astype(np.float32)
 
     inputs = [*args, *([ds["ssrd"]] if has_ssrd else []), hour.astype(np.float64), doy,
               ds["latitude"], ds["longitude"]]
