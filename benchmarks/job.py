@@ -23,7 +23,8 @@ child process, side by side:
 
 Wall time and peak memory are the child's: ``os.wait4`` on its pid, whose
 ``ru_maxrss`` is the largest resident set of the child (or of a process it
-waited for). MB are 2**20 bytes. Options the installed command lacks (its
+waited for); the children are started by a small launcher process, as the
+mark counts the image a child was forked from. MB are 2**20 bytes. Options the installed command lacks (its
 ``--help``, or its usage error for a Zarr output) print "n/a (not
 supported by this build)".
 
@@ -233,18 +234,41 @@ class Measured:
         return self.status == 0
 
 
-def run_child(argv: Sequence[str], cwd: pathlib.Path | None = None) -> Measured:
-    """Runs argv, reaping it with os.wait4 for its own ru_maxrss (kB on Linux)."""
+# A child's ru_maxrss counts the memory of the process it was forked from:
+# Linux keeps the high-water mark of the old image across exec. So children
+# are forked by a small launcher (the standard library only, ~10 MB), not by
+# this process, which holds xarray, dask and the LocalCluster's client.
+LAUNCHER = """
+import json, os, subprocess, sys, tempfile, time
+for request in sys.stdin:
+    argv, cwd = json.loads(request)
     with tempfile.TemporaryFile() as err:
         t0 = time.perf_counter()
-        proc = subprocess.Popen(list(argv), stdout=subprocess.DEVNULL, stderr=err, cwd=cwd)
+        proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=err, cwd=cwd)
         _, status, usage = os.wait4(proc.pid, 0)
         seconds = time.perf_counter() - t0
-        proc.returncode = os.waitstatus_to_exitcode(status)   # reaped here, not by Popen
+        proc.returncode = os.waitstatus_to_exitcode(status)
         err.seek(0)
-        text = err.read().decode(errors="replace")
-    kib = usage.ru_maxrss if sys.platform != "darwin" else usage.ru_maxrss / 1024
-    return Measured(seconds, kib / 1024, proc.returncode, text)
+        text = err.read().decode(errors="replace")[-4000:]
+    kib = usage.ru_maxrss / (1024 if sys.platform == "darwin" else 1)
+    print(json.dumps([seconds, kib / 1024, proc.returncode, text]), flush=True)
+"""
+_launcher: subprocess.Popen[str] | None = None
+
+
+def run_child(argv: Sequence[str], cwd: pathlib.Path | None = None) -> Measured:
+    """Runs argv from the launcher, which reaps it with os.wait4: wall time
+    and the child's own ru_maxrss (its largest resident set, and that of any
+    process it waited for)."""
+    global _launcher
+    if _launcher is None or _launcher.poll() is not None:
+        _launcher = subprocess.Popen([sys.executable, "-I", "-S", "-c", LAUNCHER], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True)
+    assert _launcher.stdin is not None and _launcher.stdout is not None
+    _launcher.stdin.write(json.dumps([list(map(str, argv)), str(cwd) if cwd else None]) + "\n")
+    _launcher.stdin.flush()
+    seconds, peak_mb, status, text = json.loads(_launcher.stdout.readline())
+    return Measured(seconds, peak_mb, status, text)
 
 
 def best(runs: Sequence[Measured]) -> Measured:
