@@ -124,6 +124,15 @@ def test_floor_writes_the_references_variables(small, tmp_path):
     assert got["mean_radiant_temperature"]["chunks"] == [24, 6, 8]
     with netCDF4.Dataset(out) as nc:
         assert nc["solar_time"].filters()["complevel"] == 1
+    # Widened float32 values compress far better than computed float64 ones:
+    # "full" fills their low bits, keeping the values to 1e-7.
+    full = tmp_path / "full.nc"
+    job.floor_netcdf(dict(input=str(small), reference=reference[:1], output=str(full),
+                          chunks=job.COMMAND_CHUNKS, fill="full"))
+    with xr.open_dataset(out) as a, xr.open_dataset(full) as b:
+        x, y = a.mean_radiant_temperature.values, b.mean_radiant_temperature.values
+        np.testing.assert_allclose(y, x, rtol=1e-7)
+        assert np.mean(x.astype(np.float32) == x) == 1 and np.mean(y.astype(np.float32) == y) < 0.5
 
 
 def _fake_command(tmp_path, help_text, zarr):
