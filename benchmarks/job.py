@@ -293,8 +293,8 @@ def command(*args: str | os.PathLike[str]) -> list[str]:
     return [sys.executable, "-m", "quarnel", "tmrt", *map(str, args)]
 
 
-def child(kind: str, **spec: Any) -> list[str]:
-    return [sys.executable, str(pathlib.Path(__file__).resolve()), "--child", kind, json.dumps(spec)]
+def child(kind: str, **params: Any) -> list[str]:
+    return [sys.executable, str(pathlib.Path(__file__).resolve()), "--child", kind, json.dumps(params)]
 
 
 def remove(path: pathlib.Path) -> None:
@@ -365,21 +365,21 @@ def _open_input(path: str, chunks: Mapping[str, int]) -> Any:
     return ds.chunk({d: c for d, c in chunks.items() if d in ds.dims})
 
 
-def _floor_dataset(spec: Mapping[str, Any]) -> Any:
+def _floor_dataset(params: Mapping[str, Any]) -> Any:
     """The reference's variables, filled with the input's variables in turn."""
     import xarray as xr
 
-    ds = _open_input(spec["input"], spec["chunks"])
+    ds = _open_input(params["input"], params["chunks"])
     sources = [ds[v] for v in ds.data_vars]
     out = {}
-    for k, ref in enumerate(spec["reference"]):
+    for k, ref in enumerate(params["reference"]):
         dtype = np.dtype(ref["dtype"])
         source = sources[k % len(sources)]
         if set(ref["dims"]) <= set(source.dims):
             # Fewer dimensions (solar time has no latitude): a slice of it.
             source = source.isel({d: 0 for d in source.dims if d not in ref["dims"]})
             da = source.transpose(*ref["dims"]).astype(dtype)
-            if spec.get("fill") == "full" and dtype == np.float64:
+            if params.get("fill") == "full" and dtype == np.float64:
                 # float32 values widened leave 29 zero bits that compress away;
                 # computed values have none: fill them (one multiply).
                 da = da * (1.0 + 2.0 ** -26)
@@ -391,27 +391,27 @@ def _floor_dataset(spec: Mapping[str, Any]) -> Any:
     return xr.Dataset(out, attrs=ds.attrs)
 
 
-def floor_netcdf(spec: Mapping[str, Any]) -> None:
-    out = _floor_dataset(spec)
+def floor_netcdf(params: Mapping[str, Any]) -> None:
+    out = _floor_dataset(params)
     encoding = {}
-    for ref in spec["reference"]:
+    for ref in params["reference"]:
         enc: dict[str, Any] = dict(zlib=True, complevel=1, shuffle=True)
         if np.dtype(ref["dtype"]).kind == "f":
             enc["_FillValue"] = np.nan
         if ref["chunks"]:
             enc["chunksizes"] = ref["chunks"]
         encoding[ref["name"]] = enc
-    out.to_netcdf(spec["output"], engine="netcdf4", format="NETCDF4", encoding=encoding)
+    out.to_netcdf(params["output"], engine="netcdf4", format="NETCDF4", encoding=encoding)
 
 
-def floor_zarr(spec: Mapping[str, Any]) -> None:
-    _floor_dataset(spec).to_zarr(spec["output"], mode="w")
+def floor_zarr(params: Mapping[str, Any]) -> None:
+    _floor_dataset(params).to_zarr(params["output"], mode="w")
 
 
-def read_alone(spec: Mapping[str, Any]) -> None:
+def read_alone(params: Mapping[str, Any]) -> None:
     from dask.base import compute
 
-    ds = _open_input(spec["input"], spec["chunks"])
+    ds = _open_input(params["input"], params["chunks"])
     compute(*(ds[v].data.max() for v in ds.data_vars))   # a max: reading, next to no computing
 
 
@@ -460,12 +460,12 @@ def _black(t: FloatArray) -> FloatArray:
     return SIGMA * (t + 273.15) ** 4
 
 
-def hand_script(spec: Mapping[str, Any]) -> None:
+def hand_script(params: Mapping[str, Any]) -> None:
     """What a user writes: open, apply_ufunc over dask blocks, to_netcdf."""
     import xarray as xr
 
     sys.path.insert(0, str(HERE))
-    ds = _open_input(spec["input"], spec["chunks"])
+    ds = _open_input(params["input"], params["chunks"])
     utc = ds["valid_time"]
     hour = utc.dt.hour + utc.dt.minute / 60.0
     doy = utc.dt.dayofyear.astype(np.float64)
@@ -483,9 +483,9 @@ def hand_script(spec: Mapping[str, Any]) -> None:
               ds["latitude"], ds["longitude"]]
     tmrt = xr.apply_ufunc(block, *inputs, dask="parallelized", output_dtypes=[np.float32])
     tmrt = tmrt.transpose(*ds["t2m"].dims).assign_attrs(units="degC", long_name="mean radiant temperature")
-    chunks = [min(spec["chunks"].get(d, n), n) for d, n in zip(tmrt.dims, tmrt.shape)]
+    chunks = [min(params["chunks"].get(d, n), n) for d, n in zip(tmrt.dims, tmrt.shape)]
     tmrt.to_dataset(name="mean_radiant_temperature").to_netcdf(
-        spec["output"], engine="netcdf4", encoding={"mean_radiant_temperature": dict(
+        params["output"], engine="netcdf4", encoding={"mean_radiant_temperature": dict(
             zlib=True, complevel=1, shuffle=True, chunksizes=chunks, _FillValue=np.float32(np.nan))})
 
 
