@@ -1,9 +1,9 @@
 """quarnel: radiation and thermal-comfort formulas for people outdoors.
 
 The formulas live in the extension module :mod:`quarnel.Strahlwerk`; the
-same formulas as NumPy ufuncs in :mod:`quarnel.ufunc`, and the mean radiant
+same formulas as NumPy ufuncs in :mod:`quarnel.ufunc`, the mean radiant
 temperature from weather observations in :mod:`quarnel.tmrt` (and the
-command ``quarnel``).
+command ``quarnel``), and the UTCI in :mod:`quarnel.comfort`.
 """
 
 __all__ = ["Strahlwerk"]
