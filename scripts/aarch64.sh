@@ -96,9 +96,10 @@ chmod +x "$emu_py.tmp"
 mv -f "$emu_py.tmp" "$emu_py"
 
 # --- NumPy and the test dependencies, as aarch64 wheels ---------------------
-# What the tests import (pandas, xarray and dask for the chain's tests);
+# What the tests import (pandas, xarray and dask for the chain's tests,
+# thermofeel for the UTCI's);
 # importlib-metadata is dask's on 3.11, named in case pip runs on a later one.
-reqs=("numpy==$numpy_version" "pytest>=8" "hypothesis>=6" pandas xarray "dask[array]" importlib-metadata)
+reqs=("numpy==$numpy_version" "pytest>=8" "hypothesis>=6" pandas xarray "dask[array]" importlib-metadata thermofeel)
 site_stamp="$site/.complete-$(echo "${reqs[*]}" | md5sum | cut -c1-12)"
 if [ ! -f "$site_stamp" ]; then
     say "installing ${reqs[*]} for aarch64 into $site"
@@ -175,7 +176,8 @@ if [ -z "$named" ]; then
     set -- tests/test_solar_geometry.py tests/test_clearsky.py tests/test_budget.py \
         tests/test_array_path.py tests/test_module.py tests/test_sonnenzeit.py \
         tests/test_ufunc.py tests/test_isa_levels.py tests/test_fuzz.py \
-        tests/test_tmrt.py tests/test_ufunc_duck.py tests/test_threads.py tests/test_interpreters.py "$@"
+        tests/test_tmrt.py tests/test_ufunc_duck.py tests/test_threads.py tests/test_interpreters.py \
+        tests/test_comfort.py "$@"
 fi
 cd "$here"
 "$emu_py" -c "import numpy, platform; print('aarch64: numpy', numpy.__version__, 'on', platform.machine(), platform.python_version())"

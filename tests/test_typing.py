@@ -33,11 +33,12 @@ def run_mypy_tool(*args, cache):
 def test_the_stub_ships_beside_the_module():
     here = pathlib.Path(quarnel.__file__).parent
     assert (here / "py.typed").is_file() and (here / "Strahlwerk.pyi").is_file()
-    assert (here / "_ufunc.pyi").is_file()
+    assert (here / "_ufunc.pyi").is_file() and (here / "_comfort.pyi").is_file()
 
 
 def test_stub_agrees_with_the_module(cache):
-    done = run_mypy_tool("mypy.stubtest", "quarnel.Strahlwerk", "quarnel._ufunc", cache=cache)
+    done = run_mypy_tool("mypy.stubtest", "quarnel.Strahlwerk", "quarnel._ufunc", "quarnel._comfort",
+                         cache=cache)
     assert done.returncode == 0, done.stdout + done.stderr
 
 
@@ -47,5 +48,6 @@ def test_examples_and_typed_use_pass_strict_mypy(cache):
     done = run_mypy_tool("mypy", "--strict", "examples", "tests/typing", "src/quarnel/tmrt.py",
                          "src/quarnel/ufunc.py", "src/quarnel/cli.py", "src/quarnel/__main__.py",
                          "src/quarnel/interval_sun.py", "src/quarnel/decomposition.py",
-                         "src/quarnel/_elementwise.py", "src/quarnel/comfort.py", cache=cache)
+                         "src/quarnel/_elementwise.py", "src/quarnel/comfort.py",
+                         "benchmarks/utci.py", "benchmarks/job.py", cache=cache)
     assert done.returncode == 0, done.stdout + done.stderr

@@ -1,0 +1,6 @@
+import numpy as np
+
+isa: str
+
+utci: np.ufunc
+utci_category: np.ufunc

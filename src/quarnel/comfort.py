@@ -1,0 +1,76 @@
+"""The Universal Thermal Climate Index (UTCI) and its assessment scale.
+
+``utci(air_temperature, mean_radiant_temperature, wind_speed, vapour_pressure)``
+is the UTCI [°C] from the air temperature Ta [°C], the mean radiant
+temperature Tmrt [°C], the wind speed va [m/s] at 10 m and the water vapour
+pressure [hPa]: the operational 6th-order polynomial of Bröde et al. (2012,
+Int J Biometeorol 56:481–494), 210 terms in Ta, D = Tmrt − Ta, va and
+pa [kPa], with the coefficients of the authors' Fortran code.
+
+Validity domain, bounds included: −50 ≤ Ta ≤ 50 °C, −30 ≤ Tmrt − Ta ≤ 70 K,
+0.5 ≤ va ≤ 17 m/s, 0 ≤ vapour pressure ≤ 50 hPa. An element outside it is
+NaN, quietly (no floating-point warning); a NaN input gives NaN. Inputs are
+not clipped.
+
+``utci_category(utci)`` is the assessment scale as int8 codes, −1
+(``UTCI_CATEGORY_FILL``) for NaN; code k covers ``UTCI_CATEGORY_BOUNDS[k-1]
+< UTCI <= UTCI_CATEGORY_BOUNDS[k]``: each bound belongs to the class below
+it, as pythermalcomfort bins the scale (−40 is extreme cold stress, 9 slight
+cold stress, 26 no thermal stress, 46 very strong heat stress).
+
+Both are :class:`numpy.ufunc` objects with one float64 loop (float32 and
+integer inputs are cast): broadcasting, ``out=`` and ``where=`` work; xarray
+``DataArray`` and dask arrays pass through NumPy's ufunc protocol (dask
+stays lazy). The UTCI loop runs without the GIL, vectorised for the
+instruction set in force (``QUARNEL_ISA``, the same bits at every level),
+and splits large arrays over the cores.
+
+``UTCI_CATEGORIES``, ``UTCI_FLAG_VALUES``, ``UTCI_FLAG_MEANINGS`` and
+``UTCI_CATEGORY_FILL`` are the CF attributes of a category variable
+(``flag_values``, ``flag_meanings``, ``_FillValue``).
+"""
+
+from __future__ import annotations
+
+from typing import Final
+
+import numpy as np
+import numpy.typing as npt
+
+from quarnel import _comfort
+
+__all__ = [
+    "utci", "utci_category", "UTCI_CATEGORIES", "UTCI_CATEGORY_BOUNDS", "UTCI_FLAG_VALUES",
+    "UTCI_FLAG_MEANINGS", "UTCI_CATEGORY_FILL",
+]
+
+#: UTCI [°C] from (air_temperature [°C], mean_radiant_temperature [°C],
+#: wind_speed [m/s at 10 m], vapour_pressure [hPa]); NaN outside the domain
+utci: np.ufunc = _comfort.utci
+#: assessment-scale code (int8, 0–9; −1 for NaN) from (utci [°C])
+utci_category: np.ufunc = _comfort.utci_category
+
+#: the classes of the assessment scale, in code order
+UTCI_CATEGORIES: Final[tuple[str, ...]] = (
+    "extreme cold stress",
+    "very strong cold stress",
+    "strong cold stress",
+    "moderate cold stress",
+    "slight cold stress",
+    "no thermal stress",
+    "moderate heat stress",
+    "strong heat stress",
+    "very strong heat stress",
+    "extreme heat stress",
+)
+#: upper bounds [°C] of codes 0–8, each included in its class
+UTCI_CATEGORY_BOUNDS: Final[tuple[float, ...]] = (-40.0, -27.0, -13.0, 0.0, 9.0, 26.0, 32.0, 38.0, 46.0)
+
+_flags = np.arange(len(UTCI_CATEGORIES), dtype=np.int8)
+_flags.flags.writeable = False
+#: CF ``flag_values``: the codes 0–9 (read-only)
+UTCI_FLAG_VALUES: Final[npt.NDArray[np.int8]] = _flags
+#: CF ``flag_meanings``: the class names with underscores, space-separated
+UTCI_FLAG_MEANINGS: Final[str] = " ".join(name.replace(" ", "_") for name in UTCI_CATEGORIES)
+#: the code of a NaN UTCI (CF ``_FillValue``)
+UTCI_CATEGORY_FILL: Final = -1

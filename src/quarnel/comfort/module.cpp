@@ -1,0 +1,200 @@
+// quarnel._comfort: the UTCI (Broede et al. 2012) and its assessment scale
+// as NumPy ufuncs. quarnel.comfort re-exports them with the CF constants.
+//
+// The UTCI loop hands contiguous blocks to the kernel of the instruction
+// set in force (utci_kernel.hpp), chosen once at import, and splits large
+// arrays over the cores with the pool the formulas' ufuncs use
+// (ufunc/parallel.hpp; this module has its own).
+#include "quarnel/comfort/utci_kernel.hpp"
+#include "quarnel/machine/isa.hpp"
+#include "quarnel/ufunc/parallel.hpp"
+#include "quarnel/values/fp_flags.hpp"
+#include "quarnel/values/numpy_api.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+namespace quarnel::comfort {
+namespace {
+
+// Set in exec, with the GIL held, before any ufunc exists.
+Kernel kernel = utci_baseline;
+
+Kernel pick() noexcept {
+#if QUARNEL_COMFORT_X86
+    switch (machine::isa()) {
+        case machine::Isa::avx512: return utci_avx512;
+        case machine::Isa::avx2: return utci_avx2;
+        default: break;
+    }
+#endif
+    return utci_baseline;
+}
+
+constexpr int nin = 4;
+
+// Input i of the block [off, off + m): the elements in place where
+// contiguous and aligned, else copied (broadcast scalars included) into buf.
+const double* input(char* base, npy_intp step, npy_intp off, npy_intp m, double* buf) noexcept {
+    const char* p = base + off * step;
+    if (step == npy_intp(sizeof(double)) && reinterpret_cast<std::uintptr_t>(p) % alignof(double) == 0)
+        return reinterpret_cast<const double*>(p);
+    if (step == 0) {
+        double x;
+        std::memcpy(&x, p, sizeof x);
+        for (npy_intp j = 0; j < m; ++j) buf[j] = x;
+    } else {
+        for (npy_intp j = 0; j < m; ++j) std::memcpy(buf + j, p + j * step, sizeof(double));
+    }
+    return buf;
+}
+
+void utci_span(char* const* args, const npy_intp* steps, npy_intp begin, npy_intp end) noexcept {
+    double bufs[nin + 1][kernel_block];
+    const Kernel k = kernel;
+    for (npy_intp off = begin; off < end; off += kernel_block) {
+        const npy_intp m = end - off < kernel_block ? end - off : kernel_block;
+        const double* in[nin];
+        for (int i = 0; i < nin; ++i) in[i] = input(args[i], steps[i], off, m, bufs[i]);
+        char* o = args[nin] + off * steps[nin];
+        if (steps[nin] == npy_intp(sizeof(double)) && reinterpret_cast<std::uintptr_t>(o) % alignof(double) == 0) {
+            k(in[0], in[1], in[2], in[3], reinterpret_cast<double*>(o), m);
+        } else {
+            k(in[0], in[1], in[2], in[3], bufs[nin], m);
+            for (npy_intp j = 0; j < m; ++j) std::memcpy(o + j * steps[nin], bufs[nin] + j, sizeof(double));
+        }
+    }
+}
+
+// Whole blocks per piece of a split array; the first is timed.
+constexpr npy_intp grain = 4 * kernel_block;
+
+// Elements outside the domain may raise flags on the way to their NaN
+// (utci_poly.hpp); inside, nothing but inexact. Either way the loop leaves
+// the flags as it found them: NaN for an input outside is the answer, not
+// an error.
+void utci_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void*) noexcept {
+    const auto entry = FpFlags::before();
+    unsigned unused = 0;
+    ufunc::parallel::over(dimensions[0], grain, [&](npy_intp begin, npy_intp end, int) noexcept {
+        utci_span(args, steps, begin, end);
+        return 0u;
+    }, unused);
+    FpFlags::clear();
+    FpFlags::keep(entry);
+}
+
+// The assessment scale: code k for bounds[k - 1] < UTCI <= bounds[k], each
+// bound in the class below it (as pythermalcomfort bins the scale); -1 for NaN.
+constexpr double bounds[] = {-40.0, -27.0, -13.0, 0.0, 9.0, 26.0, 32.0, 38.0, 46.0};
+
+inline std::int8_t category(double u) noexcept {
+    int k = 0;
+    for (double b : bounds) k += __builtin_isgreater(u, b);
+    return __builtin_isnan(u) ? std::int8_t(-1) : std::int8_t(k);
+}
+
+void category_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void*) noexcept {
+    const npy_intp n = dimensions[0];
+    const char* in = args[0];
+    char* out = args[1];
+    if (steps[0] == npy_intp(sizeof(double)) && steps[1] == 1 &&
+        reinterpret_cast<std::uintptr_t>(in) % alignof(double) == 0) {
+        const double* x = reinterpret_cast<const double*>(in);
+        auto* c = reinterpret_cast<std::int8_t*>(out);
+        for (npy_intp j = 0; j < n; ++j) c[j] = category(x[j]);
+        return;
+    }
+    for (npy_intp j = 0; j < n; ++j) {
+        double u;
+        std::memcpy(&u, in + j * steps[0], sizeof u);
+        const std::int8_t c = category(u);
+        std::memcpy(out + j * steps[1], &c, 1);
+    }
+}
+
+PyUFuncGenericFunction utci_loops[] = {utci_loop};
+PyUFuncGenericFunction category_loops[] = {category_loop};
+void* no_data[] = {nullptr};
+char utci_types[] = {NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
+char category_types[] = {NPY_DOUBLE, NPY_INT8};
+
+// NumPy puts the call signature in front.
+constexpr const char utci_doc[] =
+    "Universal Thermal Climate Index, UTCI [degC], from air temperature [degC],\n"
+    "mean radiant temperature [degC], wind speed at 10 m [m/s] and water vapour\n"
+    "pressure [hPa].\n\n"
+    "The operational 6th-order polynomial of Broede et al. (2012, Int J\n"
+    "Biometeorol 56:481-494): 210 terms in Ta, D = Tmrt - Ta, va and pa [kPa],\n"
+    "the coefficients of the authors' Fortran code, evaluated in float64.\n\n"
+    "Validity domain, bounds included: -50 <= Ta <= 50 degC, -30 <= Tmrt - Ta\n"
+    "<= 70 K, 0.5 <= va <= 17 m/s, 0 <= vapour pressure <= 50 hPa. Elements\n"
+    "outside it, and elements with a NaN input, are NaN, without a warning.\n"
+    "Inputs are not clipped.";
+constexpr const char category_doc[] =
+    "UTCI assessment scale as int8 codes from the UTCI [degC]; -1 for NaN.\n\n"
+    "0 extreme cold stress (UTCI <= -40), 1 very strong cold stress (-40, -27],\n"
+    "2 strong cold stress (-27, -13], 3 moderate cold stress (-13, 0], 4 slight\n"
+    "cold stress (0, 9], 5 no thermal stress (9, 26], 6 moderate heat stress\n"
+    "(26, 32], 7 strong heat stress (32, 38], 8 very strong heat stress\n"
+    "(38, 46], 9 extreme heat stress (> 46): each bound belongs to the class\n"
+    "below it, as in pythermalcomfort.";
+
+// Pickled by reference: quarnel.comfort.<name>.
+bool place(PyObject* uf, const char* name) noexcept {
+    PyObject* dict = PyObject_GenericGetDict(uf, nullptr);
+    if (!dict) {
+        PyErr_Clear();  // a NumPy without per-ufunc attributes
+        return true;
+    }
+    py::Ref d = py::Ref::steal(dict);
+    py::Ref mod = py::Ref::steal(PyUnicode_FromString("quarnel.comfort"));
+    py::Ref qual = py::Ref::steal(PyUnicode_FromString(name));
+    return mod && qual && PyDict_SetItemString(dict, "__module__", mod.get()) == 0 &&
+           PyDict_SetItemString(dict, "__qualname__", qual.get()) == 0;
+}
+
+bool add(PyObject* mod, py::Ref uf, const char* name) noexcept {
+    return uf && place(uf.get(), name) && PyModule_AddObjectRef(mod, name, uf.get()) == 0;
+}
+
+int exec(PyObject* mod) {
+    if (const char* setting = machine::ignored_setting()) {
+        py::Ref value = py::Ref::steal(PyUnicode_DecodeLocale(setting, "surrogateescape"));
+        if (!value || PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                                       "QUARNEL_ISA=%R names no instruction set (baseline, avx2, avx512) "
+                                       "and is ignored: using %s",
+                                       value.get(), machine::isa_name()) < 0)
+            return -1;
+    }
+    if (!numpy_api::import()) return -1;
+    kernel = pick();
+    ufunc::parallel::init();
+    // The instruction set in force (QUARNEL_ISA), for tests and benchmarks.
+    if (PyModule_AddStringConstant(mod, "isa", machine::isa_name()) < 0) return -1;
+    py::Ref utci = py::Ref::steal(
+        PyUFunc_FromFuncAndData(utci_loops, no_data, utci_types, 1, nin, 1, PyUFunc_None, "utci", utci_doc, 0));
+    if (!add(mod, std::move(utci), "utci")) return -1;
+    py::Ref scale = py::Ref::steal(PyUFunc_FromFuncAndData(category_loops, no_data, category_types, 1, 1, 1,
+                                                           PyUFunc_None, "utci_category", category_doc, 0));
+    return add(mod, std::move(scale), "utci_category") ? 0 : -1;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec)},
+#if PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI and its assessment scale as NumPy ufuncs.", 0,
+    nullptr, slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace quarnel::comfort
+
+PyMODINIT_FUNC PyInit__comfort() { return PyModuleDef_Init(&quarnel::comfort::definition); }
