@@ -419,7 +419,7 @@ def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any
     safe_mu = _where(sun, mu, 1.0)
     # A beam from the horizontal one, at most the interval's share of the
     # extraterrestrial beam (where reanalysis and this sun disagree at dawn).
-    beam_cap = sunlit * extraterrestrial_normal(day)
+    beam_cap = None if fdir is None and dhi is None else sunlit * extraterrestrial_normal(day)
     from_horizontal = None if fdir is None else _where(
         sun, np.minimum(fdir / safe_mu, beam_cap), 0.0)
     from_diffuse = None if g is None or dhi is None else _where(
@@ -789,12 +789,39 @@ def _compute_numpy(observations: Mapping[str, Any], latitude: Any, longitude: An
            for q, s in found.items()}
     lat = np.asarray(_site(latitude, "latitude"), dtype=np.float64)
     lon = np.asarray(_site(longitude, "longitude"), dtype=np.float64)
-    szeit, day = _solar_time(*_calendar(utc), lon)
-    with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
-        computed = _chain(obs, lat, np.asarray(height, dtype=np.float64), szeit, day, a)
+    site = {"latitude": lat, "longitude": lon, "height": np.asarray(height, dtype=np.float64)}
+    computed = _in_blocks(obs, site, utc, a)
     result = dict(observations)
-    result.update((k, _as_output(k, v)) for k, v in computed.items())
+    result.update(computed)
     return result
+
+
+# Elements computed at a time by the NumPy path: the chain's temporaries of
+# a block stay in the caches and are reused, instead of each being a fresh
+# array of the whole size; the ufuncs still split a block over the cores.
+BLOCK = 1 << 16
+
+
+def _in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
+               utc: npt.NDArray[np.datetime64], a: _Assumptions) -> dict[str, npt.NDArray[Any]]:
+    arrays = {**obs, **site, "time": utc}
+    shape = np.broadcast_shapes(*(v.shape for v in arrays.values()))
+    size = math.prod(shape)
+    # Each array flat over the common shape; 0-d ones stay as they are.
+    flat = {k: np.broadcast_to(v, shape).reshape(-1) if v.ndim else v for k, v in arrays.items()}
+    out: dict[str, npt.NDArray[Any]] = {}
+    with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
+        for start in range(0, max(size, 1), BLOCK):
+            part = slice(start, start + BLOCK)
+            block = {k: v[part] if v.ndim else v for k, v in flat.items()}
+            szeit, day = _solar_time(*_calendar(block["time"]), block["longitude"])
+            computed = _chain({k: block[k] for k in obs}, block["latitude"], block["height"],
+                              szeit, day, a)
+            for k, v in computed.items():
+                if k not in out:
+                    out[k] = np.empty(size, dtype=np.int8 if k in CATEGORIES else np.float64)
+                out[k][part] = v
+    return {k: v.reshape(shape) for k, v in out.items()}
 
 
 def _compute_pandas(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any,
