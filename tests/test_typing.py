@@ -45,5 +45,6 @@ def test_examples_and_typed_use_pass_strict_mypy(cache):
     pytest.importorskip("xarray")
     pytest.importorskip("pandas")
     done = run_mypy_tool("mypy", "--strict", "examples", "tests/typing", "src/quarnel/tmrt.py",
-                         "src/quarnel/ufunc.py", "src/quarnel/cli.py", "src/quarnel/__main__.py", cache=cache)
+                         "src/quarnel/ufunc.py", "src/quarnel/cli.py", "src/quarnel/command",
+                         "src/quarnel/__main__.py", cache=cache)
     assert done.returncode == 0, done.stdout + done.stderr

@@ -1,0 +1,8 @@
+"""Errors the command reports in one line."""
+
+from __future__ import annotations
+
+
+class Failure(Exception):
+    """A one-line message for the user; exit status 1."""
+
