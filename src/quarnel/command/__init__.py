@@ -5,17 +5,22 @@ Errors in the input or the environment end the command with a one-line
 message on standard error and exit status 1 (2 for wrong usage); outputs
 are written beside their target under a temporary name and renamed into
 place only when everything has succeeded.
+
+The rooms: arguments (the command line), csv_io (a site's CSV),
+grid_input, pipeline and grid_output (grids, block by block), grid (the
+run of a grid), plot, staging (temporary names renamed into place).
 """
 
 from __future__ import annotations
 
 import sys
-from collections.abc import Callable, Sequence
+from collections.abc import Sequence
 
 from quarnel.command.arguments import MODEL_OPTIONS, PROG, parser
 from quarnel.command.csv_io import csv_run
-from quarnel.command.failure import Failure
-from quarnel.command.grid import is_netcdf, netcdf_run
+from quarnel.command.failure import Failure, UsageError
+from quarnel.command.grid import grid_run
+from quarnel.command.grid_input import input_kind, output_kind
 from quarnel.command.plot import check_matplotlib
 from quarnel.command.staging import Staging
 
@@ -29,19 +34,25 @@ def main(argv: Sequence[str] | None = None) -> int:
     model = {name: getattr(args, name) for name in MODEL_OPTIONS}
     if args.output.resolve() == args.input.resolve():
         top.error("OUTPUT is INPUT: write the results to another file")
-    if not args.input.is_file():
-        return _fail(f"{args.input}: no such file" if not args.input.exists()
-                     else f"{args.input}: not a file")
-    netcdf = is_netcdf(args.input)
-    out_suffix = args.output.suffix.lower()
-    if netcdf and out_suffix not in (".nc", ".nc4", ".netcdf"):
-        top.error("the output of a NetCDF input is NetCDF: name it .nc")
-    if not netcdf and out_suffix != ".csv":
+    if not args.input.exists():
+        return _fail(f"{args.input}: no such file")
+    if not args.input.is_file() and not args.input.is_dir():
+        return _fail(f"{args.input}: not a file")
+    try:
+        kind = input_kind(args.input)
+    except Failure as e:
+        return _fail(str(e))
+    out_kind = output_kind(args.output)
+    if kind == "csv" and out_kind != "csv":
         top.error("the output of a CSV input is CSV: name it .csv")
-    if netcdf and args.missing_value:
+    if kind != "csv" and (out_kind is None or out_kind == "csv"):
+        top.error(f"the output of a grid ({kind}) is NetCDF or Zarr: name it .nc or .zarr")
+    if kind != "csv" and args.missing_value:
         top.error("--missing-value is for CSV input: NetCDF marks missing values itself "
                   "(_FillValue)")
-    if not netcdf and (args.lat is None or args.lon is None):
+    if kind == "csv" and args.dtype is not None:
+        top.error("--dtype is for grids: CSV keeps every digit")
+    if kind == "csv" and (args.lat is None or args.lon is None):
         top.error("a CSV input needs the site: --lat and --lon")
     if args.plot is not None and args.plot.suffix.lower() != ".png":
         top.error("--plot writes PNG: name it .png")
@@ -50,9 +61,15 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         if args.plot is not None:
             check_matplotlib()
-        run: Callable[..., None] = netcdf_run if netcdf else csv_run
-        run(args, names, model, staging)
+        if kind == "csv":
+            csv_run(args, names, model, staging)
+        else:
+            assert out_kind is not None            # refused above
+            grid_run(args, names, model, staging, kind, out_kind)
         staging.commit()
+    except UsageError as e:
+        staging.abort()
+        top.error(str(e))
     except Failure as e:
         staging.abort()
         return _fail(str(e))

@@ -38,6 +38,13 @@ def _mapping(text: str) -> tuple[str, str]:
     return quantity, name
 
 
+def _names(text: str) -> list[str]:
+    names = [n.strip() for n in text.split(",") if n.strip()]
+    if not names:
+        raise argparse.ArgumentTypeError("no variable named")
+    return names
+
+
 def _chunks(text: str) -> dict[str, int]:
     out = {}
     for part in text.split(","):
@@ -55,13 +62,14 @@ def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(
         prog=PROG, description="Radiation and thermal comfort of people outdoors.")
     commands = top.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    quantities = ", ".join(tmrt.OUTPUTS)
     columns = "\n".join(f"  {name:<18} {unit}" for name, unit in CSV_COLUMNS.items())
     p = commands.add_parser(
         "tmrt", help="mean radiant temperature from weather observations",
         formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Computes the mean radiant temperature of a person standing outdoors, and "
                     "every radiation term on the way, from weather observations at a site (CSV) "
-                    "or on a grid (NetCDF).",
+                    "or on a grid (NetCDF, Zarr or GRIB).",
         epilog=f"CSV input: a header line naming the columns (lines starting with # are "
                f"skipped; empty cells are missing values); columns separated by commas, or "
                f"by semicolons or tabs, then with decimal commas allowed (kept in the "
@@ -69,20 +77,23 @@ def parser() -> argparse.ArgumentParser:
                "Humidity: at least one of relative_humidity, vapour_pressure, dew_point; the "
                "others follow through the Magnus formula. Measured global_radiation is used "
                "where given, else modelled from the clear sky and the cloud.\n\n"
-               "NetCDF input: ERA5 single-level variables t2m and d2m [K], tcc [0 - 1], u10 and "
-               "v10 [m/s], optionally ssrd [J/m² accumulated over the hour before each time], "
-               "on time x latitude x longitude; the standard names above with units "
-               "attributes work too.\n\n"
-               "Output: the input plus solar_time [h], zenith_angle and azimuth_angle [°], "
-               "linke_turbidity, relative_air_mass, the radiation terms [W/m²], "
-               "surface_temperature and mean_radiant_temperature [°C]; CSV for CSV input, "
-               "NetCDF with units and long_name attributes for NetCDF input.")
+               "Grid input (a NetCDF file, a Zarr store, or GRIB through cfgrib): ERA5 "
+               "single-level variables t2m and d2m [K], tcc [0 - 1], u10 and v10 [m/s], "
+               "optionally ssrd [J/m² accumulated over the hour before each time], on time x "
+               "latitude x longitude, or the same under ERA5's long names (2m_temperature, "
+               "10m_u_component_of_wind, ...); the standard names above with units attributes "
+               "work too.\n\n"
+               f"Output variables (--variables): {quantities}; the derived humidity "
+               "quantities and the inputs under their standard names and as they were. The "
+               "format follows OUTPUT's suffix: .csv for CSV input (every input column and "
+               "every quantity, each to the last digit); .nc (NetCDF-4) or .zarr for a grid "
+               "(by default " + ", ".join(_headline()) + " in float32, CF attributes).")
     p.add_argument("input", type=pathlib.Path, metavar="INPUT",
-                   help="observations: a CSV file or a NetCDF file")
+                   help="observations: a CSV file, a NetCDF file, a Zarr store or a GRIB file")
     p.add_argument("-o", "--output", type=pathlib.Path, required=True, metavar="OUTPUT",
-                   help="file to write, of the input's kind (.csv or .nc); replaced only when "
-                        "the whole computation has succeeded")
-    site = p.add_argument_group("the site (a NetCDF grid takes latitude and longitude from its coordinates)")
+                   help="file or store to write: .csv for CSV input, .nc or .zarr for a grid; "
+                        "replaced only when the whole computation has succeeded")
+    site = p.add_argument_group("the site (a grid takes latitude and longitude from its coordinates)")
     site.add_argument("--lat", type=float, metavar="DEG",
                       help="latitude [°, north positive]; needed for CSV input")
     site.add_argument("--lon", type=float, metavar="DEG",
@@ -111,13 +122,28 @@ def parser() -> argparse.ArgumentParser:
         default = defaults[name].default
         model.add_argument("--" + name.replace("_", "-"), type=float, default=default,
                            metavar="X", help=f"{text} (default {default:g})")
-    grid = p.add_argument_group("NetCDF")
+    p.add_argument("--variables", type=_names, metavar="NAME,...",
+                   help="the quantities to write (names below), or 'all' (every input and "
+                        "quantity); default for a grid: " + ", ".join(_headline()) + "; for CSV "
+                        "all (the input columns are always kept)")
+    grid = p.add_argument_group("grids (NetCDF, Zarr, GRIB)")
+    grid.add_argument("--dtype", choices=["float32", "float64"],
+                      help="precision of the floating-point outputs (default float32, the "
+                           "precision of ERA5; integer quantities stay integer)")
     grid.add_argument("--chunks", type=_chunks, default={}, metavar="DIM=N,...",
                       help="block size per dimension, computed and written one block at a "
-                           "time (default time=24 and 128 along the others)")
+                           "time (default: whole chunks of the input, some 250,000 "
+                           "site-hours)")
     grid.add_argument("--scheduler", metavar="ADDRESS",
                       help="run on the dask.distributed scheduler at ADDRESS (e.g. "
                            "tcp://10.0.0.5:8786) instead of this machine's threads; the workers "
-                           "must be able to read INPUT at the same path")
+                           "must be able to read INPUT at the same path); with a .zarr OUTPUT the "
+                           "workers write their blocks themselves (they must see OUTPUT's folder "
+                           "too), with a .nc OUTPUT they compute and compress and this machine "
+                           "writes")
     return top
 
+
+
+def _headline() -> tuple[str, ...]:
+    return tuple(getattr(tmrt, "HEADLINE", ("mean_radiant_temperature",)))

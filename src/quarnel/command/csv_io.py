@@ -19,7 +19,7 @@ import numpy.typing as npt
 
 from quarnel import tmrt
 from quarnel.command.arguments import CSV_COLUMNS
-from quarnel.command.failure import Failure
+from quarnel.command.failure import Failure, UsageError
 from quarnel.command.plot import PLOTTED, plot
 from quarnel.command.staging import Staging
 
@@ -193,7 +193,8 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, fl
     # global radiation) with what it used; then the new quantities.
     replaced = {i: k for i, k in enumerate(table.header)
                 if k in result and (k in tmrt.OUTPUTS or k in tmrt.HUMIDITY)}
-    header = table.header + [k for k in result if k not in table.header and k not in observations]
+    added = [k for k in result if k not in table.header and k not in observations]
+    header = table.header + _chosen(added, list(table.header), args.variables)
     tmp = staging.temporary(args.output)
     with open(tmp, "w", newline="", encoding="utf-8") as f:
         writer = csv.writer(f, delimiter=table.delimiter, lineterminator="\n")
@@ -213,6 +214,18 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, fl
         series["air_temperature"] = observations[names.get("air_temperature", "air_temperature")]
         plot(utc, series, f"{args.input.name}: {args.lat:g}° N, {args.lon:g}° E",
               staging.temporary(args.plot))
+
+
+def _chosen(added: list[str], inputs: list[str], wanted: list[str] | None) -> list[str]:
+    """The computed columns written: all, or those --variables names (in the
+    order of the chain); the input's columns are always kept."""
+    if wanted is None or "all" in wanted:
+        return added
+    unknown = [k for k in wanted if k not in added and k not in inputs]
+    if unknown:
+        raise UsageError(f"--variables: no quantity {', '.join(repr(k) for k in unknown)}; "
+                         f"valid: all, {', '.join(added)}")
+    return [k for k in added if k in wanted]
 
 
 def _number(x: float, decimal_comma: bool = False) -> str:
