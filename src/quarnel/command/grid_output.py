@@ -119,7 +119,9 @@ def _write_coordinate(nc: Any, dim: str, coord: xr.DataArray) -> None:
         var[:] = values.astype("datetime64[s]").astype(np.int64)
         attrs.update(units=TIME_UNITS, calendar="proleptic_gregorian")
     else:
-        var = nc.createVariable(dim, values.dtype, (dim,))
+        # by kind and size: in this machine's byte order, whatever the input's
+        kind = f"{values.dtype.kind}{values.dtype.itemsize}" if values.dtype.kind in "iuf" else values.dtype
+        var = nc.createVariable(dim, kind, (dim,))
         var[:] = values
     var.setncatts(attrs)
 

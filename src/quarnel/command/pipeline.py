@@ -20,6 +20,7 @@ Two hooks for quantities a block alone cannot give:
 
 from __future__ import annotations
 
+import itertools
 import math
 import os
 import sys
@@ -212,7 +213,7 @@ def run_cluster(client: Any, job: BlockJob, todo: Iterable[Region], sink: Sink,
     window = 2 * client_threads(client)
     blocks: Iterator[Region] = iter(todo)
     first = [client.submit(compute_block, job, r, sink, pure=False)
-             for r, _ in zip(blocks, range(window))]
+             for r in itertools.islice(blocks, window)]
     running = as_completed(first)
     try:
         for future in running:
