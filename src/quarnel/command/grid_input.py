@@ -29,6 +29,7 @@ NETCDF_MAGIC = (b"CDF\x01", b"CDF\x02", b"CDF\x05", b"\x89HDF\r\n\x1a\n")
 GRIB_SUFFIXES = (".grib", ".grib2", ".grb", ".grb2")
 ZARR_MARKS = (".zgroup", ".zmetadata", "zarr.json")
 NETCDF_SUFFIXES = (".nc", ".nc4", ".netcdf")
+CHUNK_CACHE = 4 << 20           # [bytes] per variable of a NetCDF input
 
 
 def input_kind(path: pathlib.Path) -> Kind:
@@ -98,6 +99,10 @@ def _open(path: str, kind: Kind) -> xr.Dataset:
             if kind == "grib":
                 return xr.open_dataset(path, engine="cfgrib", chunks=None, decode_timedelta=False,
                                        backend_kwargs={"indexpath": ""})
+            # Blocks are whole chunks, read once: the library's cache of 64 MB
+            # a variable would only hold memory.
+            import netCDF4
+            netCDF4.set_chunk_cache(CHUNK_CACHE)
             return xr.open_dataset(path, engine="netcdf4", chunks=None, decode_timedelta=False)
     except (OSError, ValueError, RuntimeError, KeyError) as e:
         what = {"zarr": "Zarr", "grib": "GRIB"}.get(kind, "NetCDF")

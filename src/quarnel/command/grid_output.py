@@ -16,7 +16,6 @@ from __future__ import annotations
 
 import datetime
 import threading
-import zlib
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
@@ -30,6 +29,13 @@ from quarnel.command.pipeline import Chunk, OutputVar
 
 if TYPE_CHECKING:
     import xarray as xr
+
+try:
+    # ISA-L's deflate writes the same zlib stream as zlib, ten times as fast
+    # at level 1 (and lets go of the GIL as zlib does).
+    from isal.isal_zlib import compress as deflate
+except ImportError:
+    from zlib import compress as deflate
 
 CONVENTIONS = "CF-1.8"
 LEVEL = 1
@@ -81,7 +87,7 @@ def _shuffled_deflate(values: npt.NDArray[Any], level: int) -> bytes:
     raw = np.ascontiguousarray(values).reshape(-1)
     if raw.itemsize > 1:
         raw = np.ascontiguousarray(raw.view(np.uint8).reshape(-1, raw.itemsize).T)
-    return zlib.compress(memoryview(raw).cast("B"), level)
+    return bytes(deflate(memoryview(raw).cast("B"), level))
 
 
 @dataclass(frozen=True)
@@ -128,7 +134,7 @@ def _write_coordinate(nc: Any, dim: str, coord: xr.DataArray) -> None:
 
 def _plain_deflate(dataset: Any) -> bool:
     """Whether the variable's filters are exactly shuffle, then deflate at LEVEL."""
-    import h5py  # type: ignore[import-untyped]
+    import h5py
     plist = dataset.id.get_create_plist()
     filters = [plist.get_filter(i) for i in range(plist.get_nfilters())]
     return (dataset.chunks is not None
