@@ -215,3 +215,33 @@ def test_blocks_are_whole_chunks(sizes, chunks, given, want):
     assert all(got[d] % chunks[d] == 0 or got[d] == sizes[d] for d in sizes if d not in given)
     blocks = pipeline.regions(sizes, got)
     assert sum(grid_input.site_hours(r) for r in blocks) == np.prod(list(sizes.values()))
+
+
+class Arrays:
+    def put(self, region, arrays):
+        return [(name, tuple(lo for lo, _ in region.values()), values)
+                for name, values in arrays.items()]
+
+
+def test_a_halo_is_computed_and_dropped(src):
+    # Leading steps read with each block (for running totals) must not shift
+    # or widen what the block writes; the pointwise chain gives the same values.
+    out = pipeline.OutputVar("mean_radiant_temperature", ("valid_time", "latitude", "longitude"),
+                             "float64", {}, np.nan)
+    region = {"valid_time": (10, 20), "latitude": (0, 5), "longitude": (0, 4)}
+    try:
+        got = {}
+        for halo in (0, 3):
+            job = pipeline.BlockJob(str(src), "netcdf", {}, (out,), "valid_time",
+                                    ("mean_radiant_temperature",), halo=halo)
+            result = pipeline.compute_block(job, region, Arrays())
+            got[halo] = result
+        (_, _, a), = got[0].chunks
+        (_, _, b), = got[3].chunks
+        assert a.shape == b.shape == (10, 5, 4)
+        np.testing.assert_array_equal(a, b)
+        np.testing.assert_array_equal(got[0].sums["mean_radiant_temperature"],
+                                      got[3].sums["mean_radiant_temperature"])
+        assert got[3].site_hours == 200
+    finally:
+        grid_input.close_all()
