@@ -204,8 +204,8 @@ def test_csv_variables_choose_columns_and_keep_the_input(tmp_path, capsys):
 
 @pytest.mark.parametrize("sizes,chunks,given,want", [
     # whole rows of the grid first, then along time, in whole chunks
-    ({"t": 2160, "y": 60, "x": 80}, {"t": 24, "y": 60, "x": 80}, {}, {"t": 48, "y": 60, "x": 80}),
-    ({"t": 2160, "y": 60, "x": 80}, {"t": 1, "y": 30, "x": 40}, {}, {"t": 54, "y": 60, "x": 80}),
+    ({"t": 2160, "y": 60, "x": 80}, {"t": 24, "y": 60, "x": 80}, {}, {"t": 96, "y": 60, "x": 80}),
+    ({"t": 2160, "y": 60, "x": 80}, {"t": 1, "y": 30, "x": 40}, {}, {"t": 109, "y": 60, "x": 80}),
     ({"t": 10, "y": 5, "x": 4}, {"t": 1, "y": 5, "x": 4}, {}, {"t": 10, "y": 5, "x": 4}),
     ({"t": 100, "y": 50, "x": 40}, {"t": 1, "y": 50, "x": 40}, {"t": 3}, {"t": 3, "y": 50, "x": 40}),
 ])

@@ -132,7 +132,7 @@ def parser() -> argparse.ArgumentParser:
                            "precision of ERA5; integer quantities stay integer)")
     grid.add_argument("--chunks", type=_chunks, default={}, metavar="DIM=N,...",
                       help="block size per dimension, computed and written one block at a "
-                           "time (default: whole chunks of the input, some 250,000 "
+                           "time (default: whole chunks of the input, some 500,000 "
                            "site-hours)")
     grid.add_argument("--scheduler", metavar="ADDRESS",
                       help="run on the dask.distributed scheduler at ADDRESS (e.g. "

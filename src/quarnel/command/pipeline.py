@@ -42,9 +42,10 @@ from quarnel.command.grid_input import Kind, Region
 if TYPE_CHECKING:
     import xarray as xr
 
-#: the size of a block aimed at [site-hours]: 1 MB of a float32 variable,
-#: some 60 MB of the float64 intermediates while it is computed
-TARGET_SITE_HOURS = 1 << 18
+#: the size of a block aimed at [site-hours]: 2 MB of a float32 variable,
+#: some 120 MB of the float64 intermediates while it is computed (smaller
+#: blocks spend more of their time in xarray's bookkeeping)
+TARGET_SITE_HOURS = 1 << 19
 #: an encoded chunk: (variable, offset of the chunk, compressed bytes or, for
 #: writers that compress themselves, the array)
 Chunk = tuple[str, tuple[int, ...], "bytes | npt.NDArray[Any]"]
