@@ -137,7 +137,7 @@ def parser() -> argparse.ArgumentParser:
     grid.add_argument("--scheduler", metavar="ADDRESS",
                       help="run on the dask.distributed scheduler at ADDRESS (e.g. "
                            "tcp://10.0.0.5:8786) instead of this machine's threads; the workers "
-                           "must be able to read INPUT at the same path); with a .zarr OUTPUT the "
+                           "must be able to read INPUT at the same path; with a .zarr OUTPUT the "
                            "workers write their blocks themselves (they must see OUTPUT's folder "
                            "too), with a .nc OUTPUT they compute and compress and this machine "
                            "writes")

@@ -70,7 +70,8 @@ def grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, f
 def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
               staging: Staging, kind: Kind, out_kind: Kind) -> None:
     path = str(args.input)
-    ds = grid_input.opened(path, kind)
+    when = grid_input.stamp(path)
+    ds = grid_input.opened(path, kind, when)
     sizes = {str(d): int(n) for d, n in ds.sizes.items()}
     if not sizes or any(n == 0 for n in sizes.values()):
         raise Failure(f"{args.input}: empty dimension")
@@ -105,7 +106,7 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
         writer = ZarrOutput(tmp, sizes, coords, attrs, outputs, block)
     else:
         writer = NetcdfOutput(tmp, sizes, coords, attrs, outputs, block)
-    job = BlockJob(path, kind, kwargs, outputs, time_dim, plotted, renames)
+    job = BlockJob(path, kind, kwargs, outputs, time_dim, plotted, renames, stamp=when)
 
     ntime = sizes[time_dim] if time_dim else 0
     sums = {k: np.zeros(ntime) for k in plotted}

@@ -9,6 +9,7 @@ HDF5_LOCK. Zarr stores are read without it.
 from __future__ import annotations
 
 import math
+import os
 import pathlib
 import threading
 from collections.abc import Mapping
@@ -75,17 +76,26 @@ def check_modules(kind: Kind) -> None:
                           f"pip install 'quarnel[{extra}]'") from None
 
 
-_OPEN: dict[tuple[str, Kind], xr.Dataset] = {}
+_OPEN: dict[tuple[str, Kind, tuple[int, int]], xr.Dataset] = {}
 _OPEN_LOCK = threading.Lock()
 
 
-def opened(path: str, kind: Kind) -> xr.Dataset:
+def stamp(path: str) -> tuple[int, int]:
+    """Modification time [ns] and size [bytes]: a file replaced between two
+    runs is opened anew by a cluster's long-lived workers."""
+    st = os.stat(path)
+    return st.st_mtime_ns, st.st_size
+
+
+def opened(path: str, kind: Kind, when: tuple[int, int] | None = None) -> xr.Dataset:
     """The input, lazily (NumPy-backed when loaded), opened once per
-    process: local threads and the tasks of a cluster worker share it."""
+    process and version of the file: local threads and the tasks of a
+    cluster worker share it."""
+    key = (path, kind, when if when is not None else stamp(path))
     with _OPEN_LOCK:
-        ds = _OPEN.get((path, kind))
+        ds = _OPEN.get(key)
         if ds is None:
-            ds = _OPEN[(path, kind)] = _open(path, kind)
+            ds = _OPEN[key] = _open(path, kind)
         return ds
 
 

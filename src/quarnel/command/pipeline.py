@@ -74,6 +74,7 @@ class BlockJob:
     plotted: tuple[str, ...] = ()          # per-time sums for the plot
     renames: Mapping[str, str] = field(default_factory=dict)   # input name -> name tmrt reads
     halo: int = 0                          # leading time steps computed, then dropped
+    stamp: tuple[int, int] | None = None   # of the input, as grid_input.stamp
 
 
 @dataclass
@@ -146,7 +147,7 @@ def _drop(values: npt.NDArray[Any], dims: Sequence[str], time_dim: str | None,
 def compute_block(job: BlockJob, region: Region, sink: Sink) -> BlockResult:
     """Reads, computes and encodes one block; runs in a worker thread or on
     a cluster's worker."""
-    ds = grid_input.opened(job.path, job.kind)
+    ds = grid_input.opened(job.path, job.kind, job.stamp)
     read = dict(region)
     halo = 0
     if job.halo and job.time_dim in region:
