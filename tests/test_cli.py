@@ -182,7 +182,8 @@ def era5(path, bad_at=None):
 def test_netcdf_block_by_block_as_the_library_computes(tmp_path, capsys):
     src, out, png = tmp_path / "era5.nc", tmp_path / "tmrt.nc", tmp_path / "grid.png"
     ds = era5(src)
-    status, err = run([src, "-o", out, "--chunks", "valid_time=12,latitude=3", "--height", "250"]
+    status, err = run([src, "-o", out, "--chunks", "valid_time=12,latitude=3", "--height", "250",
+                       "--variables", "all", "--dtype", "float64"]
                       + (["--plot", png] if HAVE_MPL else []), capsys)
     assert status == 0, err
     want = tmrt.compute(ds, height=250.0)
@@ -203,7 +204,8 @@ def test_netcdf_on_a_distributed_scheduler(tmp_path, capsys):
     src, out = tmp_path / "era5.nc", tmp_path / "tmrt.nc"
     ds = era5(src)
     with distributed.LocalCluster(n_workers=1, processes=False, dashboard_address=None) as c:
-        status, err = run([src, "-o", out, "--scheduler", c.scheduler_address], capsys)
+        status, err = run([src, "-o", out, "--scheduler", c.scheduler_address, "--dtype", "float64"],
+                          capsys)
     assert status == 0, err
     with xr.open_dataset(out) as got:
         np.testing.assert_array_equal(got["mean_radiant_temperature"].values,

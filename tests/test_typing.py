@@ -46,7 +46,8 @@ def test_examples_and_typed_use_pass_strict_mypy(cache):
     pytest.importorskip("xarray")
     pytest.importorskip("pandas")
     done = run_mypy_tool("mypy", "--strict", "examples", "tests/typing", "src/quarnel/tmrt.py",
-                         "src/quarnel/ufunc.py", "src/quarnel/cli.py", "src/quarnel/__main__.py",
+                         "src/quarnel/ufunc.py", "src/quarnel/cli.py", "src/quarnel/command",
+                         "src/quarnel/__main__.py", "src/quarnel/era5_names.py",
                          "src/quarnel/interval_sun.py", "src/quarnel/decomposition.py",
                          "src/quarnel/_elementwise.py", "src/quarnel/comfort.py",
                          "benchmarks/utci.py", "benchmarks/job.py", cache=cache)

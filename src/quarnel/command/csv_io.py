@@ -1,0 +1,236 @@
+"""CSV observations in, CSV results out: every column to the last digit."""
+
+from __future__ import annotations
+
+import argparse
+import codecs
+import csv
+import datetime
+import io
+import math
+import os
+import pathlib
+import re
+from collections.abc import Sequence
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from quarnel import tmrt
+from quarnel.command.arguments import CSV_COLUMNS
+from quarnel.command.failure import Failure, UsageError
+from quarnel.command.plot import PLOTTED, plot
+from quarnel.command.staging import Staging
+
+
+# Column separators a CSV file may use: the comma, or the semicolon and the
+# tab of spreadsheets in locales whose decimal mark is the comma.
+DELIMITERS = (",", ";", "\t")
+
+
+def _decode(raw: bytes) -> str:
+    """The text of a CSV file: UTF-8, or UTF-16 with its byte-order mark (a
+    spreadsheet's "Unicode text"), or else Windows-1252 (a spreadsheet's CSV
+    on Windows in western Europe; its numbers are ASCII either way)."""
+    if raw.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
+        try:
+            return raw.decode("utf-16")
+        except UnicodeDecodeError:
+            pass
+    try:
+        return raw.decode("utf-8-sig")
+    except UnicodeDecodeError:
+        pass
+    try:
+        return raw.decode("cp1252")
+    except UnicodeDecodeError:
+        return raw.decode("latin-1")
+
+
+def _delimiter(text: str) -> str:
+    """The separator of the header line (the first line neither empty nor a
+    comment): whichever of DELIMITERS it holds most of, the comma on a tie."""
+    for line in text.splitlines():
+        if line.strip() and not line.lstrip().startswith("#"):
+            return max(DELIMITERS, key=line.count)
+    return ","
+
+
+class CsvTable:
+    """The rows of a CSV file as text, with their line numbers.
+
+    The text is decoded as `_decode` says. Columns are separated by commas,
+    semicolons or tabs, as the header line shows. Where they are not
+    separated by commas, a number may be written with a decimal comma
+    (``20,5``); the output then keeps both conventions.
+    """
+
+    def __init__(self, path: pathlib.Path) -> None:
+        self.path = path
+        self.decimal_comma = False
+        try:
+            text = _decode(path.read_bytes())
+            if "\0" in text:
+                raise Failure(f"{path}: neither CSV text nor NetCDF")
+            self.delimiter = _delimiter(text)
+            reader = csv.reader(io.StringIO(text, newline=""), delimiter=self.delimiter)
+            rows = []
+            for row in reader:
+                if not row or not "".join(row).strip() or row[0].lstrip().startswith("#"):
+                    continue
+                rows.append((reader.line_num, [cell.strip() for cell in row]))
+        except csv.Error as e:
+            raise Failure(f"{path}: not CSV ({e})") from None
+        if not rows:
+            raise Failure(f"{path}: no header line")
+        self.header_line, self.header = rows[0]
+        self.lines = [n for n, _ in rows[1:]]
+        self.rows = [r for _, r in rows[1:]]
+        if not self.rows:
+            raise Failure(f"{path}: no observations below the header")
+        # Spreadsheets end lines with empty fields beyond the last column.
+        while len(self.header) > 1 and self.header[-1] == "":
+            self.header.pop()
+        for n, r in zip(self.lines, self.rows):
+            while len(r) > len(self.header) and r[-1] == "":
+                r.pop()
+            if len(r) != len(self.header):
+                raise Failure(f"{path}, line {n}: {len(r)} fields where the header has "
+                              f"{len(self.header)}")
+
+    def where(self, row: int, column: str) -> str:
+        return f"{self.path}, line {self.lines[row]}, column '{column}'"
+
+    def column(self, name: str) -> list[str]:
+        i = self.header.index(name)
+        return [r[i] for r in self.rows]
+
+    def numbers(self, name: str, missing: Sequence[float] = ()) -> npt.NDArray[np.float64]:
+        """The column's numbers; empty cells, NA and the `missing` markers are NaN."""
+        values = np.empty(len(self.rows))
+        for k, cell in enumerate(self.column(name)):
+            if cell == "" or cell.lower() in ("na", "nan"):
+                values[k] = math.nan
+                continue
+            text = cell
+            if self.delimiter != "," and cell.count(",") == 1 and "." not in cell:
+                text = cell.replace(",", ".")
+                self.decimal_comma = True
+            try:
+                values[k] = float(text)
+            except ValueError:
+                raise Failure(f"{self.where(k, name)}: '{cell}' is not a number") from None
+            if values[k] in missing:
+                values[k] = math.nan
+        return values
+
+    def times(self, name: str, utc_offset: float) -> npt.NDArray[np.datetime64]:
+        """UTC times; a time without offset is on the clock of utc_offset."""
+        out = np.empty(len(self.rows), dtype="datetime64[us]")
+        clock = datetime.timezone(datetime.timedelta(hours=utc_offset))
+        for k, cell in enumerate(self.column(name)):
+            t = _time(cell)
+            if t is None:
+                raise Failure(f"{self.where(k, name)}: '{cell}' is not an ISO 8601 time") from None
+            if t.tzinfo is None:
+                t = t.replace(tzinfo=clock)
+            out[k] = np.datetime64(t.astimezone(datetime.UTC).replace(tzinfo=None), "us")
+        return out
+
+
+# Times other than ISO 8601 that station records and spreadsheets write, all
+# without offset and none ambiguous: the hour stamps of weather services
+# (2023071214, with or without minutes) and the dotted day-month-year.
+OTHER_TIMES = {
+    re.compile(r"\d{10}"): "%Y%m%d%H",
+    re.compile(r"\d{12}"): "%Y%m%d%H%M",
+    re.compile(r"\d{1,2}\.\d{1,2}\.\d{4} \d{1,2}:\d{2}"): "%d.%m.%Y %H:%M",
+    re.compile(r"\d{1,2}\.\d{1,2}\.\d{4} \d{1,2}:\d{2}:\d{2}"): "%d.%m.%Y %H:%M:%S",
+}
+
+
+def _time(cell: str) -> datetime.datetime | None:
+    try:
+        return datetime.datetime.fromisoformat(cell)
+    except ValueError:
+        pass
+    for pattern, form in OTHER_TIMES.items():
+        if pattern.fullmatch(cell):
+            try:
+                return datetime.datetime.strptime(cell, form)
+            except ValueError:
+                return None
+    return None
+
+
+def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
+             staging: Staging) -> None:
+    table = CsvTable(args.input)
+    for q in ("time", *tmrt.REQUIRED):
+        if names.get(q, q) not in table.header:
+            raise Failure(f"{args.input}, line {table.header_line}: no column '{names.get(q, q)}' "
+                          f"({CSV_COLUMNS.get(q, '')}; columns: {', '.join(table.header)})")
+    if not any(names.get(q, q) in table.header for q in tmrt.HUMIDITY):
+        raise Failure(f"{args.input}, line {table.header_line}: no humidity column: one of "
+                      + ", ".join(f"'{names.get(q, q)}'" for q in tmrt.HUMIDITY))
+    observations: dict[str, Any] = {names.get("time", "time"): table.times(names.get("time", "time"),
+                                                                       args.utc_offset)}
+    for q in tmrt.INPUTS:
+        source = names.get(q, q)
+        if source in table.header:
+            observations[source] = table.numbers(source, args.missing_value)
+    try:
+        result = tmrt.compute(observations, latitude=args.lat, longitude=args.lon,
+                              height=args.height, utc_offset=0.0, names=names,
+                              invalid="mask" if args.out_of_range == "missing" else "raise",
+                              **model)
+    except tmrt.ObservationError as e:
+        where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
+        raise Failure(f"{where}: {e.detail} (if it marks a missing value: --missing-value)") from None
+
+    # Input columns as they were, but those the chain fills in (humidity,
+    # global radiation) with what it used; then the new quantities.
+    replaced = {i: k for i, k in enumerate(table.header)
+                if k in result and (k in tmrt.OUTPUTS or k in tmrt.HUMIDITY)}
+    added = [k for k in result if k not in table.header and k not in observations]
+    header = table.header + _chosen(added, list(table.header), args.variables)
+    tmp = staging.temporary(args.output)
+    with open(tmp, "w", newline="", encoding="utf-8") as f:
+        writer = csv.writer(f, delimiter=table.delimiter, lineterminator="\n")
+        writer.writerow(header)
+        comma = table.decimal_comma
+        for k, row in enumerate(table.rows):
+            cells = list(row)
+            for i, name in replaced.items():
+                cells[i] = _number(result[name][k], comma)
+            cells += [_number(result[name][k], comma) for name in header[len(row):]]
+            writer.writerow(cells)
+        f.flush()
+        os.fsync(f.fileno())
+    if args.plot is not None:
+        utc = observations[names.get("time", "time")]
+        series = {k: np.asarray(result[k]) for k in PLOTTED if k in result}
+        series["air_temperature"] = observations[names.get("air_temperature", "air_temperature")]
+        plot(utc, series, f"{args.input.name}: {args.lat:g}° N, {args.lon:g}° E",
+              staging.temporary(args.plot))
+
+
+def _chosen(added: list[str], inputs: list[str], wanted: list[str] | None) -> list[str]:
+    """The computed columns written: all, or those --variables names (in the
+    order of the chain); the input's columns are always kept."""
+    if wanted is None or "all" in wanted:
+        return added
+    unknown = [k for k in wanted if k not in added and k not in inputs]
+    if unknown:
+        raise UsageError(f"--variables: no quantity {', '.join(repr(k) for k in unknown)}; "
+                         f"valid: all, {', '.join(added)}")
+    return [k for k in added if k in wanted]
+
+
+def _number(x: float, decimal_comma: bool = False) -> str:
+    # The shortest text that reads back as the same float: nothing of the
+    # computed value is lost in the file.
+    text = "" if math.isnan(x) else repr(float(x))
+    return text.replace(".", ",") if decimal_comma else text
+

@@ -1,0 +1,156 @@
+"""Grids: a NetCDF, Zarr or GRIB input computed block by block into a
+NetCDF or Zarr output, on this machine's threads or a dask cluster."""
+
+from __future__ import annotations
+
+import argparse
+import math
+import sys
+from collections.abc import Mapping, Sequence
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from quarnel import tmrt
+from quarnel.command import grid_input, pipeline
+from quarnel.command.failure import Failure, UsageError
+from quarnel.command.grid_input import Kind
+from quarnel.command.grid_output import NetcdfOutput, ZarrOutput, cf_attrs, global_attrs
+from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
+from quarnel.command.plot import PLOTTED, plot
+from quarnel.command.staging import Staging
+
+TIME_DIMS = ("time", "valid_time")
+
+
+def headline() -> tuple[str, ...]:
+    """The quantities a grid's output holds unless --variables says otherwise."""
+    return tuple(getattr(tmrt, "HEADLINE", ("mean_radiant_temperature",)))
+
+
+def choose(available: Sequence[str], wanted: Sequence[str] | None) -> list[str]:
+    """The output's variables: those named (``all``: every one), else the
+    headline quantities there are."""
+    if wanted is None:
+        return [k for k in headline() if k in available]
+    if "all" in wanted:
+        return list(available)
+    unknown = [k for k in wanted if k not in available]
+    if unknown:
+        raise UsageError(f"--variables: no variable {', '.join(repr(k) for k in unknown)}; "
+                         f"valid: all, {', '.join(available)}")
+    return list(dict.fromkeys(wanted))
+
+
+def output_var(name: str, da: Any, dtype: str) -> OutputVar:
+    """A result variable as written: floats in the chosen precision,
+    integers as they are, with their fill value and flags."""
+    kind = da.dtype.kind
+    fill: float | int | None
+    if kind == "f":
+        out_dtype, fill = dtype, math.nan
+    else:
+        out_dtype = "int8" if kind == "b" else da.dtype.name
+        raw = da.attrs.get("_FillValue", da.encoding.get("_FillValue"))
+        fill = None if raw is None else int(raw)
+    return OutputVar(name, tuple(str(d) for d in da.dims), out_dtype, cf_attrs(name, da.attrs), fill)
+
+
+def grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
+             staging: Staging, kind: Kind, out_kind: Kind) -> None:
+    grid_input.check_modules(kind)
+    grid_input.check_modules(out_kind)
+    try:
+        _grid_run(args, names, model, staging, kind, out_kind)
+    finally:
+        grid_input.close_all()
+
+
+def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
+              staging: Staging, kind: Kind, out_kind: Kind) -> None:
+    path = str(args.input)
+    when = grid_input.stamp(path)
+    ds = grid_input.opened(path, kind, when)
+    sizes = {str(d): int(n) for d, n in ds.sizes.items()}
+    if not sizes or any(n == 0 for n in sizes.values()):
+        raise Failure(f"{args.input}: empty dimension")
+    time_dim = next((d for d in TIME_DIMS if d in sizes), None)
+    renames = grid_input.era5_renames(ds)
+    back = {short: long for long, short in renames.items()}
+    kwargs: dict[str, Any] = dict(
+        latitude=args.lat, longitude=args.lon, height=args.height, utc_offset=args.utc_offset,
+        names={**grid_input.era5_quantities(ds, names), **names},
+        invalid="mask" if args.out_of_range == "missing" else "raise", **model)
+    kwargs.update(pipeline.whole_coordinate_kwargs(ds, time_dim))
+
+    probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes}, renames)
+    try:
+        first = tmrt.compute(probe, **kwargs)
+    except (KeyError, ValueError) as e:
+        message = e.args[0] if isinstance(e, KeyError) else str(e)
+        raise Failure(f"{args.input}: {message}") from None
+    available = [back.get(str(k), str(k)) for k in first.data_vars]
+    chosen = choose(available, args.variables)
+    outputs = tuple(output_var(k, first[renames.get(k, k)], args.dtype or "float32")
+                    for k in chosen)
+    plotted = tuple(k for k in PLOTTED if k in first.data_vars) if args.plot else ()
+
+    block = pipeline.plan_blocks(sizes, grid_input.storage_chunks(ds, sizes), args.chunks)
+    todo = pipeline.regions(sizes, block)
+    coords = {d: ds[d] for d in sizes if d in ds.coords}
+    attrs = global_attrs(ds.attrs, f"quarnel tmrt {args.input.name}")
+    tmp = str(staging.temporary(args.output, directory=out_kind == "zarr"))
+    writer: NetcdfOutput | ZarrOutput
+    if out_kind == "zarr":
+        writer = ZarrOutput(tmp, sizes, coords, attrs, outputs, block)
+    else:
+        writer = NetcdfOutput(tmp, sizes, coords, attrs, outputs, block)
+    job = BlockJob(path, kind, kwargs, outputs, time_dim, plotted, renames, stamp=when)
+
+    ntime = sizes[time_dim] if time_dim else 0
+    sums = {k: np.zeros(ntime) for k in plotted}
+    counts = {k: np.zeros(ntime, dtype=np.int64) for k in plotted}
+    progress = pipeline.Progress(math.prod(sizes.values()), sys.stderr.isatty())
+
+    def done(result: BlockResult) -> None:
+        if time_dim is not None:
+            lo, hi = result.region[time_dim]
+            for k, s in result.sums.items():
+                sums[k][lo:hi] += s
+                counts[k][lo:hi] += result.counts[k]
+        progress.advance(result.site_hours)
+
+    try:
+        if args.scheduler:
+            client = _client(args.scheduler)
+            try:
+                pipeline.run_cluster(client, job, todo, writer.sink, writer.write, done)
+            finally:
+                client.close()
+        else:
+            pipeline.run_local(job, todo, writer.sink, writer.write, done)
+    except tmrt.ObservationError as e:
+        raise Failure(f"{args.input}: {e}") from None
+    finally:
+        writer.close()
+        progress.finish()
+
+    if args.plot is not None and time_dim is not None:
+        with np.errstate(invalid="ignore", divide="ignore"):
+            series: Mapping[str, npt.NDArray[Any]] = {k: sums[k] / counts[k] for k in sums}
+        times = np.asarray(coords[time_dim].values) if time_dim in coords else np.arange(ntime)
+        spread = math.prod(sizes.values()) > ntime
+        plot(times, series, args.input.name + (", mean over the grid" if spread else ""),
+             staging.temporary(args.plot))
+
+
+def _client(address: str) -> Any:
+    try:
+        from distributed import Client
+    except ImportError:
+        raise Failure("--scheduler needs dask.distributed: pip install 'quarnel[dask]'") from None
+    try:
+        return Client(address, timeout="10s")
+    except (OSError, TimeoutError, ValueError) as e:
+        raise Failure(f"cannot reach the dask scheduler at {address}: {e}") from None
