@@ -36,6 +36,7 @@ COLUMNS = {   # column: heading, format
     "global_radiation": ("G", "{:4.0f}"), "diffuse_radiation": ("D", "{:4.0f}"),
     "counter_radiation": ("Ldown", "{:5.0f}"), "air_temperature": ("Tair", "{:5.1f}"),
     "surface_temperature": ("Tsurf", "{:5.1f}"), "mean_radiant_temperature": ("Tmrt", "{:5.1f}"),
+    "mean_radiant_temperature_shade": ("shade", "{:5.1f}"), "utci": ("UTCI", "{:5.1f}"),
 }
 
 

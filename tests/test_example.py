@@ -28,7 +28,7 @@ def example():
         del sys.modules[spec.name]
 
 
-def test_a_plausible_day_through_all_eleven_functions(example, monkeypatch):
+def test_a_plausible_day_through_the_chain(example, monkeypatch):
     calls = dict.fromkeys(CHAIN, 0)
     for name in CHAIN:
         def counting(*args, _f=getattr(quarnel.ufunc, name), _name=name):
@@ -36,7 +36,8 @@ def test_a_plausible_day_through_all_eleven_functions(example, monkeypatch):
             return _f(*args)
         monkeypatch.setattr(quarnel.ufunc, name, counting)
     day = example.compute_day(example.read_observations(example.DEFAULT_OBSERVATIONS))
-    assert len(day) == 24 and calls == dict.fromkeys(CHAIN, 1)   # once each, on the whole day
+    # Once each, on the whole day; the person is the published one, not MittlStrTemp's.
+    assert len(day) == 24 and calls == {**dict.fromkeys(CHAIN, 1), "MittlStrTemp": 0}
 
     sun = day[day["zenith_angle"] < 85]
     night = day[day["zenith_angle"] > 90]
@@ -48,6 +49,8 @@ def test_a_plausible_day_through_all_eleven_functions(example, monkeypatch):
     # Sunshine warms a person well above the air, a clear night cools below it.
     assert (sun["mean_radiant_temperature"] - sun["air_temperature"]).max() > 20
     assert (night["mean_radiant_temperature"] < night["air_temperature"]).all()
+    assert (day["mean_radiant_temperature_shade"] <= day["mean_radiant_temperature"]).all()
+    assert (day["utci_category"] >= 5).any() and day["utci"].between(0, 46).all()
 
 
 def test_main_prints_the_table(example, capsys, tmp_path):

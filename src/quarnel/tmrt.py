@@ -33,7 +33,7 @@ from typing import TYPE_CHECKING, Any, Literal, TypeAlias, overload
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import comfort
+from quarnel import comfort, era5_names
 from quarnel import ufunc as U
 from quarnel._elementwise import where as _where
 from quarnel.decomposition import extraterrestrial_normal, split_global, station_pressure
@@ -45,7 +45,8 @@ if TYPE_CHECKING:
 
 __all__ = [
     "compute", "ObservationError", "UnitError", "INPUTS", "OUTPUTS", "HEADLINE", "Quantity",
-    "SETTINGS", "check_setting", "accumulation_hours", "sources", "projection_factor",
+    "SETTINGS", "check_setting", "accumulation_hours", "is_accumulated", "sources",
+    "projection_factor",
     "saturation_vapour_pressure", "dew_point", "equation_of_time",
 ]
 
@@ -159,18 +160,14 @@ HEADLINE = ("mean_radiant_temperature", "mean_radiant_temperature_shade", "utci"
 CATEGORIES = ("utci_category", "utci_category_shade")
 
 # ERA5 names, short (CDS NetCDF and GRIB) and long (the analysis-ready Zarr
-# copies), used when the standard name is absent.
-ERA5_NAMES: dict[str, tuple[str, ...]] = {
-    "air_temperature": ("t2m", "2m_temperature"),
-    "dew_point": ("d2m", "2m_dewpoint_temperature"),
-    "cloud_cover": ("tcc", "total_cloud_cover"),
-    "global_radiation": ("ssrd", "surface_solar_radiation_downwards"),
-    "direct_horizontal_radiation": ("fdir", "total_sky_direct_solar_radiation_at_surface"),
-    "longwave_downward_radiation": ("strd", "surface_thermal_radiation_downwards"),
-    "net_shortwave_radiation": ("ssr", "surface_net_solar_radiation"),
-    "net_longwave_radiation": ("str", "surface_net_thermal_radiation"),
-}
-ERA5_WIND = (("u10", "v10"), ("10m_u_component_of_wind", "10m_v_component_of_wind"))
+# copies), used when the standard name is absent: standard name -> names.
+ERA5_NAMES: dict[str, tuple[str, ...]] = {}
+for _name, _quantity in era5_names.ERA5_NAMES.items():
+    if _quantity in INPUTS:
+        ERA5_NAMES.setdefault(_quantity, ())
+        ERA5_NAMES[_quantity] += (_name,)
+ERA5_WIND = (("u10", "v10"), tuple(long for long, short in era5_names.SHORT_NAMES.items()
+                                   if short in ("u10", "v10")))
 
 Accumulation: TypeAlias = "Literal['interval', 'since-00utc'] | float"
 Projection: TypeAlias = Literal["published", "module"]
@@ -419,7 +416,7 @@ def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any
     safe_mu = _where(sun, mu, 1.0)
     # A beam from the horizontal one, at most the interval's share of the
     # extraterrestrial beam (where reanalysis and this sun disagree at dawn).
-    beam_cap = None if fdir is None and dhi is None else sunlit * extraterrestrial_normal(day)
+    beam_cap: Any = None if fdir is None and dhi is None else sunlit * extraterrestrial_normal(day)
     from_horizontal = None if fdir is None else _where(
         sun, np.minimum(fdir / safe_mu, beam_cap), 0.0)
     from_diffuse = None if g is None or dhi is None else _where(
@@ -808,7 +805,8 @@ def _in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
     shape = np.broadcast_shapes(*(v.shape for v in arrays.values()))
     size = math.prod(shape)
     # Each array flat over the common shape; 0-d ones stay as they are.
-    flat = {k: np.broadcast_to(v, shape).reshape(-1) if v.ndim else v for k, v in arrays.items()}
+    flat: dict[str, npt.NDArray[Any]] = {
+        k: np.broadcast_to(v, shape).reshape(-1) if v.ndim else v for k, v in arrays.items()}
     out: dict[str, npt.NDArray[Any]] = {}
     with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
         for start in range(0, max(size, 1), BLOCK):
@@ -911,7 +909,7 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
 
     # Accumulated fluxes: their period, and the sun of their interval.
     accumulated = [q for q, s in found.items() if q in RADIATION and s not in variables
-                   and _is_accumulated(ds[s])]
+                   and is_accumulated(ds[s])]
     period = 0.0
     if accumulated:
         if accumulation == "since-00utc":
@@ -959,7 +957,8 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     return ds.assign(new)
 
 
-def _is_accumulated(da: xr.DataArray) -> bool:
+def is_accumulated(da: xr.DataArray) -> bool:
+    """Whether a variable's ``units`` say it is accumulated (J m-2)."""
     unit = da.attrs.get("units")
     return isinstance(unit, str) and _norm_unit(unit) in _ACCUMULATED
 

@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import sys
 from collections.abc import Sequence
+from typing import Any
 
 from quarnel.command.arguments import MODEL_OPTIONS, PROG, parser
 from quarnel.command.csv_io import csv_run
@@ -31,7 +32,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     top = parser()
     args = top.parse_args(argv)
     names = dict(args.column)
-    model = {name: getattr(args, name) for name in MODEL_OPTIONS}
+    model: dict[str, Any] = {name: getattr(args, name) for name in MODEL_OPTIONS}
+    model["projection_factor"] = args.projection_factor
     if args.output.resolve() == args.input.resolve():
         top.error("OUTPUT is INPUT: write the results to another file")
     if not args.input.exists():
@@ -50,6 +52,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     if kind != "csv" and args.missing_value:
         top.error("--missing-value is for CSV input: NetCDF marks missing values itself "
                   "(_FillValue)")
+    if kind == "csv" and args.accumulation is not None:
+        top.error("--accumulation is for a grid's fluxes in J/m²: a CSV's are in W/m²")
     if kind == "csv" and args.dtype is not None:
         top.error("--dtype is for grids: CSV keeps every digit")
     if kind == "csv" and (args.lat is None or args.lon is None):

@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 import inspect
 import pathlib
+from collections.abc import Callable
 
 from quarnel import tmrt
 
@@ -36,6 +37,32 @@ def _mapping(text: str) -> tuple[str, str]:
         raise argparse.ArgumentTypeError(
             f"'{text}' is not QUANTITY=NAME with QUANTITY one of {', '.join(CSV_COLUMNS)}")
     return quantity, name
+
+
+def _setting(name: str) -> Callable[[str], float]:
+    """An option's type: a number within the setting's physical range."""
+    def parse(text: str) -> float:
+        try:
+            value = float(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"'{text}' is not a number") from None
+        try:
+            tmrt.check_setting(name, value)
+        except ValueError as e:
+            raise argparse.ArgumentTypeError(str(e)) from None
+        return value
+    parse.__name__ = name          # argparse names the type in its messages
+    return parse
+
+
+def _accumulation(text: str) -> str | float:
+    if text in ("interval", "since-00utc"):
+        return text
+    try:
+        return _setting("accumulation")(text)
+    except argparse.ArgumentTypeError as e:
+        raise argparse.ArgumentTypeError(
+            f"'{text}' is neither interval, since-00utc nor a number of hours ({e})") from None
 
 
 def _names(text: str) -> list[str]:
@@ -94,13 +121,13 @@ def parser() -> argparse.ArgumentParser:
                    help="file or store to write: .csv for CSV input, .nc or .zarr for a grid; "
                         "replaced only when the whole computation has succeeded")
     site = p.add_argument_group("the site (a grid takes latitude and longitude from its coordinates)")
-    site.add_argument("--lat", type=float, metavar="DEG",
+    site.add_argument("--lat", type=_setting("latitude"), metavar="DEG",
                       help="latitude [°, north positive]; needed for CSV input")
-    site.add_argument("--lon", type=float, metavar="DEG",
+    site.add_argument("--lon", type=_setting("longitude"), metavar="DEG",
                       help="longitude [°, east positive]; needed for CSV input")
-    site.add_argument("--height", type=float, default=0.0, metavar="M",
+    site.add_argument("--height", type=_setting("height"), default=0.0, metavar="M",
                       help="height above sea level [m] (default 0)")
-    site.add_argument("--utc-offset", type=float, default=0.0, metavar="H",
+    site.add_argument("--utc-offset", type=_setting("utc_offset"), default=0.0, metavar="H",
                       help="offset from UTC [h] of the clock of times that carry none, e.g. 1 "
                            "for UTC+1 (default 0: UTC); times with an offset keep theirs")
     p.add_argument("--column", type=_mapping, action="append", default=[],
@@ -120,8 +147,13 @@ def parser() -> argparse.ArgumentParser:
     defaults = inspect.signature(tmrt.compute).parameters
     for name, text in MODEL_OPTIONS.items():
         default = defaults[name].default
-        model.add_argument("--" + name.replace("_", "-"), type=float, default=default,
+        model.add_argument("--" + name.replace("_", "-"), type=_setting(name), default=default,
                            metavar="X", help=f"{text} (default {default:g})")
+    model.add_argument("--projection-factor", choices=["published", "module"],
+                       default="published",
+                       help="the standing person's projection factor for the direct beam: "
+                            "published (Jendritzky et al. 1990, VDI 3787-2; default) or module "
+                            "(MittlStrTemp's own)")
     p.add_argument("--variables", type=_names, metavar="NAME,...",
                    help="the quantities to write (names below), or 'all' (every input and "
                         "quantity); default for a grid: " + ", ".join(_headline()) + "; for CSV "
@@ -130,6 +162,11 @@ def parser() -> argparse.ArgumentParser:
     grid.add_argument("--dtype", choices=["float32", "float64"],
                       help="precision of the floating-point outputs (default float32, the "
                            "precision of ERA5; integer quantities stay integer)")
+    grid.add_argument("--accumulation", type=_accumulation, metavar="HOW",
+                      help="how fluxes in J/m² were accumulated: interval (over the spacing of "
+                           "the time steps, ending at each: ERA5's hourly reanalysis, 3-hourly "
+                           "ensemble; default), HOURS (over that many hours before each step), "
+                           "or since-00utc (running totals since 00 UTC, as ERA5-Land)")
     grid.add_argument("--chunks", type=_chunks, default={}, metavar="DIM=N,...",
                       help="block size per dimension, computed and written one block at a "
                            "time (default: whole chunks of the input, some 500,000 "

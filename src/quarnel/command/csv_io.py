@@ -164,7 +164,7 @@ def _time(cell: str) -> datetime.datetime | None:
     return None
 
 
-def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
+def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, Any],
              staging: Staging) -> None:
     table = CsvTable(args.input)
     for q in ("time", *tmrt.REQUIRED):

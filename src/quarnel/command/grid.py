@@ -57,7 +57,7 @@ def output_var(name: str, da: Any, dtype: str) -> OutputVar:
     return OutputVar(name, tuple(str(d) for d in da.dims), out_dtype, cf_attrs(name, da.attrs), fill)
 
 
-def grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
+def grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, Any],
              staging: Staging, kind: Kind, out_kind: Kind) -> None:
     grid_input.check_modules(kind)
     grid_input.check_modules(out_kind)
@@ -67,7 +67,7 @@ def grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, f
         grid_input.close_all()
 
 
-def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, float],
+def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, Any],
               staging: Staging, kind: Kind, out_kind: Kind) -> None:
     path = str(args.input)
     when = grid_input.stamp(path)
@@ -82,7 +82,7 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
         latitude=args.lat, longitude=args.lon, height=args.height, utc_offset=args.utc_offset,
         names={**grid_input.era5_quantities(ds, names), **names},
         invalid="mask" if args.out_of_range == "missing" else "raise", **model)
-    kwargs.update(pipeline.whole_coordinate_kwargs(ds, time_dim))
+    kwargs["accumulation"], halo = _accumulation(args, ds, time_dim)
 
     probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes}, renames)
     try:
@@ -106,7 +106,8 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
         writer = ZarrOutput(tmp, sizes, coords, attrs, outputs, block)
     else:
         writer = NetcdfOutput(tmp, sizes, coords, attrs, outputs, block)
-    job = BlockJob(path, kind, kwargs, outputs, time_dim, plotted, renames, stamp=when)
+    job = BlockJob(path, kind, kwargs, outputs, time_dim, plotted, renames, stamp=when,
+                   halo=halo)
 
     ntime = sizes[time_dim] if time_dim else 0
     sums = {k: np.zeros(ntime) for k in plotted}
@@ -143,6 +144,25 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
         spread = math.prod(sizes.values()) > ntime
         plot(times, series, args.input.name + (", mean over the grid" if spread else ""),
              staging.temporary(args.plot))
+
+
+def _accumulation(args: argparse.Namespace, ds: Any, time_dim: str | None
+                  ) -> tuple[str | float, int]:
+    """How compute takes the input's J/m² fluxes in every block, and the
+    leading time steps a block needs: a block cannot see the spacing of the
+    whole time coordinate, and running totals are differenced to the step
+    before the block."""
+    how = args.accumulation or "interval"
+    if time_dim is None or not any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars):
+        return how, 0
+    if how == "since-00utc":
+        return how, 1
+    if how == "interval":
+        try:
+            return tmrt.accumulation_hours(ds[time_dim].values), 0
+        except ValueError as e:
+            raise Failure(f"{args.input}: {e}") from None
+    return how, 0
 
 
 def _client(address: str) -> Any:

@@ -9,13 +9,10 @@ region written there. The calling thread writes what comes back, in order,
 and advances the progress bar; at most two blocks per worker are in flight,
 so memory stays bounded whatever the size of the grid.
 
-Two hooks for quantities a block alone cannot give:
-
-* ``BlockJob.halo``: leading time steps read and computed with each block
-  and dropped before writing (e.g. 1 to difference running totals);
-* ``whole_coordinate_kwargs(ds, time_dim)``: computed once over the whole
-  input before the blocks, passed to every ``tmrt.compute`` as keyword
-  arguments (e.g. an accumulation period from the spacing of the times).
+``BlockJob.halo`` leading time steps are read and computed with each block
+and dropped before writing (1 to difference ERA5-Land's running totals);
+what needs the whole time coordinate (an accumulation period) is worked
+out once before the blocks and passed to every ``tmrt.compute``.
 """
 
 from __future__ import annotations
@@ -90,12 +87,6 @@ class Sink(Protocol):
     """Where a block goes, on the thread or worker that computed it."""
 
     def put(self, region: Region, arrays: Mapping[str, npt.NDArray[Any]]) -> list[Chunk]: ...
-
-
-def whole_coordinate_kwargs(ds: xr.Dataset, time_dim: str | None) -> dict[str, Any]:
-    """Keyword arguments for ``tmrt.compute`` that need the whole time
-    coordinate of the input, computed once before the blocks. None yet."""
-    return {}
 
 
 # Blocks ----------------------------------------------------------------------
