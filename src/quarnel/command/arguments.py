@@ -18,7 +18,10 @@ CSV_COLUMNS = {
     "dew_point": "°C (optional)",
     "cloud_cover": "octas, 0 to 8",
     "wind_speed": "m/s",
-    "global_radiation": "W/m² (optional)",
+    "global_radiation": "W/m² (optional; split into direct and diffuse by DISC)",
+    "direct_normal_radiation": "W/m² (optional)",
+    "diffuse_radiation": "W/m², on the horizontal (optional)",
+    "longwave_downward_radiation": "W/m² (optional)",
 }
 MODEL_OPTIONS = {
     "ground_albedo": "short-wave albedo of the ground [1]",
@@ -90,7 +93,7 @@ def parser() -> argparse.ArgumentParser:
         prog=PROG, description="Radiation and thermal comfort of people outdoors.")
     commands = top.add_subparsers(dest="command", metavar="COMMAND", required=True)
     quantities = ", ".join(tmrt.OUTPUTS)
-    columns = "\n".join(f"  {name:<18} {unit}" for name, unit in CSV_COLUMNS.items())
+    columns = "\n".join(f"  {name:<28} {unit}" for name, unit in CSV_COLUMNS.items())
     p = commands.add_parser(
         "tmrt", help="mean radiant temperature from weather observations",
         formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -102,14 +105,17 @@ def parser() -> argparse.ArgumentParser:
                f"by semicolons or tabs, then with decimal commas allowed (kept in the "
                f"output); UTF-8, UTF-16 with byte-order mark or Windows-1252\n{columns}\n"
                "Humidity: at least one of relative_humidity, vapour_pressure, dew_point; the "
-               "others follow through the Magnus formula. Measured global_radiation is used "
-               "where given, else modelled from the clear sky and the cloud.\n\n"
+               "others follow through the Magnus formula. Radiation is used as given: direct "
+               "and diffuse where measured, else split off the measured global radiation "
+               "(DISC), else modelled from the clear sky and the cloud; the sun of each time "
+               "stamp.\n\n"
                "Grid input (a NetCDF file, a Zarr store, or GRIB through cfgrib): ERA5 "
                "single-level variables t2m and d2m [K], tcc [0 - 1], u10 and v10 [m/s], "
-               "optionally ssrd [J/m² accumulated over the hour before each time], on time x "
-               "latitude x longitude, or the same under ERA5's long names (2m_temperature, "
-               "10m_u_component_of_wind, ...); the standard names above with units attributes "
-               "work too.\n\n"
+               "optionally ssrd, fdir, strd, ssr and str [J/m² accumulated over the interval "
+               "before each time, see --accumulation; paired with the interval's mean sun], on "
+               "time x latitude x longitude, or the same under ERA5's long names "
+               "(2m_temperature, 10m_u_component_of_wind, surface_solar_radiation_downwards, "
+               "...); the standard names above with units attributes work too.\n\n"
                f"Output variables (--variables): {quantities}; the derived humidity "
                "quantities and the inputs under their standard names and as they were. The "
                "format follows OUTPUT's suffix: .csv for CSV input (every input column and "
