@@ -7,7 +7,7 @@ import inspect
 import pathlib
 from collections.abc import Callable
 
-from quarnel import tmrt
+from quarnel import __version__, tmrt
 
 PROG = "quarnel"
 CSV_COLUMNS = {
@@ -91,6 +91,7 @@ def _chunks(text: str) -> dict[str, int]:
 def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(
         prog=PROG, description="Radiation and thermal comfort of people outdoors.")
+    top.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = top.add_subparsers(dest="command", metavar="COMMAND", required=True)
     quantities = ", ".join(tmrt.OUTPUTS)
     columns = "\n".join(f"  {name:<28} {unit}" for name, unit in CSV_COLUMNS.items())

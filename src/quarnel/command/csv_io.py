@@ -6,21 +6,23 @@ import argparse
 import codecs
 import csv
 import datetime
+import difflib
 import io
 import math
 import os
 import pathlib
 import re
+import sys
 from collections.abc import Sequence
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import tmrt
-from quarnel.command.arguments import CSV_COLUMNS
+from quarnel import comfort, tmrt
+from quarnel.command.arguments import CSV_COLUMNS, PROG
 from quarnel.command.failure import Failure, UsageError
-from quarnel.command.plot import PLOTTED, plot
+from quarnel.command.plot import PLOTTED, plot, site
 from quarnel.command.staging import Staging
 
 
@@ -167,13 +169,16 @@ def _time(cell: str) -> datetime.datetime | None:
 def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, Any],
              staging: Staging) -> None:
     table = CsvTable(args.input)
+    unused = _unused(table.header, names)
     for q in ("time", *tmrt.REQUIRED):
         if names.get(q, q) not in table.header:
             raise Failure(f"{args.input}, line {table.header_line}: no column '{names.get(q, q)}' "
-                          f"({CSV_COLUMNS.get(q, '')}; columns: {', '.join(table.header)})")
+                          f"({CSV_COLUMNS.get(q, '')}; columns: {', '.join(table.header)})"
+                          + _instead(unused, (q,)))
     if not any(names.get(q, q) in table.header for q in tmrt.HUMIDITY):
         raise Failure(f"{args.input}, line {table.header_line}: no humidity column: one of "
-                      + ", ".join(f"'{names.get(q, q)}'" for q in tmrt.HUMIDITY))
+                      + ", ".join(f"'{names.get(q, q)}'" for q in tmrt.HUMIDITY)
+                      + _instead(unused, tmrt.HUMIDITY))
     observations: dict[str, Any] = {names.get("time", "time"): table.times(names.get("time", "time"),
                                                                        args.utc_offset)}
     for q in tmrt.INPUTS:
@@ -188,6 +193,15 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
     except tmrt.ObservationError as e:
         where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
         raise Failure(f"{where}: {e.detail} (if it marks a missing value: --missing-value)") from None
+    if unused:
+        # Only quantities no column gives are suggested, and never for a
+        # name of ours (an output column read back in).
+        absent = [q for q in ("time", *tmrt.INPUTS) if names.get(q, q) not in table.header]
+        notes = []
+        for column in unused:
+            meant = None if column in tmrt.OUTPUTS else _meant(column, absent)
+            notes.append(f"{column} (did you mean {meant}?)" if meant else column)
+        print(f"{PROG}: note: columns not used: {', '.join(notes)}", file=sys.stderr)
 
     # Input columns as they were, but those the chain fills in (humidity,
     # global radiation) with what it used; then the new quantities.
@@ -199,12 +213,13 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
     with open(tmp, "w", newline="", encoding="utf-8") as f:
         writer = csv.writer(f, delimiter=table.delimiter, lineterminator="\n")
         writer.writerow(header)
-        comma = table.decimal_comma
+        text = {name: _texts(result[name], table.decimal_comma)
+                for name in [*replaced.values(), *header[len(table.header):]]}
         for k, row in enumerate(table.rows):
             cells = list(row)
             for i, name in replaced.items():
-                cells[i] = _number(result[name][k], comma)
-            cells += [_number(result[name][k], comma) for name in header[len(row):]]
+                cells[i] = text[name][k]
+            cells += [text[name][k] for name in header[len(row):]]
             writer.writerow(cells)
         f.flush()
         os.fsync(f.fileno())
@@ -212,8 +227,8 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         utc = observations[names.get("time", "time")]
         series = {k: np.asarray(result[k]) for k in PLOTTED if k in result}
         series["air_temperature"] = observations[names.get("air_temperature", "air_temperature")]
-        plot(utc, series, f"{args.input.name}: {args.lat:g}° N, {args.lon:g}° E",
-              staging.temporary(args.plot))
+        plot(utc, series, f"{args.input.name}: {site(args.lat, args.lon)}",
+             staging.temporary(args.plot))
 
 
 def _chosen(added: list[str], inputs: list[str], wanted: list[str] | None) -> list[str]:
@@ -226,6 +241,39 @@ def _chosen(added: list[str], inputs: list[str], wanted: list[str] | None) -> li
         raise UsageError(f"--variables: no quantity {', '.join(repr(k) for k in unknown)}; "
                          f"valid: all, {', '.join(added)}")
     return [k for k in added if k in wanted]
+
+
+def _unused(header: list[str], names: dict[str, str]) -> list[str]:
+    """The header's columns the computation does not read (they are copied
+    to the output all the same): a misspelt name is easily one of them."""
+    read = {names.get(q, q) for q in ("time", *tmrt.INPUTS)} | set(names.values())
+    return [k for k in header if k.strip() and k not in read]
+
+
+def _meant(column: str, quantities: Sequence[str]) -> str | None:
+    """The quantity a column's name is a near miss of (case, spaces and
+    hyphens aside), if any."""
+    plain = re.sub(r"[\s-]+", "_", column.strip().lower())
+    close = difflib.get_close_matches(plain, quantities, n=1, cutoff=0.75)
+    return close[0] if close else None
+
+
+def _instead(unused: list[str], wanted: Sequence[str]) -> str:
+    """A hint for a missing quantity: an unused column whose name is close."""
+    for q in wanted:
+        for k in unused:
+            if _meant(k, [q]):
+                return f" (did you mean '{k}'? --column {q}={k})"
+    return ""
+
+
+def _texts(values: npt.NDArray[Any], decimal_comma: bool) -> list[str]:
+    """A column's cells: integers (the UTCI categories) as integers, their
+    fill value empty; floats as `_number` writes them."""
+    values = np.asarray(values)
+    if np.issubdtype(values.dtype, np.integer):
+        return ["" if v == comfort.UTCI_CATEGORY_FILL else str(v) for v in values.tolist()]
+    return [_number(v, decimal_comma) for v in values.tolist()]
 
 
 def _number(x: float, decimal_comma: bool = False) -> str:
