@@ -1,7 +1,7 @@
 """Typed use of quarnel.tmrt: checked by mypy --strict in tests/test_typing.py.
 Each container kind comes back as itself."""
 
-from typing import assert_type
+from typing import Any, assert_type
 
 import numpy as np
 import numpy.typing as npt
@@ -14,8 +14,9 @@ times = np.arange("2023-07-12T00", "2023-07-13T00", dtype="datetime64[h]")
 columns = {"air_temperature": np.full(24, 20.0), "relative_humidity": np.full(24, 60.0),
            "cloud_cover": np.full(24, 2.0), "wind_speed": np.full(24, 2.0)}
 
-arrays = tmrt.compute({"time": times, **columns}, latitude=51.5, longitude=0.0)
-assert_type(arrays, dict[str, npt.NDArray[np.float64]])
+arrays = tmrt.compute({"time": times, **columns}, latitude=51.5, longitude=0.0,
+                      projection_factor="module", accumulation=3.0)
+assert_type(arrays, dict[str, npt.NDArray[Any]])     # float64, the categories int8
 
 frame = tmrt.compute(pd.DataFrame(columns, index=pd.DatetimeIndex(times)), latitude=51.5,
                      longitude=0.0, height=40.0, utc_offset=1.0, sky_view_factor=0.6)
