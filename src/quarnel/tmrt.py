@@ -35,6 +35,7 @@ import numpy.typing as npt
 
 from quarnel import comfort
 from quarnel import ufunc as U
+from quarnel._elementwise import outputs as _outputs
 from quarnel._elementwise import where as _where
 from quarnel.decomposition import extraterrestrial_normal, split_global, station_pressure
 from quarnel.interval_sun import interval_cos_zenith
@@ -457,16 +458,16 @@ def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any
     from_sky = 0.5 * svf * sky
     scattered = 0.5 * svf * diffuse + 0.5 * reflected
 
-    def person(beam: Any) -> Any:
-        if a.projection == "module":
-            return U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, beam,
-                                  a.person_albedo)
-        fp = projection_factor(90.0 - sun_zenith)
-        absorbed_sw = (1 - a.person_albedo) / PERSON_EMISSIVITY * (scattered + fp * beam)
-        return ((above + below + from_sky + absorbed_sw) / SIGMA) ** 0.25 - 273.15
-
-    tmrt = person(direct)
-    tmrt_shade = person(0.0 * direct)
+    if a.projection == "module":
+        tmrt = U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, direct,
+                              a.person_albedo)
+        tmrt_shade = U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, 0.0 * direct,
+                                    a.person_albedo)
+    else:
+        # In the sun and in shade at once (comfort.standing_person).
+        absorption = (1 - a.person_albedo) / PERSON_EMISSIVITY
+        tmrt, tmrt_shade = _outputs(comfort.standing_person, sun_zenith, above + below + from_sky,
+                                    scattered, direct, absorption)
     wind = np.maximum(obs["wind_speed"], WIND_UTCI_LOW)
     utci = comfort.utci(t, tmrt, wind, e)
     utci_shade = comfort.utci(t, tmrt_shade, wind, e)
