@@ -49,7 +49,14 @@ def outputs(ufunc: np.ufunc, *args: Any) -> tuple[Any, ...]:
                                     output_dtypes=[np.float64] * ufunc.nout))
     dask_array = sys.modules.get("dask.array")
     if dask_array is not None and any(isinstance(v, dask_array.Array) for v in args):
+        # apply_gufunc wants the operands in the same blocks.
+        arrays = [dask_array.asarray(v) for v in args]
+        ndim = max(a.ndim for a in arrays)
+        pairs: list[Any] = []
+        for a in arrays:
+            pairs += [a, tuple(range(ndim - a.ndim, ndim))]
+        arrays = list(dask_array.core.unify_chunks(*pairs)[1])
         signature = ",".join(["()"] * ufunc.nin) + "->" + ",".join(["()"] * ufunc.nout)
-        return tuple(dask_array.apply_gufunc(ufunc, signature, *args,
+        return tuple(dask_array.apply_gufunc(ufunc, signature, *arrays,
                                              output_dtypes=[np.float64] * ufunc.nout))
     return tuple(ufunc(*args))

@@ -26,7 +26,7 @@ from __future__ import annotations
 import functools
 import math
 import sys
-from collections.abc import Hashable, Mapping
+from collections.abc import Callable, Hashable, Mapping
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Literal, TypeAlias, overload
 
@@ -295,12 +295,33 @@ def _calendar(utc: npt.NDArray[np.datetime64]) -> tuple[FloatArray, FloatArray, 
     seconds = utc.astype("datetime64[s]")
     day = seconds.astype("datetime64[D]")
     hours = (seconds - day).astype(np.float64) / 3600.0
+    doy, ndays, nprev = _by_date(day, _date_terms)
+    return hours, doy, ndays, nprev
+
+
+def _date_terms(day: npt.NDArray[np.datetime64]) -> tuple[FloatArray, ...]:
     year = day.astype("datetime64[Y]")
     start = year.astype("datetime64[D]")
     doy = (day - start).astype(np.float64) + 1.0
     ndays = ((year + np.timedelta64(1, "Y")).astype("datetime64[D]") - start).astype(np.float64)
     nprev = (start - (year - np.timedelta64(1, "Y")).astype("datetime64[D]")).astype(np.float64)
-    return hours, doy, ndays, nprev
+    return doy, ndays, nprev
+
+
+def _by_date(day: npt.NDArray[np.datetime64],
+             terms: Callable[[npt.NDArray[np.datetime64]], tuple[FloatArray, ...]]
+             ) -> tuple[FloatArray, ...]:
+    """terms(day), computed once per date and looked up where the values
+    span far fewer dates than they are (hours of a series): the calendar's
+    conversions cost more than a look-up."""
+    if day.size >= 1024 and not np.isnat(day).any():
+        number = day.view(np.int64)
+        first, last = int(number.min()), int(number.max())
+        if last - first < day.size // 8:
+            dates = np.arange(first, last + 1).astype("datetime64[D]")
+            index = number - first
+            return tuple(t[index] for t in terms(dates))
+    return terms(day)
 
 
 def _solar_time(hours: Any, doy: Any, ndays: Any, nprev: Any, longitude: Any) -> tuple[Any, Any]:
@@ -313,8 +334,21 @@ def _solar_time(hours: Any, doy: Any, ndays: Any, nprev: Any, longitude: Any) ->
     local = local - 24.0 * shift
     day = doy + shift
     day = day - ndays * (day > ndays) + nprev * (day < 1)
-    szeit = U.Sonnenzeit(local + equation_of_time(day), 0.0, 0.0, day)
+    szeit = U.Sonnenzeit(local + _equation_of_time_of_days(day), 0.0, 0.0, day)
     return szeit, day
+
+
+def _equation_of_time_of_days(day: Any) -> Any:
+    """equation_of_time(day), looked up for whole days 0 to 367 (those of
+    the chain's NumPy path), the same values."""
+    if isinstance(day, np.ndarray) and day.size >= 1024:
+        whole = day.astype(np.intp)
+        if ((whole == day) & (whole >= 0) & (whole <= 367)).all():
+            return _EOT_OF_DAYS[whole]
+    return equation_of_time(day)
+
+
+_EOT_OF_DAYS = equation_of_time(np.arange(368, dtype=np.float64))
 
 
 # Helpers that work alike on NumPy arrays and xarray DataArrays --------------
