@@ -4,3 +4,5 @@ isa: str
 
 utci: np.ufunc
 utci_category: np.ufunc
+split_global: np.ufunc
+standing_person: np.ufunc

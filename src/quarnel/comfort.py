@@ -25,6 +25,21 @@ stays lazy). The UTCI loop runs without the GIL, vectorised for the
 instruction set in force (``QUARNEL_ISA``, the same bits at every level),
 and splits large arrays over the cores.
 
+``standing_person(sun_zenith, longwave, scattered, beam, absorption)`` is
+the mean radiant temperature [°C] of a standing person in the sun and in
+shade, two outputs, from the sun's zenith angle [°], the long-wave
+radiation the person receives [W/m²], the scattered short-wave radiation
+[W/m²], the direct normal beam [W/m²] and the absorption [1], (1 − the
+person's albedo) / 0.97 (the person's long-wave emissivity). With the
+elevation γ = 90 − zenith [°] and the projection factor f_p = 0.308
+cos(γ (0.998 − γ²/50000)) of Jendritzky et al. (1990, VDI 3787-2):
+in the sun ((longwave + absorption (scattered + f_p beam)) / σ)^¼ − 273.15,
+σ = 5.67e-8 W m⁻² K⁻⁴; in shade the same without the beam. NaN in any
+input, and a negative sum, give NaN, quietly. Same ufunc protocol and
+levels as the UTCI; dask arrays, bare or in DataArrays, need
+``xarray.apply_ufunc`` (dask's protocol knows no other ufunc of two
+outputs than NumPy's).
+
 ``UTCI_CATEGORIES``, ``UTCI_FLAG_VALUES``, ``UTCI_FLAG_MEANINGS`` and
 ``UTCI_CATEGORY_FILL`` are the CF attributes of a category variable
 (``flag_values``, ``flag_meanings``, ``_FillValue``).
@@ -40,7 +55,7 @@ import numpy.typing as npt
 from quarnel import _comfort
 
 __all__ = [
-    "utci", "utci_category", "UTCI_CATEGORIES", "UTCI_CATEGORY_BOUNDS", "UTCI_FLAG_VALUES",
+    "utci", "utci_category", "standing_person", "UTCI_CATEGORIES", "UTCI_CATEGORY_BOUNDS", "UTCI_FLAG_VALUES",
     "UTCI_FLAG_MEANINGS", "UTCI_CATEGORY_FILL",
 ]
 
@@ -49,6 +64,9 @@ __all__ = [
 utci: np.ufunc = _comfort.utci
 #: assessment-scale code (int8, 0–9; −1 for NaN) from (utci [°C])
 utci_category: np.ufunc = _comfort.utci_category
+#: (tmrt_sun [°C], tmrt_shade [°C]) from (sun_zenith [°], longwave [W/m²],
+#: scattered [W/m²], beam [W/m²], absorption [1])
+standing_person: np.ufunc = _comfort.standing_person
 
 #: the classes of the assessment scale, in code order
 UTCI_CATEGORIES: Final[tuple[str, ...]] = (

@@ -14,6 +14,12 @@ beyond a zenith angle of 87° or where the model turns negative.
 Every function works element by element with broadcasting on floats,
 NumPy arrays and xarray DataArrays (dask-backed ones stay lazy), and is
 quiet for night and NaN inputs. NaN in any input gives NaN.
+
+:func:`split_global`, which the job layer calls for every site-hour, is
+compiled (``quarnel._comfort.split_global``); its NumPy form,
+``_split_global_numpy`` on :func:`disc`'s terms, is the reference it is
+tested against. The two differ only by the C library's exp, pow, acos, sin
+and cos against NumPy's, in the last bits of the terms.
 """
 
 from __future__ import annotations
@@ -22,7 +28,8 @@ import math
 
 import numpy as np
 
-from quarnel._elementwise import Values, where
+from quarnel import _comfort
+from quarnel._elementwise import Values, outputs, where
 
 __all__ = ["extraterrestrial_normal", "station_pressure", "disc", "split_global"]
 
@@ -154,6 +161,15 @@ def split_global(global_radiation: Values, cos_zenith: Values, sunlit_fraction: 
     DNI ≥ 0, DNI·μ ≤ G, DHI ≥ 0. No sun (f = 0 or μ ≤ 0): DNI = 0, DHI = G.
     NaN in any input gives NaN for both.
     """
+    dni, dhi = outputs(_comfort.split_global, global_radiation, cos_zenith, sunlit_fraction,
+                       dayofyear, pressure)
+    return dni, dhi
+
+
+def _split_global_numpy(global_radiation: Values, cos_zenith: Values, sunlit_fraction: Values,
+                        dayofyear: Values, pressure: Values = STANDARD_PRESSURE
+                        ) -> tuple[Values, Values]:
+    """:func:`split_global` in NumPy: the reference of the compiled one."""
     g = np.maximum(global_radiation, 0.0)
     sunlit = (sunlit_fraction > 0) & (cos_zenith > 0)
     f = where(sunlit, sunlit_fraction, 1.0)

@@ -26,7 +26,7 @@ from __future__ import annotations
 import functools
 import math
 import sys
-from collections.abc import Hashable, Mapping
+from collections.abc import Callable, Hashable, Mapping
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Literal, TypeAlias, overload
 
@@ -35,6 +35,7 @@ import numpy.typing as npt
 
 from quarnel import comfort, era5_names
 from quarnel import ufunc as U
+from quarnel._elementwise import outputs as _outputs
 from quarnel._elementwise import where as _where
 from quarnel.decomposition import extraterrestrial_normal, split_global, station_pressure
 from quarnel.interval_sun import interval_cos_zenith
@@ -291,12 +292,33 @@ def _calendar(utc: npt.NDArray[np.datetime64]) -> tuple[FloatArray, FloatArray, 
     seconds = utc.astype("datetime64[s]")
     day = seconds.astype("datetime64[D]")
     hours = (seconds - day).astype(np.float64) / 3600.0
+    doy, ndays, nprev = _by_date(day, _date_terms)
+    return hours, doy, ndays, nprev
+
+
+def _date_terms(day: npt.NDArray[np.datetime64]) -> tuple[FloatArray, ...]:
     year = day.astype("datetime64[Y]")
     start = year.astype("datetime64[D]")
     doy = (day - start).astype(np.float64) + 1.0
     ndays = ((year + np.timedelta64(1, "Y")).astype("datetime64[D]") - start).astype(np.float64)
     nprev = (start - (year - np.timedelta64(1, "Y")).astype("datetime64[D]")).astype(np.float64)
-    return hours, doy, ndays, nprev
+    return doy, ndays, nprev
+
+
+def _by_date(day: npt.NDArray[np.datetime64],
+             terms: Callable[[npt.NDArray[np.datetime64]], tuple[FloatArray, ...]]
+             ) -> tuple[FloatArray, ...]:
+    """terms(day), computed once per date and looked up where the values
+    span far fewer dates than they are (hours of a series): the calendar's
+    conversions cost more than a look-up."""
+    if day.size >= 1024 and not np.isnat(day).any():
+        number = day.view(np.int64)
+        first, last = int(number.min()), int(number.max())
+        if last - first < day.size // 8:
+            dates = np.arange(first, last + 1).astype("datetime64[D]")
+            index = number - first
+            return tuple(t[index] for t in terms(dates))
+    return terms(day)
 
 
 def _solar_time(hours: Any, doy: Any, ndays: Any, nprev: Any, longitude: Any) -> tuple[Any, Any]:
@@ -309,8 +331,21 @@ def _solar_time(hours: Any, doy: Any, ndays: Any, nprev: Any, longitude: Any) ->
     local = local - 24.0 * shift
     day = doy + shift
     day = day - ndays * (day > ndays) + nprev * (day < 1)
-    szeit = U.Sonnenzeit(local + equation_of_time(day), 0.0, 0.0, day)
+    szeit = U.Sonnenzeit(local + _equation_of_time_of_days(day), 0.0, 0.0, day)
     return szeit, day
+
+
+def _equation_of_time_of_days(day: Any) -> Any:
+    """equation_of_time(day), looked up for whole days 0 to 367 (those of
+    the chain's NumPy path), the same values."""
+    if isinstance(day, np.ndarray) and day.size >= 1024:
+        whole = day.astype(np.intp)
+        if ((whole == day) & (whole >= 0) & (whole <= 367)).all():
+            return _EOT_OF_DAYS[whole]
+    return equation_of_time(day)
+
+
+_EOT_OF_DAYS = equation_of_time(np.arange(368, dtype=np.float64))
 
 
 # Helpers that work alike on NumPy arrays and xarray DataArrays --------------
@@ -454,16 +489,16 @@ def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any
     from_sky = 0.5 * svf * sky
     scattered = 0.5 * svf * diffuse + 0.5 * reflected
 
-    def person(beam: Any) -> Any:
-        if a.projection == "module":
-            return U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, beam,
-                                  a.person_albedo)
-        fp = projection_factor(90.0 - sun_zenith)
-        absorbed_sw = (1 - a.person_albedo) / PERSON_EMISSIVITY * (scattered + fp * beam)
-        return ((above + below + from_sky + absorbed_sw) / SIGMA) ** 0.25 - 273.15
-
-    tmrt = person(direct)
-    tmrt_shade = person(0.0 * direct)
+    if a.projection == "module":
+        tmrt = U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, direct,
+                              a.person_albedo)
+        tmrt_shade = U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, 0.0 * direct,
+                                    a.person_albedo)
+    else:
+        # In the sun and in shade at once (comfort.standing_person).
+        absorption = (1 - a.person_albedo) / PERSON_EMISSIVITY
+        tmrt, tmrt_shade = _outputs(comfort.standing_person, sun_zenith, above + below + from_sky,
+                                    scattered, direct, absorption)
     wind = np.maximum(obs["wind_speed"], WIND_UTCI_LOW)
     utci = comfort.utci(t, tmrt, wind, e)
     utci_shade = comfort.utci(t, tmrt_shade, wind, e)

@@ -1,11 +1,16 @@
 // quarnel._comfort: the UTCI (Broede et al. 2012) and its assessment scale
 // as NumPy ufuncs. quarnel.comfort re-exports them with the CF constants.
+// Also the job layer's radiation (radiation/loops.hpp): the DISC split of
+// global radiation, called by quarnel.decomposition.split_global, and the
+// standing person's mean radiant temperature, quarnel.comfort.standing_person.
 //
 // The UTCI loop hands contiguous blocks to the kernel of the instruction
 // set in force (utci_kernel.hpp), chosen once at import, and splits large
 // arrays over the cores with the pool the formulas' ufuncs use
 // (ufunc/parallel.hpp; this module has its own).
+#include "quarnel/comfort/block_io.hpp"
 #include "quarnel/comfort/utci_kernel.hpp"
+#include "quarnel/radiation/loops.hpp"
 #include "quarnel/machine/isa.hpp"
 #include "quarnel/ufunc/parallel.hpp"
 #include "quarnel/values/fp_flags.hpp"
@@ -34,22 +39,6 @@ Kernel pick() noexcept {
 
 constexpr int nin = 4;
 
-// Input i of the block [off, off + m): the elements in place where
-// contiguous and aligned, else copied (broadcast scalars included) into buf.
-const double* input(char* base, npy_intp step, npy_intp off, npy_intp m, double* buf) noexcept {
-    const char* p = base + off * step;
-    if (step == npy_intp(sizeof(double)) && reinterpret_cast<std::uintptr_t>(p) % alignof(double) == 0)
-        return reinterpret_cast<const double*>(p);
-    if (step == 0) {
-        double x;
-        std::memcpy(&x, p, sizeof x);
-        for (npy_intp j = 0; j < m; ++j) buf[j] = x;
-    } else {
-        for (npy_intp j = 0; j < m; ++j) std::memcpy(buf + j, p + j * step, sizeof(double));
-    }
-    return buf;
-}
-
 void utci_span(char* const* args, const npy_intp* steps, npy_intp begin, npy_intp end) noexcept {
     double bufs[nin + 1][kernel_block];
     const Kernel k = kernel;
@@ -57,13 +46,9 @@ void utci_span(char* const* args, const npy_intp* steps, npy_intp begin, npy_int
         const npy_intp m = end - off < kernel_block ? end - off : kernel_block;
         const double* in[nin];
         for (int i = 0; i < nin; ++i) in[i] = input(args[i], steps[i], off, m, bufs[i]);
-        char* o = args[nin] + off * steps[nin];
-        if (steps[nin] == npy_intp(sizeof(double)) && reinterpret_cast<std::uintptr_t>(o) % alignof(double) == 0) {
-            k(in[0], in[1], in[2], in[3], reinterpret_cast<double*>(o), m);
-        } else {
-            k(in[0], in[1], in[2], in[3], bufs[nin], m);
-            for (npy_intp j = 0; j < m; ++j) std::memcpy(o + j * steps[nin], bufs[nin] + j, sizeof(double));
-        }
+        double* o = target(args[nin], steps[nin], off, bufs[nin]);
+        k(in[0], in[1], in[2], in[3], o, m);
+        output(args[nin], steps[nin], off, m, o);
     }
 }
 
@@ -119,6 +104,9 @@ PyUFuncGenericFunction category_loops[] = {category_loop};
 void* no_data[] = {nullptr};
 char utci_types[] = {NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 char category_types[] = {NPY_DOUBLE, NPY_INT8};
+PyUFuncGenericFunction split_loops[] = {radiation::split_global_loop};
+PyUFuncGenericFunction person_loops[] = {radiation::standing_person_loop};
+char five_to_two[] = {NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 
 // NumPy puts the call signature in front.
 constexpr const char utci_doc[] =
@@ -140,23 +128,42 @@ constexpr const char category_doc[] =
     "(26, 32], 7 strong heat stress (32, 38], 8 very strong heat stress\n"
     "(38, 46], 9 extreme heat stress (> 46): each bound belongs to the class\n"
     "below it, as in pythermalcomfort.";
+constexpr const char split_doc[] =
+    "Direct normal and diffuse radiation [W/m2] from the global radiation G\n"
+    "[W/m2] averaged over an interval, the mean cos z over its sunlit part mu\n"
+    "[1], that part f [1], the day of the year [d] and the air pressure [Pa]:\n"
+    "DISC (Maxwell 1987) as pvlib implements it, applied to G/f while the sun\n"
+    "is up. See quarnel.decomposition.split_global, which calls it.\n\n"
+    "Exactly: DNI >= 0, DNI*mu <= G, DHI = G - DNI*mu >= 0 (negative G counts\n"
+    "as 0). No sun (f <= 0 or mu <= 0): DNI = 0, DHI = G. NaN in any input\n"
+    "gives NaN for both, without a warning.";
+constexpr const char person_doc[] =
+    "Mean radiant temperature [degC] of a standing person in the sun and in\n"
+    "shade from the sun's zenith angle [deg], the long-wave radiation the\n"
+    "person receives [W/m2], the scattered short-wave radiation [W/m2], the\n"
+    "direct normal beam [W/m2] and the short-wave absorption relative to the\n"
+    "long-wave emissivity [1], (1 - person albedo) / 0.97.\n\n"
+    "f_p = 0.308 cos(g (0.998 - g^2/50000)), g = 90 - zenith (Jendritzky et\n"
+    "al. 1990, VDI 3787-2); in the sun ((longwave + absorption (scattered +\n"
+    "f_p beam)) / 5.67e-8)^(1/4) - 273.15, in shade the same with no beam.\n"
+    "NaN in any input, and a negative sum, give NaN, without a warning.";
 
-// Pickled by reference: quarnel.comfort.<name>.
-bool place(PyObject* uf, const char* name) noexcept {
+// Pickled by reference: <where>.<name>.
+bool place(PyObject* uf, const char* name, const char* where) noexcept {
     PyObject* dict = PyObject_GenericGetDict(uf, nullptr);
     if (!dict) {
         PyErr_Clear();  // a NumPy without per-ufunc attributes
         return true;
     }
     py::Ref d = py::Ref::steal(dict);
-    py::Ref mod = py::Ref::steal(PyUnicode_FromString("quarnel.comfort"));
+    py::Ref mod = py::Ref::steal(PyUnicode_FromString(where));
     py::Ref qual = py::Ref::steal(PyUnicode_FromString(name));
     return mod && qual && PyDict_SetItemString(dict, "__module__", mod.get()) == 0 &&
            PyDict_SetItemString(dict, "__qualname__", qual.get()) == 0;
 }
 
-bool add(PyObject* mod, py::Ref uf, const char* name) noexcept {
-    return uf && place(uf.get(), name) && PyModule_AddObjectRef(mod, name, uf.get()) == 0;
+bool add(PyObject* mod, py::Ref uf, const char* name, const char* where = "quarnel.comfort") noexcept {
+    return uf && place(uf.get(), name, where) && PyModule_AddObjectRef(mod, name, uf.get()) == 0;
 }
 
 int exec(PyObject* mod) {
@@ -170,6 +177,7 @@ int exec(PyObject* mod) {
     }
     if (!numpy_api::import()) return -1;
     kernel = pick();
+    radiation::init();
     ufunc::parallel::init();
     // The instruction set in force (QUARNEL_ISA), for tests and benchmarks.
     if (PyModule_AddStringConstant(mod, "isa", machine::isa_name()) < 0) return -1;
@@ -178,7 +186,13 @@ int exec(PyObject* mod) {
     if (!add(mod, std::move(utci), "utci")) return -1;
     py::Ref scale = py::Ref::steal(PyUFunc_FromFuncAndData(category_loops, no_data, category_types, 1, 1, 1,
                                                            PyUFunc_None, "utci_category", category_doc, 0));
-    return add(mod, std::move(scale), "utci_category") ? 0 : -1;
+    if (!add(mod, std::move(scale), "utci_category")) return -1;
+    py::Ref split = py::Ref::steal(PyUFunc_FromFuncAndData(split_loops, no_data, five_to_two, 1, 5, 2, PyUFunc_None,
+                                                           "split_global", split_doc, 0));
+    if (!add(mod, std::move(split), "split_global", "quarnel._comfort")) return -1;
+    py::Ref person = py::Ref::steal(PyUFunc_FromFuncAndData(person_loops, no_data, five_to_two, 1, 5, 2,
+                                                            PyUFunc_None, "standing_person", person_doc, 0));
+    return add(mod, std::move(person), "standing_person") ? 0 : -1;
 }
 
 PyModuleDef_Slot slots[] = {
@@ -190,7 +204,7 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI and its assessment scale as NumPy ufuncs.", 0,
+    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI, its assessment scale, the split of global radiation and the standing person as NumPy ufuncs.", 0,
     nullptr, slots, nullptr, nullptr, nullptr,
 };
 
