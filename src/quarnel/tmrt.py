@@ -831,7 +831,7 @@ def _compute_numpy(observations: Mapping[str, Any], latitude: Any, longitude: An
 # Elements computed at a time by the NumPy path: the chain's temporaries of
 # a block stay in the caches and are reused, instead of each being a fresh
 # array of the whole size; the ufuncs still split a block over the cores.
-BLOCK = 1 << 16
+BLOCK = 1 << 15
 
 
 def _in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
