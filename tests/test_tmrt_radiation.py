@@ -163,6 +163,18 @@ def test_accumulations_are_divided_by_their_true_period():
     assert one["global_radiation"].values[0, 0, 0] == pytest.approx(flux[12])
 
 
+def test_variables_found_by_their_cf_standard_name():
+    w = np.array([0, 60, 300, 550, 700, 780]) * 3600.0
+    ds = era5(start="2023-06-21T03:00", ssrd=w, fdir=w / 2)
+    named = ds.rename(ssrd="rsds", fdir="rsdsdiff", t2m="tas")
+    named["rsds"].attrs["standard_name"] = "surface_downwelling_shortwave_flux_in_air"
+    named["rsdsdiff"].attrs["standard_name"] = "surface_direct_downwelling_shortwave_flux_in_air"
+    named["tas"].attrs["standard_name"] = "air_temperature"
+    got, want = tmrt.compute(named), tmrt.compute(ds)
+    for k in ("global_radiation", "direct_radiation", "mean_radiant_temperature"):
+        np.testing.assert_array_equal(got[k].values, want[k].values, err_msg=k)
+
+
 def test_the_projection_factor():
     fp = tmrt.projection_factor(np.array([0.0, 60.0, 90.0]))
     np.testing.assert_allclose(fp, [0.308, 0.174, 0.079], atol=1e-3)

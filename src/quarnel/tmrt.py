@@ -886,12 +886,26 @@ def _compute_pandas(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any
 
 
 def _era5_names(ds: xr.Dataset, names: dict[str, str]) -> dict[str, str]:
+    """Standard name -> variable for the quantities named neither by
+    ``names`` nor by their standard name: ERA5's short or long name, else
+    the one variable whose CF ``standard_name`` attribute is the quantity's."""
     names = dict(names)
+    taken = set(names.values())
     for q, candidates in ERA5_NAMES.items():
         if q not in names and q not in ds:
             found = next((c for c in candidates if c in ds), None)
             if found is not None:
                 names[q] = found
+                taken.add(found)
+    for q, quantity in INPUTS.items():
+        cf = quantity.attrs.get("standard_name")
+        if cf is None or q in names or q in ds:
+            continue
+        matches = [str(v) for v, da in ds.data_vars.items()
+                   if da.attrs.get("standard_name") == cf and str(v) not in taken]
+        if len(matches) == 1:
+            names[q] = matches[0]
+            taken.add(matches[0])
     return names
 
 
