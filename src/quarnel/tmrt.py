@@ -835,26 +835,35 @@ BLOCK = 1 << 15
 
 
 def _in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
-               utc: npt.NDArray[np.datetime64], a: _Assumptions) -> dict[str, npt.NDArray[Any]]:
+               utc: npt.NDArray[np.datetime64], a: _Assumptions,
+               hours: float = 0.0) -> dict[str, npt.NDArray[Any]]:
+    """The chain over arrays that broadcast together, a block of rows of
+    the first axis at a time (about BLOCK elements); arrays that broadcast
+    along an axis are expanded a block at a time only."""
     arrays = {**obs, **site, "time": utc}
     shape = np.broadcast_shapes(*(v.shape for v in arrays.values()))
-    size = math.prod(shape)
-    # Each array flat over the common shape; 0-d ones stay as they are.
-    flat: dict[str, npt.NDArray[Any]] = {
-        k: np.broadcast_to(v, shape).reshape(-1) if v.ndim else v for k, v in arrays.items()}
+    if not shape:
+        shape = (1,)
+    full = {k: v.reshape((1,) * (len(shape) - v.ndim) + v.shape) if v.ndim else v
+            for k, v in arrays.items()}
+    rest = math.prod(shape[1:])
+    rows = max(1, BLOCK // max(rest, 1))
     out: dict[str, npt.NDArray[Any]] = {}
     with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
-        for start in range(0, max(size, 1), BLOCK):
-            part = slice(start, start + BLOCK)
-            block = {k: v[part] if v.ndim else v for k, v in flat.items()}
+        for start in range(0, shape[0], rows):
+            part = slice(start, min(start + rows, shape[0]))
+            here = (part.stop - part.start,) + shape[1:]
+            block = {k: np.broadcast_to(v[part] if v.shape[0] > 1 else v, here).reshape(-1)
+                     if v.ndim else v for k, v in full.items()}
             szeit, day = _solar_time(*_calendar(block["time"]), block["longitude"])
             computed = _chain({k: block[k] for k in obs}, block["latitude"], block["height"],
-                              szeit, day, a)
+                              szeit, day, a, hours)
             for k, v in computed.items():
                 if k not in out:
-                    out[k] = np.empty(size, dtype=np.int8 if k in CATEGORIES else np.float64)
-                out[k][part] = v
-    return {k: v.reshape(shape) for k, v in out.items()}
+                    out[k] = np.empty(shape, dtype=np.int8 if k in CATEGORIES else np.float64)
+                out[k][part] = np.reshape(v, here)
+    final = np.broadcast_shapes(*(v.shape for v in arrays.values()))
+    return {k: v.reshape(final) for k, v in out.items()}
 
 
 def _compute_pandas(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any,
@@ -977,12 +986,13 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
             da = _converted(ds[s], q, s)
         hint = "is the accumulation period right? see --accumulation" if q in accumulated else ""
         obs[q] = _checked_xarray(da, q, s, invalid, hint)
-    szeit, day = _solar_time(hours, doy, ndays, nprev, lon)
-    if any(q in SHORTWAVE for q in accumulated):
-        sun_hours = period
-    else:
-        sun_hours = 0.0
-    computed = _chain(obs, lat, height, szeit, day, a, sun_hours)
+    sun_hours = period if any(q in SHORTWAVE for q in accumulated) else 0.0
+    if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), lat, lon, height)):
+        szeit, day = _solar_time(hours, doy, ndays, nprev, lon)
+        computed = _chain(obs, lat, height, szeit, day, a, sun_hours)
+    else:       # in memory: NumPy's path, a block at a time
+        computed = _eager(ds, obs, {"latitude": lat, "longitude": lon, "height": height}, utc,
+                          time_dim, a, sun_hours)
     described_sources = sources(found, sun_hours, a.projection)
 
     new: dict[str, xr.DataArray] = {}
@@ -1004,6 +1014,61 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
             attrs["source"] = described_sources[k]
         new[k] = da.assign_attrs(attrs)
     return ds.assign(new)
+
+
+def _eager(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any],
+           utc: npt.NDArray[np.datetime64], time_dim: Hashable, a: _Assumptions,
+           hours: float) -> dict[str, xr.DataArray]:
+    """The chain over a Dataset's values in memory: each input as a NumPy
+    array over the results' dimensions (length 1 where it does not vary),
+    computed in blocks, the results as DataArrays."""
+    import xarray as xr
+
+    first = obs["air_temperature"].dims
+    order = list(first) + [d for d in ds.dims if d not in first]
+    used = {time_dim}.union(*(v.dims for v in (*obs.values(), *site.values())
+                              if isinstance(v, xr.DataArray)))
+    dims = [d for d in order if d in used]
+
+    def aligned(value: Any) -> FloatArray:
+        if not isinstance(value, xr.DataArray):
+            return np.asarray(value, dtype=np.float64)
+        value = value.transpose(*[d for d in dims if d in value.dims])
+        shape = [value.sizes[d] if d in value.dims else 1 for d in dims]
+        return np.asarray(value.values, dtype=np.float64).reshape(shape)
+
+    times = utc.reshape([utc.size if d == time_dim else 1 for d in dims])
+    computed = _in_blocks({q: aligned(v) for q, v in obs.items()},
+                          {k: aligned(v) for k, v in site.items()}, times, a, hours)
+    # Each result over the dimensions it varies along, as the lazy path has it.
+    varies = _result_dims(obs, site, time_dim, a, hours)
+    out = {}
+    for k, v in computed.items():
+        own = [d for d in dims if d in varies[k]]
+        v = v[tuple(slice(None) if d in own else 0 for d in dims)]
+        out[k] = xr.DataArray(v, dims=own, coords={d: ds[d] for d in own if d in ds.coords})
+    return out
+
+
+def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
+                 a: _Assumptions, hours: float) -> dict[str, tuple[Hashable, ...]]:
+    """The dimensions of each result of the chain: the chain run on one
+    element along every dimension of its inputs."""
+    import xarray as xr
+
+    def one(value: Any) -> Any:
+        if isinstance(value, xr.DataArray):
+            return value.isel({d: slice(0, 1) for d in value.dims}).drop_vars(
+                list(value.coords))
+        return value
+
+    t = xr.DataArray(np.zeros(1), dims=(time_dim,))
+    with np.errstate(all="ignore"):
+        szeit, day = _solar_time(t + 12.0, t + 172.0, t + 365.0, t + 365.0,
+                                 one(site["longitude"]))
+        results = _chain({q: one(v) for q, v in obs.items()}, one(site["latitude"]),
+                         one(site["height"]), szeit, day, a, hours)
+    return {k: v.dims if isinstance(v, xr.DataArray) else () for k, v in results.items()}
 
 
 def is_accumulated(da: xr.DataArray) -> bool:
