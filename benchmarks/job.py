@@ -337,7 +337,7 @@ def probe_support(tiny: pathlib.Path, scratch: pathlib.Path) -> Support:
         import xarray as xr
 
         with xr.open_dataset(tiny) as ds:
-            ds.to_zarr(store, mode="w")
+            ds.to_zarr(store, mode="w", zarr_format=2)
         s.zarr_input = run_child(command(store, "-o", again)).ok and again.is_dir()
         remove(again)
         remove(store)
