@@ -249,3 +249,30 @@ def test_a_halo_is_computed_and_dropped(src):
         assert got[3].site_hours == 200
     finally:
         grid_input.close_all()
+
+
+def test_grib_input_as_era5_delivers_it(tmp_path, capsys):
+    pytest.importorskip("cfgrib")
+    pytest.importorskip("eccodes")
+    from grib_writer import write_grib
+
+    pd = pytest.importorskip("pandas")
+    times = pd.date_range("2023-07-01T04:00", periods=6, freq="h")
+    lat, lon = np.array([52.0, 51.75, 51.5]), np.array([-0.25, 0.0, 0.25, 0.5])
+    rng = np.random.default_rng(4)
+    shape = (6, 3, 4)
+    fields = {"2t": 290 + rng.normal(0, 2, shape), "2d": 283 + rng.normal(0, 1, shape),
+              "tcc": rng.uniform(0, 1, shape), "10u": rng.normal(0, 3, shape),
+              "10v": rng.normal(0, 3, shape)}
+    src = tmp_path / "era5.grib"
+    write_grib(src, fields, times, lat, lon)
+    out = tmp_path / "tmrt.nc"
+    status, err = run([src, "-o", out], capsys)
+    assert status == 0, err
+    want = tmrt.compute(xr.open_dataset(src, engine="cfgrib",
+                                        backend_kwargs={"indexpath": ""}).load())
+    with xr.open_dataset(out) as got:
+        assert got["mean_radiant_temperature"].dims == ("time", "latitude", "longitude")
+        np.testing.assert_array_equal(
+            got["mean_radiant_temperature"].values,
+            want["mean_radiant_temperature"].values.astype(np.float32))
