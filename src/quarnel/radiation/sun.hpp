@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace quarnel::radiation {
@@ -39,24 +42,49 @@ inline double mod(double x, double y) noexcept {
     return r;
 }
 
-// What a site's day gives: an array holds a few days and runs along a
-// latitude row, so the last pair is reused.
+// sin and cos of the declination of the days met, in a small table by the
+// day's bits: an array holds few days, met again and again.
+class Declinations {
+public:
+    Declinations() noexcept {
+        for (Entry& e : table_) e.day = std::numeric_limits<double>::quiet_NaN();
+    }
+    void get(double d, double& sin_delta, double& cos_delta) noexcept {
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        Entry& e = table_[(bits ^ (bits >> 29) ^ (bits >> 47)) % size];
+        if (!(e.day == d)) {
+            e.day = d;
+            const double delta = declination(d);
+            e.sin_delta = std::sin(delta);
+            e.cos_delta = std::cos(delta);
+        }
+        sin_delta = e.sin_delta;
+        cos_delta = e.cos_delta;
+    }
+
+private:
+    static constexpr std::size_t size = 512;
+    struct Entry {
+        double day, sin_delta, cos_delta;
+    };
+    Entry table_[size];
+};
+
+// What a site's day gives: an array runs along a latitude row, so the last
+// pair of day and latitude is reused.
 struct Day {
+    Declinations declinations;
     double dayofyear = std::numeric_limits<double>::quiet_NaN();
     double latitude = std::numeric_limits<double>::quiet_NaN();
-    double sin_delta = 0.0, cos_delta = 0.0;
     double a = 0.0, b = 0.0, rise = 0.0, length = 0.0, integral = 0.0;
 
     void set(double d, double lat) noexcept {
-        if (!(d == dayofyear)) {
-            dayofyear = d;
-            latitude = std::numeric_limits<double>::quiet_NaN();
-            const double delta = declination(d);
-            sin_delta = std::sin(delta);
-            cos_delta = std::cos(delta);
-        }
-        if (lat == latitude) return;
+        if (d == dayofyear && lat == latitude) return;
+        dayofyear = d;
         latitude = lat;
+        double sin_delta, cos_delta;
+        declinations.get(d, sin_delta, cos_delta);
         const double phi = lat * rad_per_deg;
         a = sin_delta * std::sin(phi);
         b = std::cos(phi) * cos_delta;
