@@ -139,11 +139,12 @@ def _interval_cos_zenith_numpy(solar_time_end: Values, latitude: Values, dayofye
 
     sunlit = length > 0
     mu = where(sunlit, np.maximum(integral, 0.0) / where(sunlit, length, 1.0), 0.0)
+    # The moment itself, also for hours so short that the angle rounds to 0.
     whole = h * _RAD_PER_HOUR
-    fraction = np.minimum(length / where(h > 0, whole, 1.0), 1.0)
+    moment = ~(whole > 0)
+    fraction = np.minimum(length / where(moment, 1.0, whole), 1.0)
 
-    # The moment itself.
     cos_now = a - b * np.cos(t * _RAD_PER_HOUR)
-    mu = where(h > 0, mu, np.maximum(cos_now, 0.0))
-    fraction = where(h > 0, fraction, where(cos_now > 0, 1.0, 0.0))
+    mu = where(moment, np.maximum(cos_now, 0.0), mu)
+    fraction = where(moment, where(cos_now > 0, 1.0, 0.0), fraction)
     return where(bad, np.nan, mu), where(bad, np.nan, fraction)

@@ -119,7 +119,8 @@ inline void interval_cos_zenith(double t, double lat, double dayofyear, double h
         return;
     }
     s.set(dayofyear, lat);
-    if (!(h > 0.0)) {  // the moment itself
+    const double whole = h * rad_per_hour;
+    if (!(whole > 0.0)) {  // the moment itself, also for hours that round to no angle
         const double cos_now = s.a - s.b * std::cos(t * rad_per_hour);
         mu = at_least(cos_now, 0.0);
         fraction = cos_now > 0.0 ? 1.0 : 0.0;
@@ -138,7 +139,7 @@ inline void interval_cos_zenith(double t, double lat, double dayofyear, double h
     const double length = days * s.length + len1 + len2;
     const double integral = days * s.integral + int1 + int2;
     mu = length > 0.0 ? at_least(integral, 0.0) / length : 0.0;
-    fraction = at_most(length / (h * rad_per_hour), 1.0);
+    fraction = at_most(length / whole, 1.0);
 }
 
 }  // namespace sun
