@@ -1,11 +1,13 @@
 """The sun of an interval against a fine numerical integral of the
-instantaneous sun of quarnel.ufunc.Zenitwinkel."""
+instantaneous sun of quarnel.ufunc.Zenitwinkel, and the compiled sun
+(quarnel._comfort.interval_cos_zenith) against its NumPy reference."""
 
 import numpy as np
 import pytest
 
 from quarnel import ufunc as U
-from quarnel.interval_sun import declination, interval_cos_zenith
+from quarnel import _comfort
+from quarnel.interval_sun import _interval_cos_zenith_numpy, declination, interval_cos_zenith
 
 # Night, polar night and NaN are expected inputs: no warnings.
 pytestmark = pytest.mark.filterwarnings("error::RuntimeWarning")
@@ -107,6 +109,8 @@ def test_zero_hours_is_the_sun_of_the_moment():
     mu, frac = interval_cos_zenith(t, lat, 172, 0.0)
     np.testing.assert_allclose(mu, np.maximum(cos_z, 0.0), rtol=0, atol=1e-14)
     np.testing.assert_array_equal(frac, np.where(mu > 0, 1.0, 0.0))
+    # Also where the interval's angle rounds to nothing.
+    assert interval_cos_zenith(12.0, 50.0, 172, 5e-324) == interval_cos_zenith(12.0, 50.0, 172, 0.0)
     # Short intervals tend to it.
     mu_short, frac_short = interval_cos_zenith(t + 1e-7, lat, 172, 2e-7)
     sunlit = np.abs(cos_z) > 1e-6
@@ -142,3 +146,113 @@ def test_xarray_keeps_dims_and_dask_stays_lazy():
     assert lazy_mu.chunks is not None and lazy_frac.chunks is not None
     np.testing.assert_array_equal(lazy_mu.compute().values, ref_mu)
     np.testing.assert_array_equal(lazy_frac.compute().values, ref_frac)
+
+
+# --- the compiled sun against the NumPy reference ----------------------------
+
+def sun_inputs(n, seed):
+    """Solar time at the end [h], latitude [°], day [d], hours [h]: random,
+    then sunrise and sunset inside, polar edges, poles, long intervals,
+    hours 0, huge values and invalid inputs."""
+    rng = np.random.default_rng(seed)
+    t = rng.uniform(-30.0, 60.0, n)
+    lat = rng.uniform(-90.0, 90.0, n)
+    day = np.where(rng.random(n) < 0.7, rng.integers(1, 367, n), rng.uniform(-400, 800, n))
+    h = rng.choice([0.0, 1.0, 3.0, 24.0, 1e-9], n)
+    h = np.where(rng.random(n) < 0.5, h, rng.uniform(0.0, 100.0, n))
+    k = n // 10
+    # Latitudes where the sun just rises or just stays up: |tan φ tan δ| near 1.
+    dec = np.radians(declination(day[:k]))
+    edge = np.degrees(np.arctan(1.0 / np.abs(np.tan(dec))))
+    lat[:k] = np.where(rng.random(k) < 0.5, 1.0, -1.0) * (edge + 10.0 ** rng.uniform(-12, 0, k))
+    lat[k:k + 40] = [90.0, -90.0, 0.0, -0.0, 89.999999, -89.999999, 66.56, -66.56] * 5
+    h[2 * k:2 * k + 60] = [1e6, 1e300, 48.0, 240.0, 1e-300, 5e-324] * 10
+    t[2 * k + 60:2 * k + 90] = [1e300, -1e300, 24.0, 0.0, -0.0, 12.0] * 5
+    bad = 3 * k + np.arange(10)
+    t[bad[0]], lat[bad[1]], day[bad[2]], h[bad[3]] = np.nan, np.nan, np.nan, np.nan
+    t[bad[4]], day[bad[5]], h[bad[6]] = np.inf, -np.inf, np.inf
+    lat[bad[7]], lat[bad[8]], h[bad[9]] = 90.0000001, -91.0, -1e-300
+    return t, lat, day, h
+
+
+def sunrise_conditioning(lat, day):
+    """sqrt(1 − (tan φ tan δ)²), 0 where the sun neither rises nor sets: the
+    sunrise hour angle arccos(a/b) moves by an ulp of a/b over this."""
+    with np.errstate(all="ignore"):
+        dec, phi = np.radians(declination(day)), np.radians(lat)
+        r = np.abs(np.sin(dec) * np.sin(phi) / (np.cos(phi) * np.cos(dec)))
+        return np.sqrt(np.maximum(1.0 - np.minimum(r, 1.0) ** 2, 0.0))
+
+
+def test_compiled_matches_the_numpy_reference():
+    t, lat, day, h = sun_inputs(300_000, 11)
+    mu, frac = _comfort.interval_cos_zenith(t, lat, day, h)
+    with np.errstate(all="ignore"):
+        ref_mu, ref_frac = _interval_cos_zenith_numpy(t, lat, day, h)
+    np.testing.assert_array_equal(np.isnan(mu), np.isnan(ref_mu))
+    np.testing.assert_array_equal(np.isnan(frac), np.isnan(mu))
+    np.testing.assert_array_equal(np.isnan(ref_frac), np.isnan(ref_mu))
+    assert np.isnan(mu[3 * 30_000:3 * 30_000 + 10]).all()
+    ok = ~np.isnan(ref_mu)
+    # The C library's sin, cos, asin and acos against NumPy's: a few ulps
+    # of the terms, within 2e-15 on μ.
+    np.testing.assert_allclose(mu[ok], ref_mu[ok], rtol=0, atol=4e-15)
+    # The sunlit length [rad] moves with the sunrise hour angle, by a few
+    # ulps of 2π away from the polar edge, by more near it (an arccos near
+    # ±1), and once for every whole day; the fraction is that over the
+    # interval's length.
+    whole = h[ok] * np.pi / 12
+    length_off = np.abs(frac[ok] - ref_frac[ok]) * whole
+    bound = 1e-14 * (1.0 + 1.0 / np.maximum(sunrise_conditioning(lat[ok], day[ok]), 1e-8))
+    bound *= 1.0 + np.floor(h[ok] / 24.0)
+    assert (length_off <= bound).all(), np.flatnonzero(length_off > bound)[:5]
+    assert (np.abs(frac[ok] - ref_frac[ok])[h[ok] >= 1.0] < 1e-10).all()
+    # Nights and the sun of the moment agree to the bit; so do most elements.
+    night = ok & (ref_frac == 0)
+    np.testing.assert_array_equal(mu[night], 0.0)
+    np.testing.assert_array_equal(frac[night], 0.0)
+    moment = ok & (h == 0)
+    np.testing.assert_array_equal(frac[moment], ref_frac[moment])
+    assert (mu == ref_mu).mean() > 0.9 and (frac == ref_frac).mean() > 0.9
+    assert ((frac >= 0) & (frac <= 1) & (mu >= 0) & (mu <= 1))[ok].all()
+
+
+def test_compiled_is_quiet():
+    t, lat, day, h = sun_inputs(50_000, 12)
+    with np.errstate(all="raise"):
+        _comfort.interval_cos_zenith(t, lat, day, h)
+        assert np.isnan(interval_cos_zenith(np.inf, np.nan, -np.inf, -1.0)).all()
+        assert interval_cos_zenith(1e300, 0.0, 1e300, 1e300)[1] <= 1.0
+
+
+def test_compiled_broadcasting_strides_out_and_the_cores():
+    t, lat, day, h = sun_inputs(400_003, 13)
+    whole = _comfort.interval_cos_zenith(t, lat, day, h)
+    pieces = [_comfort.interval_cos_zenith(t[k:k + 997], lat[k:k + 997], day[k:k + 997], h[k:k + 997])
+              for k in range(0, t.size, 997)]
+    for i in range(2):
+        np.testing.assert_array_equal(whole[i], np.concatenate([p[i] for p in pieces]))
+    n = 3_001
+    want = _comfort.interval_cos_zenith(t[:n], lat[:n], day[:n], h[:n])
+    mu = np.full(2 * n, -1.0)
+    frac = np.zeros(n * 8 + 1, np.uint8)[1:].view(np.float64)
+    raw = np.zeros(n * 8 + 1, np.uint8)[1:].view(np.float64)
+    raw[:] = lat[:n]
+    _comfort.interval_cos_zenith(t[:n][::-1][::-1], raw, np.repeat(day[:n], 2)[::2], h[:n],
+                                 out=(mu[::2], frac))
+    np.testing.assert_array_equal(mu[::2], want[0])
+    np.testing.assert_array_equal(frac, want[1])
+    assert (mu[1::2] == -1.0).all()
+    grid = _comfort.interval_cos_zenith(np.arange(0.5, 24.0)[:, None], lat[None, :7], 172, 1.0)
+    assert grid[0].shape == (24, 7)
+    assert grid[1][5, 3] == _comfort.interval_cos_zenith(5.5, lat[3], 172.0, 1.0)[1]
+    assert isinstance(interval_cos_zenith(12.0, 50.0, 172, 1.0)[0], np.float64)
+
+
+def test_a_bare_dask_array_stays_lazy():
+    da = pytest.importorskip("dask.array")
+    t, lat, day, h = sun_inputs(1000, 14)
+    lazy = interval_cos_zenith(da.from_array(t, chunks=300), lat, day, h)
+    assert all(isinstance(x, da.Array) for x in lazy)
+    for got, want in zip(lazy, _comfort.interval_cos_zenith(t, lat, day, h)):
+        np.testing.assert_array_equal(got.compute(), want)

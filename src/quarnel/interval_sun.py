@@ -26,6 +26,10 @@ given day over the whole interval.
 Every function works element by element with broadcasting on floats,
 NumPy arrays and xarray DataArrays (dask-backed ones stay lazy), and is
 quiet: no NumPy warnings for night, polar night or NaN inputs.
+
+:func:`interval_cos_zenith` is compiled
+(``quarnel._comfort.interval_cos_zenith``); its NumPy form,
+``_interval_cos_zenith_numpy``, is the reference it is tested against.
 """
 
 from __future__ import annotations
@@ -34,7 +38,8 @@ import math
 
 import numpy as np
 
-from quarnel._elementwise import Values, where
+from quarnel import _comfort
+from quarnel._elementwise import Values, outputs, where
 
 __all__ = ["declination", "interval_cos_zenith"]
 
@@ -95,6 +100,14 @@ def interval_cos_zenith(solar_time_end: Values, latitude: Values, dayofyear: Val
     The flux averaged over the interval, divided by ``sunlit_fraction``, is
     the flux while the sun was up, and ``mu`` its sun (Hogan & Hirahara 2016).
     """
+    mu, fraction = outputs(_comfort.interval_cos_zenith, solar_time_end, latitude, dayofyear,
+                           hours)
+    return mu, fraction
+
+
+def _interval_cos_zenith_numpy(solar_time_end: Values, latitude: Values, dayofyear: Values,
+                               hours: Values) -> tuple[Values, Values]:
+    """:func:`interval_cos_zenith` in NumPy: the reference of the compiled one."""
     bad = ~(np.isfinite(solar_time_end) & np.isfinite(latitude) & np.isfinite(dayofyear)
             & np.isfinite(hours)) | (hours < 0) | (np.abs(latitude) > 90)
     # Bad elements compute on harmless zeros (no warnings) and become NaN at the end.
@@ -126,11 +139,12 @@ def interval_cos_zenith(solar_time_end: Values, latitude: Values, dayofyear: Val
 
     sunlit = length > 0
     mu = where(sunlit, np.maximum(integral, 0.0) / where(sunlit, length, 1.0), 0.0)
+    # The moment itself, also for hours so short that the angle rounds to 0.
     whole = h * _RAD_PER_HOUR
-    fraction = np.minimum(length / where(h > 0, whole, 1.0), 1.0)
+    moment = ~(whole > 0)
+    fraction = np.minimum(length / where(moment, 1.0, whole), 1.0)
 
-    # The moment itself.
     cos_now = a - b * np.cos(t * _RAD_PER_HOUR)
-    mu = where(h > 0, mu, np.maximum(cos_now, 0.0))
-    fraction = where(h > 0, fraction, where(cos_now > 0, 1.0, 0.0))
+    mu = where(moment, np.maximum(cos_now, 0.0), mu)
+    fraction = where(moment, where(cos_now > 0, 1.0, 0.0), fraction)
     return where(bad, np.nan, mu), where(bad, np.nan, fraction)

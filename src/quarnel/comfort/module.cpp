@@ -1,7 +1,8 @@
 // quarnel._comfort: the UTCI (Broede et al. 2012) and its assessment scale
 // as NumPy ufuncs. quarnel.comfort re-exports them with the CF constants.
-// Also the job layer's radiation (radiation/loops.hpp): the DISC split of
-// global radiation, called by quarnel.decomposition.split_global, and the
+// Also the job layer's radiation (radiation/loops.hpp): the sun of an
+// interval, called by quarnel.interval_sun.interval_cos_zenith, the DISC
+// split of global radiation, called by quarnel.decomposition.split_global, and the
 // standing person's mean radiant temperature, quarnel.comfort.standing_person.
 //
 // The UTCI loop hands contiguous blocks to the kernel of the instruction
@@ -105,6 +106,8 @@ void* no_data[] = {nullptr};
 char utci_types[] = {NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 char category_types[] = {NPY_DOUBLE, NPY_INT8};
 PyUFuncGenericFunction split_loops[] = {radiation::split_global_loop};
+PyUFuncGenericFunction sun_loops[] = {radiation::interval_cos_zenith_loop};
+char four_to_two[] = {NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 PyUFuncGenericFunction person_loops[] = {radiation::standing_person_loop};
 char five_to_two[] = {NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 
@@ -137,6 +140,14 @@ constexpr const char split_doc[] =
     "Exactly: DNI >= 0, DNI*mu <= G, DHI = G - DNI*mu >= 0 (negative G counts\n"
     "as 0). No sun (f <= 0 or mu <= 0): DNI = 0, DHI = G. NaN in any input\n"
     "gives NaN for both, without a warning.";
+constexpr const char sun_doc[] =
+    "The sun of the interval of apparent solar time [end - hours, end] [h] at a\n"
+    "latitude [deg] on a day of the year [d]: mu, the mean cos z over its sunlit\n"
+    "part [1], and that part's length over the interval's [1] (Hogan & Hirahara\n"
+    "2016). See quarnel.interval_sun.interval_cos_zenith, which calls it.\n\n"
+    "No sun: 0, 0. hours = 0: cos z of the moment and 1 where the sun is up,\n"
+    "else 0, 0. NaN where an input is NaN or infinite, hours < 0 or |latitude|\n"
+    "> 90, without a warning.";
 constexpr const char person_doc[] =
     "Mean radiant temperature [degC] of a standing person in the sun and in\n"
     "shade from the sun's zenith angle [deg], the long-wave radiation the\n"
@@ -190,6 +201,9 @@ int exec(PyObject* mod) {
     py::Ref split = py::Ref::steal(PyUFunc_FromFuncAndData(split_loops, no_data, five_to_two, 1, 5, 2, PyUFunc_None,
                                                            "split_global", split_doc, 0));
     if (!add(mod, std::move(split), "split_global", "quarnel._comfort")) return -1;
+    py::Ref sun = py::Ref::steal(PyUFunc_FromFuncAndData(sun_loops, no_data, four_to_two, 1, 4, 2, PyUFunc_None,
+                                                         "interval_cos_zenith", sun_doc, 0));
+    if (!add(mod, std::move(sun), "interval_cos_zenith", "quarnel._comfort")) return -1;
     py::Ref person = py::Ref::steal(PyUFunc_FromFuncAndData(person_loops, no_data, five_to_two, 1, 5, 2,
                                                             PyUFunc_None, "standing_person", person_doc, 0));
     return add(mod, std::move(person), "standing_person") ? 0 : -1;
@@ -204,7 +218,7 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI, its assessment scale, the split of global radiation and the standing person as NumPy ufuncs.", 0,
+    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI, its assessment scale, the sun of an interval, the split of global radiation and the standing person as NumPy ufuncs.", 0,
     nullptr, slots, nullptr, nullptr, nullptr,
 };
 

@@ -1,7 +1,9 @@
-// The loops behind quarnel._comfort.split_global and .standing_person.
+// The loops behind quarnel._comfort.split_global, .interval_cos_zenith
+// and .standing_person.
 //
-// DISC needs acos, pow and exp of every sunlit element: the C library's,
-// element by element, which no compiler vectorises. It is built once, and
+// DISC needs acos, pow and exp of every sunlit element, the interval's sun
+// sin and cos of its sunlit pieces: the C library's, element by element,
+// which no compiler vectorises. They are built once; DISC
 // skips the model for night, a sun beyond 87 deg and NaN; the person's
 // loop is vectorised per instruction set (person_kernel.hpp).
 #include "quarnel/radiation/loops.hpp"
@@ -10,6 +12,7 @@
 #include "quarnel/machine/isa.hpp"
 #include "quarnel/radiation/disc.hpp"
 #include "quarnel/radiation/person_kernel.hpp"
+#include "quarnel/radiation/sun.hpp"
 #include "quarnel/ufunc/parallel.hpp"
 #include "quarnel/values/fp_flags.hpp"
 
@@ -58,6 +61,26 @@ void split_span(char* const* args, const npy_intp* steps, npy_intp begin, npy_in
     }
 }
 
+void sun_span(char* const* args, const npy_intp* steps, npy_intp begin, npy_intp end) noexcept {
+    double bufs[6][block];
+    sun::Day day;
+    for (npy_intp off = begin; off < end; off += block) {
+        const npy_intp m = end - off < block ? end - off : block;
+        const double* in[4];
+        for (int i = 0; i < 4; ++i) in[i] = input(args[i], steps[i], off, m, bufs[i]);
+        double* mu = target(args[4], steps[4], off, bufs[4]);
+        double* fraction = target(args[5], steps[5], off, bufs[5]);
+        for (npy_intp j = 0; j < m; ++j) {
+            double u, f;
+            sun::interval_cos_zenith(in[0][j], in[1][j], in[2][j], in[3][j], day, u, f);
+            mu[j] = u;
+            fraction[j] = f;
+        }
+        output(args[4], steps[4], off, m, mu);
+        output(args[5], steps[5], off, m, fraction);
+    }
+}
+
 void person_span(char* const* args, const npy_intp* steps, npy_intp begin, npy_intp end) noexcept {
     double bufs[7][block];
     const PersonKernel k = person;
@@ -88,6 +111,10 @@ void init() noexcept {
 
 void split_global_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void*) noexcept {
     run(dimensions, [&](npy_intp begin, npy_intp end) noexcept { split_span(args, steps, begin, end); });
+}
+
+void interval_cos_zenith_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void*) noexcept {
+    run(dimensions, [&](npy_intp begin, npy_intp end) noexcept { sun_span(args, steps, begin, end); });
 }
 
 void standing_person_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void*) noexcept {
