@@ -26,7 +26,7 @@ from __future__ import annotations
 import functools
 import math
 import sys
-from collections.abc import Callable, Hashable, Mapping
+from collections.abc import Callable, Collection, Hashable, Mapping
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Literal, TypeAlias, overload
 
@@ -388,6 +388,10 @@ class _Assumptions:
     cloud_factor: float
     cloud_exponent: float
     projection: Projection = "published"
+    outputs: frozenset[str] | None = None       # of OUTPUTS kept; None: all
+
+    def keeps(self, name: str) -> bool:
+        return self.outputs is None or name not in OUTPUTS or name in self.outputs
 
 
 def _chain(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
@@ -618,7 +622,8 @@ def _checked_numpy(values: FloatArray, quantity: str, source: str, invalid: Inva
 def compute(observations: pd.DataFrame, *, latitude: Any = ..., longitude: Any = ...,
             height: Any = ..., utc_offset: float = ..., names: Mapping[str, str] | None = ...,
             invalid: Invalid = ..., accumulation: Accumulation = ...,
-            projection_factor: Projection = ..., ground_albedo: float = ...,
+            projection_factor: Projection = ..., outputs: Collection[str] | None = ...,
+            ground_albedo: float = ...,
             ground_emissivity: float = ..., bowen_ratio: float = ..., person_albedo: float = ...,
             sky_view_factor: float = ..., cloud_factor: float = ...,
             cloud_exponent: float = ...) -> pd.DataFrame: ...
@@ -626,7 +631,8 @@ def compute(observations: pd.DataFrame, *, latitude: Any = ..., longitude: Any =
 def compute(observations: xr.Dataset, *, latitude: Any = ..., longitude: Any = ...,
             height: Any = ..., utc_offset: float = ..., names: Mapping[str, str] | None = ...,
             invalid: Invalid = ..., accumulation: Accumulation = ...,
-            projection_factor: Projection = ..., ground_albedo: float = ...,
+            projection_factor: Projection = ..., outputs: Collection[str] | None = ...,
+            ground_albedo: float = ...,
             ground_emissivity: float = ..., bowen_ratio: float = ..., person_albedo: float = ...,
             sky_view_factor: float = ..., cloud_factor: float = ...,
             cloud_exponent: float = ...) -> xr.Dataset: ...
@@ -635,13 +641,13 @@ def compute(observations: Mapping[str, npt.ArrayLike], *, latitude: Any = ...,
             longitude: Any = ..., height: Any = ..., utc_offset: float = ...,
             names: Mapping[str, str] | None = ..., invalid: Invalid = ...,
             accumulation: Accumulation = ..., projection_factor: Projection = ...,
-            ground_albedo: float = ..., ground_emissivity: float = ..., bowen_ratio: float = ...,
+            outputs: Collection[str] | None = ..., ground_albedo: float = ..., ground_emissivity: float = ..., bowen_ratio: float = ...,
             person_albedo: float = ..., sky_view_factor: float = ..., cloud_factor: float = ...,
             cloud_exponent: float = ...) -> dict[str, npt.NDArray[Any]]: ...
 def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             height: Any = 0.0, utc_offset: float = 0.0, names: Mapping[str, str] | None = None,
             invalid: Invalid = "raise", accumulation: Accumulation = "interval",
-            projection_factor: Projection = "published",
+            projection_factor: Projection = "published", outputs: Collection[str] | None = None,
             ground_albedo: float = 0.2, ground_emissivity: float = 0.95, bowen_ratio: float = 0.8,
             person_albedo: float = 0.3, sky_view_factor: float = 0.8,
             cloud_factor: float = 0.75, cloud_exponent: float = 3.4) -> Any:
@@ -686,6 +692,9 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     projection_factor: the standing person's projected area factor for the
         direct beam: "published" (Jendritzky et al. 1990, VDI 3787-2) or
         "module" (``MittlStrTemp``'s own).
+    outputs: the names of ``OUTPUTS`` to return (default: all); the others
+        are computed where needed on the way but not kept, which saves
+        memory on large inputs.
     ground_albedo, ground_emissivity, bowen_ratio, person_albedo,
     sky_view_factor, cloud_factor, cloud_exponent: the model's
         assumptions (docs/reference.md gives their sources and
@@ -709,6 +718,11 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             raise ValueError("accumulation must be 'interval', 'since-00utc' or a number of "
                              f"hours, not {accumulation!r}")
         check_setting("accumulation", accumulation)
+    if outputs is not None:
+        unknown = sorted(set(outputs) - set(OUTPUTS))
+        if unknown or isinstance(outputs, str):
+            raise ValueError(f"outputs: no output {', '.join(map(repr, unknown or [outputs]))}; "
+                             f"valid: {', '.join(OUTPUTS)}")
     for name, value in (("utc_offset", utc_offset), ("ground_albedo", ground_albedo),
                         ("ground_emissivity", ground_emissivity), ("bowen_ratio", bowen_ratio),
                         ("person_albedo", person_albedo), ("sky_view_factor", sky_view_factor),
@@ -718,7 +732,8 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
         if value is not None:
             check_setting(name, value)
     assumptions = _Assumptions(ground_albedo, ground_emissivity, bowen_ratio, person_albedo,
-                               sky_view_factor, cloud_factor, cloud_exponent, projection_factor)
+                               sky_view_factor, cloud_factor, cloud_exponent, projection_factor,
+                               None if outputs is None else frozenset(outputs))
     names = dict(names or {})
     pd_mod, xr_mod = sys.modules.get("pandas"), sys.modules.get("xarray")
     if xr_mod is not None and isinstance(observations, xr_mod.Dataset):
@@ -859,6 +874,8 @@ def _in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
             computed = _chain({k: block[k] for k in obs}, block["latitude"], block["height"],
                               szeit, day, a, hours)
             for k, v in computed.items():
+                if not a.keeps(k):
+                    continue
                 if k not in out:
                     out[k] = np.empty(shape, dtype=np.int8 if k in CATEGORIES else np.float64)
                 out[k][part] = np.reshape(v, here)
@@ -993,6 +1010,7 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     else:       # in memory: NumPy's path, a block at a time
         computed = _eager(ds, obs, {"latitude": lat, "longitude": lon, "height": height}, utc,
                           time_dim, a, sun_hours)
+    computed = {k: v for k, v in computed.items() if a.keeps(k)}
     described_sources = sources(found, sun_hours, a.projection)
 
     new: dict[str, xr.DataArray] = {}
@@ -1005,15 +1023,18 @@ def _compute_xarray(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     dims = list(first) + [d for d in ds.dims if d not in first]
     for k, v in computed.items():
         da = v if isinstance(v, xr.DataArray) else xr.DataArray(v)
-        da = da.transpose(*[d for d in dims if d in da.dims], ...)
-        if k in CATEGORIES:
+        order = [d for d in dims if d in da.dims]
+        if list(da.dims)[:len(order)] != order:
+            da = da.transpose(*order, ...)
+        if k in CATEGORIES and da.dtype != np.int8:
             da = da.astype(np.int8)
         described = OUTPUTS.get(k) or INPUTS[k]
         attrs = {"units": described.unit, "long_name": described.long_name, **described.attrs}
         if k in described_sources:
             attrs["source"] = described_sources[k]
         new[k] = da.assign_attrs(attrs)
-    return ds.assign(new)
+    # As variables over the Dataset's own dimensions: nothing to align.
+    return ds.assign({k: v.variable for k, v in new.items()})
 
 
 def _eager(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any],
@@ -1042,18 +1063,36 @@ def _eager(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any],
                           {k: aligned(v) for k, v in site.items()}, times, a, hours)
     # Each result over the dimensions it varies along, as the lazy path has it.
     varies = _result_dims(obs, site, time_dim, a, hours)
+    coords = {d: ds[d].variable for d in dims if d in ds.coords}
     out = {}
     for k, v in computed.items():
         own = [d for d in dims if d in varies[k]]
         v = v[tuple(slice(None) if d in own else 0 for d in dims)]
-        out[k] = xr.DataArray(v, dims=own, coords={d: ds[d] for d in own if d in ds.coords})
+        out[k] = xr.DataArray(v, dims=own, coords={d: coords[d] for d in own if d in coords})
     return out
 
 
 def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
                  a: _Assumptions, hours: float) -> dict[str, tuple[Hashable, ...]]:
     """The dimensions of each result of the chain: the chain run on one
-    element along every dimension of its inputs."""
+    element along every dimension of its inputs (once for each way the
+    inputs lie along their dimensions: the blocks of a grid all share it)."""
+    def dims_of(value: Any) -> tuple[Hashable, ...] | None:
+        return tuple(value.dims) if hasattr(value, "dims") else None
+
+    key = (tuple((q, dims_of(v)) for q, v in obs.items()),
+           tuple((k, dims_of(v)) for k, v in site.items()), time_dim, a, hours)
+    found = _RESULT_DIMS.get(key)
+    if found is None:
+        found = _RESULT_DIMS[key] = _probe_result_dims(obs, site, time_dim, a, hours)
+    return found
+
+
+_RESULT_DIMS: dict[Any, dict[str, tuple[Hashable, ...]]] = {}
+
+
+def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
+                       a: _Assumptions, hours: float) -> dict[str, tuple[Hashable, ...]]:
     import xarray as xr
 
     def one(value: Any) -> Any:

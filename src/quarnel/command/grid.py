@@ -57,6 +57,17 @@ def output_var(name: str, da: Any, dtype: str) -> OutputVar:
     return OutputVar(name, tuple(str(d) for d in da.dims), out_dtype, cf_attrs(name, da.attrs), fill)
 
 
+# Bytes a block may take in its outputs (as computed and as written): many
+# outputs make smaller blocks, so that memory stays flat whatever is asked.
+BLOCK_BYTES = 160 << 20
+
+
+def block_target(outputs: Sequence[OutputVar]) -> int:
+    """Site-hours a block aims at for these outputs."""
+    per_site_hour = 64 + sum(8 + np.dtype(v.dtype).itemsize for v in outputs)
+    return max(1 << 14, min(pipeline.TARGET_SITE_HOURS, BLOCK_BYTES // per_site_hour))
+
+
 def grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, Any],
              staging: Staging, kind: Kind, out_kind: Kind) -> None:
     grid_input.check_modules(kind)
@@ -96,7 +107,8 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
                     for k in chosen)
     plotted = tuple(k for k in PLOTTED if k in first.data_vars) if args.plot else ()
 
-    block = pipeline.plan_blocks(sizes, grid_input.storage_chunks(ds, sizes), args.chunks)
+    block = pipeline.plan_blocks(sizes, grid_input.storage_chunks(ds, sizes), args.chunks,
+                                 target=block_target(outputs))
     todo = pipeline.regions(sizes, block)
     coords = {d: ds[d] for d in sizes if d in ds.coords}
     attrs = global_attrs(ds.attrs, f"quarnel tmrt {args.input.name}")

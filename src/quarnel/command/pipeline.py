@@ -105,7 +105,10 @@ def plan_blocks(sizes: Mapping[str, int], chunks: Mapping[str, int],
         have = math.prod(shape.values())
         if have >= target:
             break
-        factor = max(1, min(-(-sizes[d] // shape[d]), target // have))
+        whole = -(-sizes[d] // shape[d])
+        factor = max(1, min(whole, target // have))
+        if have * whole <= 2 * target:      # whole rows rather than a part short of them
+            factor = whole
         shape[d] = min(sizes[d], shape[d] * factor)
     return shape
 
@@ -146,7 +149,10 @@ def compute_block(job: BlockJob, region: Region, sink: Sink) -> BlockResult:
         halo = min(job.halo, lo)
         read[str(job.time_dim)] = (lo - halo, hi)
     block = grid_input.read_block(ds, job.kind, read, job.renames)
-    result = tmrt.compute(block, **job.kwargs)
+    # Only the quantities written or plotted are kept: the rest of the chain's
+    # results would only hold memory.
+    wanted = {v.name for v in job.outputs} | set(job.plotted)
+    result = tmrt.compute(block, outputs=[k for k in tmrt.OUTPUTS if k in wanted], **job.kwargs)
     arrays: dict[str, npt.NDArray[Any]] = {}
     for var in job.outputs:
         if _writes(var.dims, region):
