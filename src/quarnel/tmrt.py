@@ -721,8 +721,8 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     if outputs is not None:
         unknown = sorted(set(outputs) - set(OUTPUTS))
         if unknown or isinstance(outputs, str):
-            raise ValueError(f"outputs: no output {', '.join(map(repr, unknown or [outputs]))}; "
-                             f"valid: {', '.join(OUTPUTS)}")
+            named = ", ".join(map(repr, unknown or [str(outputs)]))
+            raise ValueError(f"outputs: no output {named}; valid: {', '.join(OUTPUTS)}")
     for name, value in (("utc_offset", utc_offset), ("ground_albedo", ground_albedo),
                         ("ground_emissivity", ground_emissivity), ("bowen_ratio", bowen_ratio),
                         ("person_albedo", person_albedo), ("sky_view_factor", sky_view_factor),
@@ -868,8 +868,9 @@ def _in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
         for start in range(0, shape[0], rows):
             part = slice(start, min(start + rows, shape[0]))
             here = (part.stop - part.start,) + shape[1:]
-            block = {k: np.broadcast_to(v[part] if v.shape[0] > 1 else v, here).reshape(-1)
-                     if v.ndim else v for k, v in full.items()}
+            block: dict[str, npt.NDArray[Any]] = {
+                k: np.broadcast_to(v[part] if v.shape[0] > 1 else v, here).reshape(-1)
+                if v.ndim else v for k, v in full.items()}
             szeit, day = _solar_time(*_calendar(block["time"]), block["longitude"])
             computed = _chain({k: block[k] for k in obs}, block["latitude"], block["height"],
                               szeit, day, a, hours)
