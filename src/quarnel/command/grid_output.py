@@ -87,7 +87,7 @@ def _shuffled_deflate(values: npt.NDArray[Any], level: int) -> bytes:
     raw = np.ascontiguousarray(values).reshape(-1)
     if raw.itemsize > 1:
         raw = np.ascontiguousarray(raw.view(np.uint8).reshape(-1, raw.itemsize).T)
-    return bytes(deflate(memoryview(raw).cast("B"), level))
+    return bytes(deflate(raw.data.cast("B"), level))
 
 
 @dataclass(frozen=True)
