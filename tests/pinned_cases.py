@@ -203,8 +203,8 @@ for _setting, _value in (("ground_albedo", 0.35), ("ground_emissivity", 0.9),
     _numpy_case(f"numpy/{_setting}", ("global_radiation", "longwave_downward_radiation"),
                 **{_setting: _value})
 _numpy_case("numpy/projection_module_model", (), projection_factor="module")
-_numpy_case("numpy/outputs", ("global_radiation",),
-            outputs=["utci", "mean_radiant_temperature", "surface_temperature"])
+_numpy_case("numpy/variables", ("global_radiation",),
+            variables=["utci", "mean_radiant_temperature", "surface_temperature"])
 
 
 @case("numpy/site_per_row")
@@ -292,7 +292,7 @@ _xarray_case("xarray/era5_long_names_no_flux", lambda i: era5(i, (), long_names=
              height=400.0, ground_albedo=0.15)
 _xarray_case("xarray/era5_masked", lambda i: era5(i).assign(
     tcc=lambda d: d["tcc"] * 1.1), invalid="mask")
-_xarray_case("xarray/era5_outputs", era5, outputs=["utci", "utci_category_shade",
+_xarray_case("xarray/era5_variables", era5, variables=["utci", "utci_category_shade",
                                                    "direct_radiation"])
 
 

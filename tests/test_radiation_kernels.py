@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 from quarnel import _comfort, comfort
-from quarnel import decomposition as D
+from quarnel.tmrt import decomposition as D
 from support import child_env
 from test_isa_levels import LEVELS, processor_level
 

@@ -5,7 +5,7 @@ variables chunked as the blocks, deflate level 1 behind HDF5's shuffle,
 as ``zlib=True, complevel=1`` makes them); then h5py writes each block's
 chunks as they are, compressed beforehand on the thread or worker that
 computed the block (``NetcdfChunks``): any netCDF or HDF5 reader reads them
-with its standard filters, and compressing no longer waits on one thread.
+with its standard filters, and the compressing is spread over the threads.
 
 Zarr: xarray lays out the store (format 2, consolidated metadata); each
 block is written into its region where it was computed (``ZarrRegion``),
@@ -23,9 +23,9 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import tmrt
 from quarnel.command.grid_input import HDF5_LOCK, Region
 from quarnel.command.pipeline import Chunk, OutputVar
+from quarnel.tmrt.quantities import described
 
 if TYPE_CHECKING:
     import xarray as xr
@@ -40,29 +40,16 @@ except ImportError:
 CONVENTIONS = "CF-1.8"
 LEVEL = 1
 TIME_UNITS = "seconds since 1970-01-01 00:00:00"
-# CF standard names of the quantities that have one.
-STANDARD_NAMES = {
-    "air_temperature": "air_temperature",
-    "dew_point": "dew_point_temperature",
-    "relative_humidity": "relative_humidity",
-    "vapour_pressure": "water_vapor_partial_pressure_in_air",
-    "wind_speed": "wind_speed",
-    "zenith_angle": "solar_zenith_angle",
-    "azimuth_angle": "solar_azimuth_angle",
-    "global_radiation": "surface_downwelling_shortwave_flux_in_air",
-    "diffuse_radiation": "surface_diffuse_downwelling_shortwave_flux_in_air",
-    "counter_radiation": "surface_downwelling_longwave_flux_in_air",
-    "surface_temperature": "surface_temperature",
-}
 _DROPPED = ("scale_factor", "add_offset", "missing_value", "coordinates")
 
 
 def cf_attrs(name: str, attrs: Mapping[str, Any]) -> dict[str, Any]:
     """The attributes a variable keeps: its own (units, long_name, flags),
-    not those of its encoding, and a CF standard name where one exists."""
+    not those of its encoding, and the CF standard name of its quantity
+    where it has none and the quantity has one."""
     out = {str(k): v for k, v in attrs.items() if not str(k).startswith("_") and k not in _DROPPED}
-    quantity = tmrt.OUTPUTS.get(name) or tmrt.INPUTS.get(name)
-    standard = getattr(quantity, "standard_name", None) or STANDARD_NAMES.get(name)
+    quantity = described(name)
+    standard = None if quantity is None else quantity.attrs.get("standard_name")
     if standard and "standard_name" not in out:
         out["standard_name"] = standard
     return out
