@@ -28,20 +28,26 @@ step by step, with the sources it describes), ``decomposition`` and
 ``interval_sun``, and the adapters ``arrays``, ``frames`` and ``datasets``.
 """
 
-from quarnel.tmrt.accumulation import accumulation_hours
+from quarnel.tmrt.accumulation import ACCUMULATION_NOISE, accumulation_hours
 from quarnel.tmrt.call import Settings, compute
 from quarnel.tmrt.chain import sources
+from quarnel.tmrt.chain.common import SIGMA
 from quarnel.tmrt.chain.humidity import dew_point, saturation_vapour_pressure
-from quarnel.tmrt.chain.person import projected_area_factor
+from quarnel.tmrt.chain.indices import WIND_UTCI_LOW
+from quarnel.tmrt.chain.person import PERSON_EMISSIVITY, projected_area_factor
 from quarnel.tmrt.checks import ObservationError
 from quarnel.tmrt.clock import equation_of_time
-from quarnel.tmrt.quantities import CATEGORIES, HEADLINE, INPUTS, OUTPUTS, Quantity
-from quarnel.tmrt.settings import SETTINGS, Setting, SettingError, check_setting
+from quarnel.tmrt.quantities import (CATEGORIES, HEADLINE, HUMIDITY, INPUTS, OUTPUTS, RADIATION,
+                                     REQUIRED, SHORTWAVE, Quantity)
+from quarnel.tmrt.settings import (SETTINGS, Accumulation, Invalid, Projection, Setting,
+                                   SettingError, check_setting)
 from quarnel.tmrt.units import UnitError, is_accumulated
 
 __all__ = [
     "compute", "Settings", "ObservationError", "UnitError", "SettingError", "INPUTS", "OUTPUTS",
-    "HEADLINE", "CATEGORIES", "Quantity", "SETTINGS", "Setting", "check_setting",
+    "HEADLINE", "CATEGORIES", "REQUIRED", "HUMIDITY", "RADIATION", "SHORTWAVE", "Quantity",
+    "SETTINGS", "Setting", "check_setting", "Accumulation", "Projection", "Invalid",
     "accumulation_hours", "is_accumulated", "sources", "projected_area_factor",
-    "saturation_vapour_pressure", "dew_point", "equation_of_time",
+    "saturation_vapour_pressure", "dew_point", "equation_of_time", "SIGMA", "PERSON_EMISSIVITY",
+    "WIND_UTCI_LOW", "ACCUMULATION_NOISE",
 ]

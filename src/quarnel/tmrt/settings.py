@@ -85,7 +85,8 @@ class Setting:
 
     def accepted(self) -> str:
         """What the setting takes, in words: "'a' or 'b'", "a number", ..."""
-        kinds = [repr(w) for w in self.words] + ([self.numbers] if self.takes_numbers else [])
+        numbers = self.numbers + (" or an array of numbers" if self.per_element else "")
+        kinds = [repr(w) for w in self.words] + ([numbers] if self.takes_numbers else [])
         return kinds[0] if len(kinds) == 1 else ", ".join(kinds[:-1]) + " or " + kinds[-1]
 
     def range_text(self) -> str:
@@ -159,8 +160,7 @@ def check_setting(name: str, value: Any) -> Any:
         data = getattr(value, "values", value)          # a DataArray's values
         values = np.asarray(data)
         if values.dtype.kind not in "fiu":
-            raise _refused(name, f"must be {s.accepted()} or an array of numbers, "
-                                 f"not {value!r}")
+            raise _refused(name, f"must be {s.accepted()}, not {value!r}")
         values = values.astype(np.float64, copy=False)
     elif _is_number(value) or (isinstance(value, np.ndarray) and value.ndim == 0
                                and value.dtype.kind in "fiu"):
