@@ -151,21 +151,21 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
 
 def _accumulation(args: argparse.Namespace, ds: Any, time_dim: str | None
                   ) -> tuple[str | float, int]:
-    """How compute takes the input's J/m² fluxes in every block, and the
-    leading time steps a block needs: a block cannot see the spacing of the
-    whole time coordinate, and running totals are differenced to the step
-    before the block."""
-    how: str | float = args.accumulation
+    """The accumulation every block's compute takes, and the leading time
+    steps a block needs: a block cannot see the spacing of the whole time
+    coordinate, and running totals are differenced to the step before the
+    block."""
+    accumulation: str | float = args.accumulation
     if time_dim is None or not any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars):
-        return how, 0
-    if how == "since-00utc":
-        return how, 1
-    if how == "interval":
+        return accumulation, 0
+    if accumulation == "since-00utc":
+        return accumulation, 1
+    if accumulation == "interval":
         try:
             return tmrt.accumulation_hours(ds[time_dim].values), 0
         except ValueError as e:
             raise Failure(f"{args.input}: {message(e)}") from None
-    return how, 0
+    return accumulation, 0
 
 
 def _client(address: str) -> Any:

@@ -64,10 +64,10 @@ def length(accumulation: Accumulation, utc: npt.NDArray[np.datetime64]) -> float
 
 
 def flux(da: xr.DataArray, quantity: str, source: str, time_dim: Hashable,
-         utc: npt.NDArray[np.datetime64], accumulation: Accumulation, hours: float,
-         invalid: Invalid) -> xr.DataArray:
+         utc: npt.NDArray[np.datetime64], accumulation: Accumulation,
+         accumulation_hours: float, invalid: Invalid) -> xr.DataArray:
     """The mean flux [W m-2] of an accumulated variable [J m-2]: the
-    accumulation over its ``hours``, or for running totals since 00 UTC the
+    accumulation over its ``accumulation_hours``, or for running totals since 00 UTC the
     difference to the step before (the 01 UTC step is its own hour)."""
     import xarray as xr
 
@@ -82,7 +82,7 @@ def flux(da: xr.DataArray, quantity: str, source: str, time_dim: Hashable,
         joules = where(first, joules, joules - joules.shift({time_dim: 1}))
         if quantity in _NON_NEGATIVE:
             joules = _increasing(joules, source, time_dim, invalid)
-    mean = joules / (hours * 3600.0)
+    mean = joules / (accumulation_hours * 3600.0)
     if quantity in _NON_NEGATIVE:
         mean = where((mean < 0) & (mean >= -ACCUMULATION_NOISE), 0.0, mean)
     return mean.assign_attrs(units=INPUTS[quantity].unit)

@@ -92,16 +92,18 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         else:
             da = converted(ds[s], q, s)
         obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
-    # The short-wave fluxes' sun is their interval's; long-wave ones need no sun.
-    sun_hours = accumulation_hours if any(q in SHORTWAVE for q in accumulated) else 0.0
+    # The chain pairs short-wave fluxes with the sun of their accumulation;
+    # long-wave ones need no sun: without accumulated short-wave, the stamp's.
+    if not any(q in SHORTWAVE for q in accumulated):
+        accumulation_hours = 0.0
     if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), lat, lon, height)):
         szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
-        computed = chain.run(obs, lat, height, szeit, day, assumptions, sun_hours)
+        computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours)
     else:
         computed = _in_memory(ds, obs, {"latitude": lat, "longitude": lon, "height": height},
-                              utc, time_dim, assumptions, sun_hours)
+                              utc, time_dim, assumptions, accumulation_hours)
     computed = {k: v for k, v in computed.items() if assumptions.keeps(k)}
-    described_sources = chain.sources(found, sun_hours, assumptions.projection_factor)
+    described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor)
 
     new: dict[str, xr.DataArray] = {}
     for q, s in found.items():
