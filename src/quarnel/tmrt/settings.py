@@ -156,6 +156,12 @@ def check_setting(name: str, value: Any) -> Any:
         raise _refused(name, f"must be {s.accepted()}, not {value!r}")
     if not s.takes_numbers:
         raise _refused(name, f"must be {s.accepted()}, not {value!r}")
+    if type(value) in (float, int) or isinstance(value, (np.floating, np.integer)):
+        # One number, the usual case, without NumPy's array machinery.
+        number = float(value)
+        if not s.low <= number <= s.high:
+            raise _refused(name, f"must be {s.range_text()}, not {number:g}")
+        return value if s.per_element else number
     if s.per_element:
         data = getattr(value, "values", value)          # a DataArray's values
         values = np.asarray(data)
