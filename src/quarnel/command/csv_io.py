@@ -259,9 +259,9 @@ def _meant(column: str, quantities: Sequence[str]) -> str | None:
     return close[0] if close else None
 
 
-def _instead(unused: list[str], wanted: Sequence[str]) -> str:
+def _instead(unused: list[str], quantities: Sequence[str]) -> str:
     """A hint for a missing quantity: an unused column whose name is close."""
-    for q in wanted:
+    for q in quantities:
         for k in unused:
             if _meant(k, [q]):
                 return f" (did you mean '{k}'? --column {q}={k})"

@@ -54,14 +54,14 @@ def output_var(name: str, da: Any, dtype: str) -> OutputVar:
     return OutputVar(name, tuple(str(d) for d in da.dims), out_dtype, cf_attrs(name, da.attrs), fill)
 
 
-# Bytes a block may take in its outputs (as computed and as written): many
-# outputs make smaller blocks, so that memory stays flat whatever is asked.
+# Bytes a block may take in its variables (as computed and as written): many
+# variables make smaller blocks, so that memory stays flat whatever is asked.
 BLOCK_BYTES = 160 << 20
 
 
-def block_target(outputs: Sequence[OutputVar]) -> int:
-    """Site-hours a block aims at for these outputs."""
-    per_site_hour = 64 + sum(8 + np.dtype(v.dtype).itemsize for v in outputs)
+def block_target(variables: Sequence[OutputVar]) -> int:
+    """Site-hours a block aims at for these variables of the output."""
+    per_site_hour = 64 + sum(8 + np.dtype(v.dtype).itemsize for v in variables)
     return max(1 << 14, min(pipeline.TARGET_SITE_HOURS, BLOCK_BYTES // per_site_hour))
 
 
@@ -95,22 +95,22 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
         first = tmrt.compute(probe, **kwargs)
     except (KeyError, ValueError) as e:
         raise Failure(f"{args.input}: {message(e)}") from None
-    variables = choose([str(k) for k in first.data_vars], args.variables)
-    outputs = tuple(output_var(k, first[k], args.dtype or "float32") for k in variables)
+    variables = tuple(output_var(k, first[k], args.dtype or "float32")
+                      for k in choose([str(k) for k in first.data_vars], args.variables))
     plotted = tuple(k for k in PLOTTED if k in first.data_vars) if args.plot else ()
 
     block = pipeline.plan_blocks(sizes, grid_input.storage_chunks(ds, sizes), args.chunks,
-                                 target=block_target(outputs))
+                                 target=block_target(variables))
     todo = pipeline.regions(sizes, block)
     coords = {d: ds[d] for d in sizes if d in ds.coords}
     attrs = global_attrs(ds.attrs, f"quarnel tmrt {args.input.name}")
     tmp = str(staging.temporary(args.output, directory=out_kind == "zarr"))
     writer: NetcdfOutput | ZarrOutput
     if out_kind == "zarr":
-        writer = ZarrOutput(tmp, sizes, coords, attrs, outputs, block)
+        writer = ZarrOutput(tmp, sizes, coords, attrs, variables, block)
     else:
-        writer = NetcdfOutput(tmp, sizes, coords, attrs, outputs, block)
-    job = BlockJob(path, kind, kwargs, outputs, time_dim, plotted, stamp=when, halo=halo)
+        writer = NetcdfOutput(tmp, sizes, coords, attrs, variables, block)
+    job = BlockJob(path, kind, kwargs, variables, time_dim, plotted, stamp=when, halo=halo)
 
     ntime = sizes[time_dim] if time_dim else 0
     sums = {k: np.zeros(ntime) for k in plotted}

@@ -133,11 +133,11 @@ class NetcdfOutput:
     """A NetCDF-4 file: laid out by netCDF4, its chunks written by h5py."""
 
     def __init__(self, path: str, sizes: Mapping[str, int], coords: Mapping[str, xr.DataArray],
-                 attrs: Mapping[str, Any], outputs: Sequence[OutputVar],
+                 attrs: Mapping[str, Any], variables: Sequence[OutputVar],
                  block: Mapping[str, int]) -> None:
         import h5py
         import netCDF4
-        chunks = {v.name: chunk_shape(v, sizes, block) for v in outputs}
+        chunks = {v.name: chunk_shape(v, sizes, block) for v in variables}
         with HDF5_LOCK:
             with netCDF4.Dataset(path, "w", format="NETCDF4") as nc:
                 nc.setncatts(dict(attrs))
@@ -145,17 +145,17 @@ class NetcdfOutput:
                     nc.createDimension(d, n)
                 for d, coord in coords.items():
                     _write_coordinate(nc, d, coord)
-                for v in outputs:
+                for v in variables:
                     var = nc.createVariable(v.name, v.dtype, v.dims, zlib=True,
                                             complevel=1, shuffle=True, fill_value=v.fill,
                                             chunksizes=chunks[v.name] if v.dims else None)
                     var.setncatts(dict(v.attrs))
             self.file = h5py.File(path, "r+")
-            self.datasets = {v.name: self.file[v.name] for v in outputs}
+            self.datasets = {v.name: self.file[v.name] for v in variables}
             direct = {v.name: bool(v.dims) and _plain_deflate(self.datasets[v.name])
-                      for v in outputs}
-        self.sink = NetcdfChunks({v.name: v.dims for v in outputs}, chunks,
-                                 {v.name: v.fill for v in outputs}, direct)
+                      for v in variables}
+        self.sink = NetcdfChunks({v.name: v.dims for v in variables}, chunks,
+                                 {v.name: v.fill for v in variables}, direct)
 
     def write(self, chunks: list[Chunk]) -> None:
         with HDF5_LOCK:
@@ -204,30 +204,30 @@ class ZarrOutput:
     """A Zarr store (format 2, consolidated metadata) laid out by xarray."""
 
     def __init__(self, path: str, sizes: Mapping[str, int], coords: Mapping[str, xr.DataArray],
-                 attrs: Mapping[str, Any], outputs: Sequence[OutputVar],
+                 attrs: Mapping[str, Any], variables: Sequence[OutputVar],
                  block: Mapping[str, int]) -> None:
         import dask.array as da
         import xarray as xr
         encoding: dict[str, dict[str, Any]] = {}
-        variables: dict[str, xr.Variable] = {}
+        laid: dict[str, xr.Variable] = {}
         for d, coord in coords.items():
             values = np.asarray(coord.values)
             cattrs = {a: v for a, v in coord.attrs.items() if not str(a).startswith("_")}
-            variables[d] = xr.Variable((d,), values, cattrs)
+            laid[d] = xr.Variable((d,), values, cattrs)
             if np.issubdtype(values.dtype, np.datetime64):
                 encoding[d] = {"units": TIME_UNITS, "calendar": "proleptic_gregorian",
                                "dtype": "int64"}
-        for v in outputs:
+        for v in variables:
             shape = chunk_shape(v, sizes, block)
             empty = da.empty(tuple(sizes[d] for d in v.dims), chunks=shape, dtype=v.dtype)
-            variables[v.name] = xr.Variable(v.dims, empty, dict(v.attrs))
+            laid[v.name] = xr.Variable(v.dims, empty, dict(v.attrs))
             encoding[v.name] = {"chunks": shape, "_FillValue": v.fill}
-        template = xr.Dataset({k: x for k, x in variables.items() if k not in coords},
-                              coords={k: variables[k] for k in coords}, attrs=dict(attrs))
+        template = xr.Dataset({k: x for k, x in laid.items() if k not in coords},
+                              coords={k: laid[k] for k in coords}, attrs=dict(attrs))
         template.to_zarr(path, mode="w", compute=False, zarr_format=2, consolidated=True,
                          encoding=encoding)
         self.path = path
-        self.sink = ZarrRegion(path, {v.name: v.dims for v in outputs})
+        self.sink = ZarrRegion(path, {v.name: v.dims for v in variables})
 
     def write(self, chunks: list[Chunk]) -> None:
         pass                                    # the blocks wrote themselves

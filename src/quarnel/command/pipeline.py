@@ -66,7 +66,7 @@ class BlockJob:
     path: str
     kind: Kind
     kwargs: Mapping[str, Any]              # for tmrt.compute
-    outputs: tuple[OutputVar, ...]
+    variables: tuple[OutputVar, ...]      # of the output
     time_dim: str | None
     plotted: tuple[str, ...] = ()          # per-time sums for the plot
     halo: int = 0                          # leading time steps computed, then dropped
@@ -150,10 +150,10 @@ def compute_block(job: BlockJob, region: Region, sink: Sink) -> BlockResult:
     block = grid_input.read_block(ds, job.kind, read)
     # Only the quantities written or plotted are kept: the rest of the chain's
     # results would only hold memory.
-    wanted = {v.name for v in job.outputs} | set(job.plotted)
-    result = tmrt.compute(block, variables=[k for k in tmrt.OUTPUTS if k in wanted], **job.kwargs)
+    needed = {v.name for v in job.variables} | set(job.plotted)
+    result = tmrt.compute(block, variables=[k for k in tmrt.OUTPUTS if k in needed], **job.kwargs)
     arrays: dict[str, npt.NDArray[Any]] = {}
-    for var in job.outputs:
+    for var in job.variables:
         if _writes(var.dims, region):
             values = result[var.name].transpose(*var.dims).values
             arrays[var.name] = _drop(values, var.dims, job.time_dim, halo).astype(var.dtype,

@@ -34,9 +34,9 @@ def compute_frame(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any,
         raise KeyError(f"no times: expected a time index or a column '{time_name}'")
     if index.tz is not None:
         index, utc_offset = index.tz_convert("UTC").tz_localize(None), 0.0
-    wanted = set(names.values()) | set(INPUTS)
+    read = set(names.values()) | set(INPUTS)
     columns: dict[str, Any] = {str(c): df[c].to_numpy(dtype=np.float64, na_value=np.nan)
-                               for c in df.columns if c in wanted and c != time_name}
+                               for c in df.columns if c in read and c != time_name}
     columns[time_name] = index.to_numpy(dtype="datetime64[ns]")
     result = compute_arrays(columns, latitude, longitude, height, utc_offset, names, invalid,
                             assumptions, labels=lambda i: f"{df.index[i[0]]}")
