@@ -107,11 +107,11 @@ SETTINGS: dict[str, Setting] = _table(
     Setting("height", 0.0, "m", "height above sea level [m]", "site", -500.0, 9000.0,
             per_element=True),
     Setting("utc_offset", 0.0, "h",
-            "offset from UTC [h] of the clock of times that carry none, e.g. 1 for UTC+1 "
-            "(0: UTC); times with an offset keep theirs", "site", -14.0, 14.0),
+            "offset from UTC [h] of the clock of times that carry none, e.g. 1 for UTC+1; "
+            "times with an offset keep theirs", "site", -14.0, 14.0),
     Setting("invalid", "raise", "",
-            "observations outside their physical range: raise ObservationError, or mask "
-            "them as missing values", "data", words=("raise", "mask")),
+            "observations outside their physical range (e.g. cloud cover above 8 octas): "
+            "refused, or treated as missing values", "data", words=("raise", "mask")),
     Setting("accumulation", "interval", "h",
             "how fluxes in J/m² were accumulated: interval (over the spacing of the time "
             "steps, ending at each: ERA5's hourly reanalysis, 3-hourly ensemble), HOURS (over "
