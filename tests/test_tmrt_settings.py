@@ -71,11 +71,11 @@ def test_table_signature_overloads_and_docs_agree():
     assert keywords == [*tmrt.SETTINGS, *CHOSEN]
     for name, s in tmrt.SETTINGS.items():
         assert params[name].default == s.default, name
-    assert list(tmrt.Settings.__annotations__) == keywords
+    assert list(tmrt.Keywords.__annotations__) == keywords
     overloads = typing.get_overloads(tmrt.compute)
     assert len(overloads) == 3
     for o in overloads:
-        assert list(inspect.signature(o).parameters) == ["observations", "settings"]
+        assert list(inspect.signature(o).parameters) == ["observations", "keywords"]
     documented = tmrt.compute.__doc__
     for name in keywords:
         assert re.search(rf"\b{name}\b", documented), name

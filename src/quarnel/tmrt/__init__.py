@@ -29,7 +29,7 @@ step by step, with the sources it describes), ``decomposition`` and
 """
 
 from quarnel.tmrt.accumulation import ACCUMULATION_NOISE, accumulation_hours
-from quarnel.tmrt.call import Settings, compute
+from quarnel.tmrt.call import Keywords, compute
 from quarnel.tmrt.chain import sources
 from quarnel.tmrt.chain.common import SIGMA
 from quarnel.tmrt.chain.humidity import dew_point, saturation_vapour_pressure
@@ -44,7 +44,7 @@ from quarnel.tmrt.settings import (SETTINGS, Accumulation, Invalid, Projection, 
 from quarnel.tmrt.units import UnitError, is_accumulated
 
 __all__ = [
-    "compute", "Settings", "ObservationError", "UnitError", "SettingError", "INPUTS", "OUTPUTS",
+    "compute", "Keywords", "ObservationError", "UnitError", "SettingError", "INPUTS", "OUTPUTS",
     "HEADLINE", "CATEGORIES", "REQUIRED", "HUMIDITY", "RADIATION", "SHORTWAVE", "Quantity",
     "SETTINGS", "Setting", "check_setting", "Accumulation", "Projection", "Invalid",
     "accumulation_hours", "is_accumulated", "sources", "projected_area_factor",

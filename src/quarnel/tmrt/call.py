@@ -20,10 +20,10 @@ if TYPE_CHECKING:
     import pandas as pd
     import xarray as xr
 
-__all__ = ["compute", "Settings"]
+__all__ = ["compute", "Keywords"]
 
 
-class Settings(TypedDict, total=False):
+class Keywords(TypedDict, total=False):
     """The keyword arguments of :func:`compute` (``SETTINGS``, and the
     ``names`` and ``variables`` chosen), for typing."""
 
@@ -46,11 +46,11 @@ class Settings(TypedDict, total=False):
 
 
 @overload
-def compute(observations: pd.DataFrame, **settings: Unpack[Settings]) -> pd.DataFrame: ...
+def compute(observations: pd.DataFrame, **keywords: Unpack[Keywords]) -> pd.DataFrame: ...
 @overload
-def compute(observations: xr.Dataset, **settings: Unpack[Settings]) -> xr.Dataset: ...
+def compute(observations: xr.Dataset, **keywords: Unpack[Keywords]) -> xr.Dataset: ...
 @overload
-def compute(observations: Mapping[str, npt.ArrayLike], **settings: Unpack[Settings]
+def compute(observations: Mapping[str, npt.ArrayLike], **keywords: Unpack[Keywords]
             ) -> dict[str, npt.NDArray[Any]]: ...
 def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             height: Any = 0.0, utc_offset: float = 0.0, invalid: Invalid = "raise",
