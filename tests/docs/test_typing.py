@@ -45,7 +45,7 @@ def test_stub_agrees_with_the_module(cache):
 def test_examples_and_typed_use_pass_strict_mypy(cache):
     pytest.importorskip("xarray")
     pytest.importorskip("pandas")
-    done = run_mypy_tool("mypy", "--strict", "examples", "tests/docs/typing", "src/quarnel/tmrt.py",
+    done = run_mypy_tool("mypy", "--strict", "examples", "tests/docs/typing", "src/quarnel/tmrt",
                          "src/quarnel/ufunc.py", "src/quarnel/cli.py", "src/quarnel/command",
                          "src/quarnel/__main__.py", "src/quarnel/era5_names.py",
                          "src/quarnel/interval_sun.py", "src/quarnel/decomposition.py",

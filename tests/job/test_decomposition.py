@@ -8,8 +8,8 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-from quarnel import decomposition as D
-from quarnel.decomposition import disc, extraterrestrial_normal, split_global, station_pressure
+from quarnel.tmrt import decomposition as D
+from quarnel.tmrt.decomposition import disc, extraterrestrial_normal, split_global, station_pressure
 
 pvlib = pytest.importorskip("pvlib")
 

@@ -7,7 +7,7 @@ import pytest
 
 from quarnel import ufunc as U
 from quarnel import _kernels
-from quarnel.interval_sun import _interval_cos_zenith_numpy, declination, interval_cos_zenith
+from quarnel.tmrt.interval_sun import _interval_cos_zenith_numpy, declination, interval_cos_zenith
 
 # Night, polar night and NaN are expected inputs: no warnings.
 pytestmark = pytest.mark.filterwarnings("error::RuntimeWarning")

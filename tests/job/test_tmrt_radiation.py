@@ -163,19 +163,19 @@ def test_accumulations_are_divided_by_their_true_period():
     assert one["global_radiation"].values[0, 0, 0] == pytest.approx(flux[12])
 
 
-def test_outputs_chosen_are_the_same_values():
+def test_variables_chosen_are_the_same_values():
     ds = era5(start="2023-06-21T03:00", ssrd=np.array([0, 60, 300, 550, 700, 780]) * 3600.0)
     everything = tmrt.compute(ds)
     chosen = ["utci", "sunlit_fraction"]
-    for some in (tmrt.compute(ds, outputs=chosen), tmrt.compute(ds.chunk(valid_time=2),
-                                                                outputs=chosen).compute()):
+    for some in (tmrt.compute(ds, variables=chosen), tmrt.compute(ds.chunk(valid_time=2),
+                                                                variables=chosen).compute()):
         assert not (set(tmrt.OUTPUTS) - set(tmrt.INPUTS) - set(chosen)) & set(some.data_vars)
         for k in chosen:
             np.testing.assert_array_equal(some[k].values, everything[k].values, err_msg=k)
-    frame = tmrt.compute(station([100.0] * 5), outputs=["utci_category"], **SITE)
+    frame = tmrt.compute(station([100.0] * 5), variables=["utci_category"], **SITE)
     assert "utci_category" in frame and "mean_radiant_temperature" not in frame
-    with pytest.raises(ValueError, match="outputs: no output 'tmrt'"):
-        tmrt.compute(ds, outputs=["tmrt"])
+    with pytest.raises(ValueError, match="variables: no output 'tmrt'"):
+        tmrt.compute(ds, variables=["tmrt"])
 
 
 def test_variables_found_by_their_cf_standard_name():
@@ -191,7 +191,7 @@ def test_variables_found_by_their_cf_standard_name():
 
 
 def test_the_projection_factor():
-    fp = tmrt.projection_factor(np.array([0.0, 60.0, 90.0]))
+    fp = tmrt.projected_area_factor(np.array([0.0, 60.0, 90.0]))
     np.testing.assert_allclose(fp, [0.308, 0.174, 0.079], atol=1e-3)
     obs = station([100.0, 650.0, 850.0, 450.0, 30.0])
     published = tmrt.compute(obs, **SITE)

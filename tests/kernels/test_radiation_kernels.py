@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 from quarnel import _kernels, comfort
-from quarnel import decomposition as D
+from quarnel.tmrt import decomposition as D
 from support import child_env
 from support.isa import LEVELS, processor_level
 from support.kernel_inputs import person_inputs, split_inputs

@@ -24,6 +24,8 @@ assert_type(frame, pd.DataFrame)
 
 grid = tmrt.compute(xr.Dataset({k: ("time", v) for k, v in columns.items()},
                                coords={"time": times}), latitude=51.5, longitude=0.0,
-                    invalid="mask", names={"cloud_cover": "cloud_cover"})
+                    invalid="mask", names={"cloud_cover": "cloud_cover"},
+                    variables=["utci", "mean_radiant_temperature"])
 assert_type(grid, xr.Dataset)
 assert_type(tmrt.OUTPUTS["mean_radiant_temperature"].unit, str)
+assert_type(tmrt.SETTINGS["sky_view_factor"].default, float | str | None)
