@@ -1,5 +1,5 @@
 """Records the outputs the job layer and the command are pinned to
-(tests/pinned_cases.py) in tests/data/pinned/.
+(tests/support/pinned_cases.py) in tests/data/pinned/.
 
 Usage: PYTHONPATH=src python scripts/pin_outputs.py [--inputs]
 
@@ -19,7 +19,7 @@ import numpy as np
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests"))
 
-import pinned_cases as P  # noqa: E402
+from support import pinned_cases as P  # noqa: E402
 
 
 def main(argv: list[str]) -> int:

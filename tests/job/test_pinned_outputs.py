@@ -1,12 +1,12 @@
 """compute() and the command give the values they gave when the outputs were
-pinned (tests/pinned_cases.py, recorded by scripts/pin_outputs.py): bit for
+pinned (tests/support/pinned_cases.py, recorded by scripts/pin_outputs.py): bit for
 bit on a machine whose NumPy chooses the same exp and power as the
 recording one's, else to within a few ulps."""
 
 import numpy as np
 import pytest
 
-import pinned_cases as P
+from support import pinned_cases as P
 
 pytest.importorskip("pandas")
 pytest.importorskip("xarray")

@@ -21,9 +21,9 @@ from typing import Any
 
 import numpy as np
 
-HERE = pathlib.Path(__file__).resolve().parent
-PINNED = HERE / "data" / "pinned"
-ROOT = HERE.parent
+TESTS = pathlib.Path(__file__).resolve().parents[1]
+PINNED = TESTS / "data" / "pinned"
+ROOT = TESTS.parent
 SHIPPED = ROOT / "examples" / "data" / "greenwich_2023-07-12.csv"
 
 SITE = dict(latitude=52.2, longitude=14.1, height=100.0)

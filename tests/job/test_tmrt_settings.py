@@ -15,7 +15,7 @@ import pytest
 from quarnel import tmrt
 from quarnel.command import arguments
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 SITE = dict(latitude=52.2, longitude=14.1)
 OBS = {"time": np.array(["2023-07-12T06", "2023-07-12T12"], "datetime64[h]"),
        "air_temperature": np.array([18.0, 25.0]), "relative_humidity": np.array([80.0, 45.0]),
@@ -150,7 +150,7 @@ def test_library_errors_name_parameters_and_the_command_its_options(tmp_path, ca
 def test_grid_outputs_carry_the_standard_names_of_their_quantities(tmp_path, capsys):
     xr = pytest.importorskip("xarray")
     pytest.importorskip("netCDF4")
-    import pinned_cases
+    from support import pinned_cases
     from quarnel import cli
 
     src, out = tmp_path / "era5.nc", tmp_path / "out.nc"
