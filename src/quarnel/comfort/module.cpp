@@ -4,12 +4,15 @@
 // interval, called by quarnel.interval_sun.interval_cos_zenith, the DISC
 // split of global radiation, called by quarnel.decomposition.split_global, and the
 // standing person's mean radiant temperature, quarnel.comfort.standing_person.
+// And the heat-stress indices: WBGT, heat index, humidex, apparent
+// temperature and wind chill (index_loops.hpp).
 //
 // The UTCI loop hands contiguous blocks to the kernel of the instruction
 // set in force (utci_kernel.hpp), chosen once at import, and splits large
 // arrays over the cores with the pool the formulas' ufuncs use
 // (ufunc/parallel.hpp; this module has its own).
 #include "quarnel/comfort/block_io.hpp"
+#include "quarnel/comfort/index_loops.hpp"
 #include "quarnel/comfort/utci_kernel.hpp"
 #include "quarnel/radiation/loops.hpp"
 #include "quarnel/machine/isa.hpp"
@@ -206,7 +209,14 @@ int exec(PyObject* mod) {
     if (!add(mod, std::move(sun), "interval_cos_zenith", "quarnel._comfort")) return -1;
     py::Ref person = py::Ref::steal(PyUFunc_FromFuncAndData(person_loops, no_data, five_to_two, 1, 5, 2,
                                                             PyUFunc_None, "standing_person", person_doc, 0));
-    return add(mod, std::move(person), "standing_person") ? 0 : -1;
+    if (!add(mod, std::move(person), "standing_person")) return -1;
+    // The heat-stress indices (index_loops.hpp).
+    for (const auto& u : indices::ufuncs) {
+        py::Ref uf = py::Ref::steal(PyUFunc_FromFuncAndData(u.loops, no_data, u.types, 1, u.nin, u.nout,
+                                                            PyUFunc_None, u.name, u.doc, 0));
+        if (!add(mod, std::move(uf), u.name)) return -1;
+    }
+    return 0;
 }
 
 PyModuleDef_Slot slots[] = {
@@ -218,7 +228,7 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI, its assessment scale, the sun of an interval, the split of global radiation and the standing person as NumPy ufuncs.", 0,
+    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI, its assessment scale, the sun of an interval, the split of global radiation, the standing person and the heat-stress indices as NumPy ufuncs.", 0,
     nullptr, slots, nullptr, nullptr, nullptr,
 };
 
