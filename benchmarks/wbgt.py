@@ -129,9 +129,9 @@ def main() -> None:
     peers: dict[str, tuple[Callable[[], object], int]] = {"thermofeel": (thermofeel, args.n)}
     if not args.no_pywbgt:
         try:
-            import metpy.calc as mpcalc
-            from metpy.units import units
-            from pywbgt import liljegren
+            import metpy.calc as mpcalc  # type: ignore[import-untyped,unused-ignore]
+            from metpy.units import units  # type: ignore[import-untyped,unused-ignore]
+            from pywbgt import liljegren  # type: ignore[import-untyped,unused-ignore]
         except ImportError:
             print("pywbgt not installed: left out")
         else:
