@@ -86,12 +86,12 @@ CHILD = """
 import sys, time
 sys.path.insert(0, sys.argv[1])
 import numpy as np
-from quarnel import _comfort
+from quarnel import _kernels
 import wbgt as b
 n, rounds = int(sys.argv[2]), int(sys.argv[3])
 w = b.weather(n)
 v2 = np.load(sys.argv[4])
-print(_comfort.isa, min(b.best(lambda: b.ours(w, v2), rounds)))
+print(_kernels.isa, min(b.best(lambda: b.ours(w, v2), rounds)))
 """
 
 

@@ -84,7 +84,7 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import _comfort
+from quarnel import _kernels
 
 __all__ = [
     "utci", "utci_category", "standing_person", "wbgt", "heat_index", "humidex", "apparent_temperature",
@@ -94,25 +94,25 @@ __all__ = [
 
 #: UTCI [°C] from (air_temperature [°C], mean_radiant_temperature [°C],
 #: wind_speed [m/s at 10 m], vapour_pressure [hPa]); NaN outside the domain
-utci: np.ufunc = _comfort.utci
+utci: np.ufunc = _kernels.utci
 #: assessment-scale code (int8, 0–9; −1 for NaN) from (utci [°C])
-utci_category: np.ufunc = _comfort.utci_category
+utci_category: np.ufunc = _kernels.utci_category
 #: (tmrt_sun [°C], tmrt_shade [°C]) from (sun_zenith [°], longwave [W/m²],
 #: scattered [W/m²], beam [W/m²], absorption [1])
-standing_person: np.ufunc = _comfort.standing_person
+standing_person: np.ufunc = _kernels.standing_person
 #: (wbgt [°C], globe_temperature [°C], natural_wet_bulb [°C]) from
 #: (air_temperature [°C], vapour_pressure [hPa], pressure [hPa], wind_speed
 #: [m/s at 2 m], global_radiation [W/m²], direct_fraction [1], cos_zenith [1])
-wbgt: np.ufunc = _comfort.wbgt
+wbgt: np.ufunc = _kernels.wbgt
 #: heat index [°C] from (air_temperature [°C], relative_humidity [%])
-heat_index: np.ufunc = _comfort.heat_index
+heat_index: np.ufunc = _kernels.heat_index
 #: humidex [°C] from (air_temperature [°C], dew_point [°C])
-humidex: np.ufunc = _comfort.humidex
+humidex: np.ufunc = _kernels.humidex
 #: apparent temperature [°C] from (air_temperature [°C], vapour_pressure
 #: [hPa], wind_speed [m/s at 10 m])
-apparent_temperature: np.ufunc = _comfort.apparent_temperature
+apparent_temperature: np.ufunc = _kernels.apparent_temperature
 #: wind chill index [°C] from (air_temperature [°C], wind_speed [m/s at 10 m])
-wind_chill: np.ufunc = _comfort.wind_chill
+wind_chill: np.ufunc = _kernels.wind_chill
 
 #: the classes of the assessment scale, in code order
 UTCI_CATEGORIES: Final[tuple[str, ...]] = (
