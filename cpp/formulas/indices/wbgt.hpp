@@ -9,11 +9,12 @@
 // evaporation from the wick by the heat-mass transfer analogy.
 //
 // The constants and property fits are those of the paper and of the
-// authors' code, including two of its particulars that move the result
-// by tenths of a kelvin: the saturation vapour pressure of Buck (1981)
-// with the enhancement factor 1.004, and a latent heat of vaporisation
-// that grows with temperature, 2.4073e6 J/kg at 40 degC falling by
-// 71100 J/kg per 30 K below (the physical one falls the other way).
+// authors' code, including particulars that move the result by tenths of
+// a kelvin: the saturation vapour pressure of Buck (1981) with the
+// enhancement factor 1.004; a latent heat of vaporisation that grows with
+// temperature (2.4073e6 J/kg at 40 degC, 71100 J/kg less per 30 K below),
+// where the physical one shrinks; Oke's sky emissivity, which passes 1
+// above 48 hPa.
 //
 // The authors iterate each balance by damped substitution, stopping when
 // a step is below 0.02 K (a few hundredths of a kelvin from the root,
@@ -103,18 +104,11 @@ const double c_d = 3.64e-4 * std::cbrt(36.4 * 218.0) * std::pow(132.0 * 647.3, 5
 inline double latent_heat(double t) noexcept { return (313.15 - t) / 30.0 * -71100.0 + 2.4073e6; }
 constexpr double dlatent_heat = 71100.0 / 30.0;
 
-// What the two balances share for one element.
-struct Air {
-    double t;        // [K]
-    double p;        // [hPa]
-    double e;        // vapour pressure [hPa]
-    double sky;      // 0.5 (eps_a + eps_ground) T^4: long-wave from above and below [K^4]
-    double ln_flow;  // ln(v rho T / D): rho T and so v rho T are fixed by the pressure
-};
-
 // ---- the globe -----------------------------------------------------------
 
 const double pr13 = std::pow(prandtl, 0.3333);
+// h / (sigma eps) = globe_k Nu sqrt(Tf) / omega: conductivity over diameter.
+const double globe_k = eucken * c_mu / (globe_diameter * stefan_boltzmann * globe_emissivity);
 
 // Its balance, (source - h/(sigma eps) (Tg - Ta) - Tg^4) [K^4], and the
 // derivative in Tg, through the film temperature too.
@@ -124,13 +118,13 @@ struct Globe {
         const double tf = 0.5 * (tg + ta);
         const double s = std::sqrt(tf);
         const double w = omega(tf);
-        const double root_re = std::sqrt(re_scale * w / (tf * s));
+        const double itf = 1.0 / tf, iw = 1.0 / w;
         // Sphere: Nu = 2 + 0.6 Re^1/2 Pr^1/3 (Pr^0.3333 as the authors write it).
-        const double forced = 0.6 * pr13 * root_re;
+        const double forced = 0.6 * pr13 * std::sqrt(re_scale * w * s) * itf;
         const double nu = 2.0 + forced;
-        const double k = eucken * c_mu * s / w * nu / (globe_diameter * stefan_boltzmann * globe_emissivity);
-        const double dlog_w = domega / w;
-        const double dlog_k = 0.5 / tf - dlog_w + forced * 0.5 * (dlog_w - 1.5 / tf) / nu;
+        const double k = globe_k * s * iw * nu;
+        const double dlog_w = domega * iw;
+        const double dlog_k = 0.5 * itf - dlog_w + 0.5 * (dlog_w - 1.5 * itf) * forced / nu;
         const double t3 = tg * tg * tg;
         const double rise = tg - ta;
         slope = -k * (1.0 + 0.5 * dlog_k * rise) - 4.0 * t3;
@@ -140,42 +134,44 @@ struct Globe {
 
 // ---- the wick ------------------------------------------------------------
 
+// Cylinder in cross flow (Bedingfield & Drew 1950): Nu = 0.281 Re^0.6
+// Pr^0.44, h = k Nu / D with k = eucken c_mu sqrt(Tf) / omega and Re =
+// v rho D / mu = (flow D) omega / Tf^1.5: h = wick_h (flow D)^0.6 (Tf omega)^-0.4.
+const double wick_h = eucken * c_mu * 0.281 * std::pow(prandtl, 0.44) / wick_diameter;
+// Evaporation by the analogy of heat and mass transfer, L/(c_p M_a/M_w)
+// (Pr/Sc)^0.56, with Sc = mu / (rho D_v) = sc0 Tf^-0.834 / omega.
 constexpr double ratio = cp * m_air / m_h2o;
-// ln Sc = ln(mu / (rho D)) = ln(c_mu R / (100 c_d)) - 0.834 ln T - ln omega
-const double ln_sc0 = std::log(c_mu * r_air / (100.0 * c_d));
-const double ln_pr = std::log(prandtl);
-const double pr44 = std::pow(prandtl, 0.44);
+const double sc0 = c_mu * r_air / (100.0 * c_d);
+const double lift0 = std::pow(prandtl / sc0, 0.56) / ratio;
 
 // Its balance, (Ta - evaporation + net radiation / h - Tw) [K], and the
 // derivative in Tw, through the film temperature too.
 struct Wick {
     double ta, p, e, sky, sun;  // sun: absorbed short-wave [W/m2 of wick]
-    double ln_re_scale;         // ln Re = ln_re_scale + ln omega - 1.5 ln Tf
+    double inv_h0;              // 1/h = inv_h0 (Tf omega)^0.4
     double operator()(double tw, double& slope) const noexcept {
         const double tf = 0.5 * (tw + ta);
-        const double ln_t = std::log(tf);
         const double w = omega(tf);
-        const double ln_w = std::log(w);
-        const double ln_re = ln_re_scale + ln_w - 1.5 * ln_t;
-        const double ln_sc = ln_sc0 - 0.834 * ln_t - ln_w;
-        // Cylinder in cross flow (Bedingfield & Drew 1950): Nu = 0.281 Re^0.6 Pr^0.44.
-        const double h = eucken * c_mu * std::sqrt(tf) / w * 0.281 * std::exp(0.6 * ln_re) * pr44 / wick_diameter;
-        // Evaporation by the analogy of heat and mass transfer, (Pr/Sc)^0.56.
+        const double ln_t = std::log(tf), ln_w = std::log(w);
+        const double itf = 1.0 / tf, iw = 1.0 / w;
+        const double ih = inv_h0 * std::exp(0.4 * (ln_t + ln_w));
         const double lv = latent_heat(tf);
-        const double lift = lv / ratio * std::exp(0.56 * (ln_pr - ln_sc));
-        const double ew = saturation(tw);
-        const double dry = p - ew;
-        const double wet = (ew - e) / dry;
+        const double lift = lv * lift0 * std::exp(0.56 * (0.834 * ln_t + ln_w));
+        // Buck's saturation at the wick, its exponent 17.502 (T - 273.15)/(T - 32.18).
+        const double itc = 1.0 / (tw - 32.18);
+        const double ew = 1.004 * 6.1121 * std::exp(17.502 - (17.502 * 240.97) * itc);
+        const double idry = 1.0 / (p - ew);
+        const double wet = (ew - e) * idry;
         const double t3 = tw * tw * tw;
         const double net = stefan_boltzmann * wick_emissivity * (sky - t3 * tw) + sun;
         // d/dTf of ln lift and of ln h; the film temperature moves half as fast as Tw.
-        const double dlog_w = domega / w;
-        const double dlog_lift = dlatent_heat / lv + 0.56 * (0.834 / tf + dlog_w);
-        const double dlog_h = -0.4 / tf - 0.4 * dlog_w;
-        const double dwet = ew * (17.502 * 240.97) / ((tw - 32.18) * (tw - 32.18)) * (p - e) / (dry * dry);
+        const double dlog_w = domega * iw;
+        const double dlog_lift = dlatent_heat / lv + 0.56 * (0.834 * itf + dlog_w);
+        const double dlog_h = -0.4 * (itf + dlog_w);
+        const double dwet = ew * (17.502 * 240.97) * itc * itc * (p - e) * idry * idry;
         const double dnet = -4.0 * stefan_boltzmann * wick_emissivity * t3;
-        slope = -lift * (0.5 * dlog_lift * wet + dwet) + (dnet - 0.5 * dlog_h * net) / h - 1.0;
-        return ta - lift * wet + net / h - tw;
+        slope = -lift * (0.5 * dlog_lift * wet + dwet) + (dnet - 0.5 * dlog_h * net) * ih - 1.0;
+        return ta - lift * wet + net * ih - tw;
     }
 };
 
@@ -183,11 +179,11 @@ struct Wick {
 // Newton's steps while they stay inside the interval known to hold the root
 // and shrink it fast enough, else bisection (rtsafe). Newton's steps
 // converge quadratically, |f''/2f'| below 0.1 /K for both balances: after
-// a step below 1e-4 K the answer is within 1e-9 K. Bisection alone
+// a step below 1e-3 K the answer is within 1e-7 K. Bisection alone
 // would get there within 60 evaluations.
 template <class F>
 double root(const F& f, double x, double a, double b) noexcept {
-    constexpr double done = 1e-4;
+    constexpr double done = 1e-3;
     double step = b - a, before = step;
     double slope;
     double fx = f(x, slope);
@@ -197,7 +193,7 @@ double root(const F& f, double x, double a, double b) noexcept {
         } else if (fx < 0.0) {
             b = x;
         } else {
-            return x;
+            return fx == 0.0 ? x : fx;  // a NaN balance stays NaN
         }
         double next = x - fx / slope;
         before = step;
@@ -269,7 +265,7 @@ inline Result liljegren(double ta_c, double e, double p, double v, double g, dou
     const double tan_z = f > 0.0 ? std::sqrt((1.0 - cz) * (1.0 + cz)) / cz : 0.0;
     const Wick wick{ta, p, e, sky,
                     (1.0 - wick_albedo) * g * ((1.0 - f) * (1.0 + top) + f * (tan_z / pi + top) + ground_albedo),
-                    std::log(flow * wick_diameter)};
+                    1.0 / (wick_h * std::pow(flow * wick_diameter, 0.6))};
     // The root lies above Ta - 100 K (everything there warms the wick) and
     // below the boiling point at p, where evaporation grows without bound.
     const double tw = root(wick, ta, ta - 100.0, saturation_temperature(p));
