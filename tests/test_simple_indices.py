@@ -167,3 +167,11 @@ def test_ufunc_protocol(fn, args):
     assert fn(arrays[0][:, None], *(a[None, :3] for a in arrays[1:])).shape == (n, 3)
     with np.errstate(all="raise"):
         assert np.isnan(fn(*([np.nan] * len(args))))
+
+
+def test_dask_stays_lazy():
+    da = pytest.importorskip("dask.array")
+    ta = np.linspace(-20, 45, 40)
+    lazy = C.heat_index(da.from_array(ta, chunks=10), 60.0)
+    assert isinstance(lazy, da.Array)
+    np.testing.assert_array_equal(lazy.compute(), C.heat_index(ta, 60.0))
