@@ -50,5 +50,5 @@ def test_examples_and_typed_use_pass_strict_mypy(cache):
                          "src/quarnel/__main__.py", "src/quarnel/era5_names.py",
                          "src/quarnel/interval_sun.py", "src/quarnel/decomposition.py",
                          "src/quarnel/_elementwise.py", "src/quarnel/comfort.py",
-                         "benchmarks/utci.py", "benchmarks/job.py", cache=cache)
+                         "benchmarks/utci.py", "benchmarks/job.py", "benchmarks/wbgt.py", cache=cache)
     assert done.returncode == 0, done.stdout + done.stderr
