@@ -3,6 +3,8 @@ children at other instruction-set levels."""
 
 import numpy as np
 
+CZA_MIN = 0.00873  # cos 89.5 deg: the authors count no direct beam below
+
 from quarnel import decomposition as D
 
 def inside(n, seed):
@@ -44,3 +46,22 @@ def person_inputs(n, seed):
     beam = np.where(zenith < 90, rng.uniform(0.0, 1000.0, n), 0.0)
     absorption = rng.uniform(0.5, 1.0, n)
     return zenith, longwave, scattered, beam, absorption
+
+
+def buck(ta):
+    """Saturation vapour pressure [hPa] of the authors: Buck (1981) with 1.004."""
+    return 1.004 * 6.1121 * np.exp(17.502 * ta / (ta + 240.97))
+
+
+def weather(n, seed):
+    """Ta [°C], RH [1], p [hPa], v at 2 m [m/s], G [W/m²], direct share, cos z:
+    the ranges the authors' code is compared on, any sun, nights included."""
+    rng = np.random.default_rng(seed)
+    ta = rng.uniform(0, 45, n)
+    rh = rng.uniform(0.10, 0.95, n)
+    p = rng.uniform(850, 1050, n)
+    v = rng.uniform(0.2, 8, n)
+    cz = rng.uniform(-0.3, 1, n)
+    g = rng.uniform(0, 1, n) * 1367 * np.clip(cz, 0, None)
+    f = np.where(cz >= CZA_MIN, rng.uniform(0, 1, n), 0.0)
+    return ta, rh, p, v, g, f, cz

@@ -13,28 +13,9 @@ import pytest
 
 from quarnel import comfort as C
 from support import child_env
-from test_isa_levels import LEVELS, processor_level
+from support.isa import LEVELS, processor_level
+from support.kernel_inputs import CZA_MIN, buck, weather
 
-CZA_MIN = 0.00873  # cos 89.5 deg: the authors count no direct beam below
-
-
-def buck(ta):
-    """Saturation vapour pressure [hPa] of the authors: Buck (1981) with 1.004."""
-    return 1.004 * 6.1121 * np.exp(17.502 * ta / (ta + 240.97))
-
-
-def weather(n, seed):
-    """Ta [°C], RH [1], p [hPa], v at 2 m [m/s], G [W/m²], direct share, cos z:
-    the ranges the authors' code is compared on, any sun, nights included."""
-    rng = np.random.default_rng(seed)
-    ta = rng.uniform(0, 45, n)
-    rh = rng.uniform(0.10, 0.95, n)
-    p = rng.uniform(850, 1050, n)
-    v = rng.uniform(0.2, 8, n)
-    cz = rng.uniform(-0.3, 1, n)
-    g = rng.uniform(0, 1, n) * 1367 * np.clip(cz, 0, None)
-    f = np.where(cz >= CZA_MIN, rng.uniform(0, 1, n), 0.0)
-    return ta, rh, p, v, g, f, cz
 
 
 def ours(ta, rh, p, v, g, f, cz):
@@ -218,7 +199,7 @@ def test_xarray_passes_through():
 CHILD = """
 import sys, numpy as np
 from quarnel import _kernels, comfort as C
-from test_wbgt import weather, buck
+from support.kernel_inputs import buck, weather
 print(_kernels.isa)
 ta, rh, p, v, g, f, cz = weather(50_001, 7)
 out = C.wbgt(ta, rh * buck(ta), p, v, g, f, cz)
