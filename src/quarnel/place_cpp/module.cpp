@@ -241,26 +241,40 @@ PyObject* sky(PyObject*, PyObject* args) noexcept {
     return PyTuple_Pack(3, total.get(), halves_out.get(), want_angles ? angles.get() : Py_None);
 }
 
+// Whether a wall facing `aspect` [deg] turns toward a sun at `azimuth` [deg,
+// in [0, 360)]: strictly within 90°, in degrees, so that a wall facing
+// north is not lit by a sun due east through rounding.
+inline bool facing(double aspect, double azimuth) noexcept {
+    double d = std::fmod(aspect - azimuth, 360.0);
+    if (d < 0.0) d += 360.0;
+    return d < 90.0 || d > 270.0;
+}
+
 // The mask (1 sunlit, 0 shaded, NaN for NaN) and, for wall pixels
-// (height > 0) whose aspect [deg] lies within 90° of the sun's azimuth,
-// the sunlit height of the wall [m].
+// (height > 0: a wall rising from the pixel's top to a higher neighbour)
+// whose aspect [deg, the way the wall faces] lies within 90° of the sun's
+// azimuth, the sunlit height of the wall [m].
 template <class T>
 void shadow_of(const T* z, Index rows, Index cols, double pixel, double azimuth, double elevation, T* mask,
                const T* wall_height, const T* wall_aspect, T* wall_sunlit) {
     const Index pixels = rows * cols;
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double sun = azimuth * (M_PI / 180.0);
+    double half_rise = 0.0;
+    // No beam reaches a wall from a sun overhead or below the horizon.
+    const bool walls_dark = !(elevation > 0.0) || elevation >= 90.0;
     auto finish = [&](Index e, double h, double shade) {
         mask[e] = std::isnan(h) ? T(nan) : T(shade <= h ? 1.0 : 0.0);
         if (!wall_sunlit) return;
         const double w = double(wall_height[e]);
         double lit = 0.0;
         if (std::isnan(w) || std::isnan(h)) lit = nan;
-        else if (w > 0.0 && std::cos(double(wall_aspect[e]) * (M_PI / 180.0) - sun) > 0.0)
-            lit = std::clamp(h - shade, 0.0, w);
+        else if (!walls_dark && w > 0.0 && facing(double(wall_aspect[e]), azimuth))
+            // The wall rises from this pixel's top at its edge away from the sun, half a step
+            // further from what shades it than the pixel's centre.
+            lit = std::clamp(h + w - (shade - half_rise), 0.0, w);
         wall_sunlit[e] = T(lit);
     };
-    if (!(elevation > 0.0) || elevation >= 90.0) {
+    if (walls_dark) {
         // Below the horizon no beam reaches a horizontal top; overhead, no shadow at all.
         const double shade = elevation > 0.0 ? -std::numeric_limits<double>::infinity()
                                               : std::numeric_limits<double>::infinity();
@@ -272,6 +286,7 @@ void shadow_of(const T* z, Index rows, Index cols, double pixel, double azimuth,
     // One direction: sweeping in place costs less than a transpose there and back.
     const Lines L = lines(rows, cols, azimuth, pixel, false);
     const double rise = L.step * std::tan(elevation * (M_PI / 180.0));
+    half_rise = 0.5 * rise;
     each_line(L, pixels, [&](Index m, int) {
         shadow_line(L, z, m, rise, [&](Index e, Index, double h, double shade) { finish(e, h, shade); });
     });
