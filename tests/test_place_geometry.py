@@ -288,3 +288,29 @@ def test_shadow_agrees_with_solweig(solweig, azimuth, elevation):
     theirs = np.asarray(solweig.rustalgos.shadowing.calculate_shadows_wall_ht_25(
         azimuth, elevation, 1.0, float(dsm.max()), dsm).bldg_sh)
     assert np.mean(place.shadow(dsm, 1.0, azimuth, elevation) == theirs) > 0.985
+
+
+def test_walls_are_solweigs_wall_pixels(solweig):
+    from solweig.physics.wallalgorithms import findwalls
+
+    dsm = block_city(200).astype(np.float32)
+    dsm += np.random.default_rng(0).uniform(0.0, 0.3, dsm.shape).astype(np.float32)   # rough roofs
+    inner = (slice(1, -1), slice(1, -1))            # it leaves the raster's border out
+    np.testing.assert_array_equal(place.walls(dsm).height[inner], findwalls(dsm, 1.0)[inner])
+
+
+def test_threads_calling_at_once_get_their_own_answers():
+    """Calls from several threads share one pool of workers: the answers stay each call's."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    dsm = block_city(260)
+    suns = [(float(a), 10.0 + a % 50) for a in range(0, 360, 15)]
+    alone = [place.shadow(dsm, 1.0, a, e) for a, e in suns]
+    svf = place.sky_view_factor(dsm, 1.0, directions=8)
+    with ThreadPoolExecutor(4) as pool:
+        shadows = list(pool.map(lambda s: place.shadow(dsm, 1.0, *s), suns))
+        skies = list(pool.map(lambda _: place.sky_view_factor(dsm, 1.0, directions=8), range(4)))
+    for got, want in zip(shadows, alone):
+        np.testing.assert_array_equal(got, want)
+    for got in skies:
+        np.testing.assert_array_equal(got, svf)
