@@ -314,3 +314,61 @@ def test_threads_calling_at_once_get_their_own_answers():
         np.testing.assert_array_equal(got, want)
     for got in skies:
         np.testing.assert_array_equal(got, svf)
+
+
+# -- a reach, against brute force along the diagonals ----------------------------------
+
+def _diagonal_horizons(dsm, pixel, reach_m):
+    """tan of the horizon toward NE, SE, SW, NW by brute force: pixel k steps along
+    the diagonal rises from its near edge, (k - 1/2) * pixel * sqrt(2) away."""
+    rows, cols = dsm.shape
+    step = pixel * math.sqrt(2.0)
+    steps = max(rows, cols) if reach_m is None else min(max(rows, cols), int(math.floor(reach_m / step + 0.5)))
+    out = []
+    for dr, dc in ((-1, 1), (1, 1), (1, -1), (-1, -1)):
+        best = np.zeros_like(dsm)
+        for k in range(1, steps + 1):
+            ahead = np.full_like(dsm, np.nan)
+            r0, r1 = max(0, -dr * k), min(rows, rows - dr * k)
+            c0, c1 = max(0, -dc * k), min(cols, cols - dc * k)
+            if r0 < r1 and c0 < c1:
+                ahead[r0:r1, c0:c1] = dsm[r0 + dr * k:r1 + dr * k, c0 + dc * k:c1 + dc * k]
+            best = np.fmax(best, (ahead - dsm) / ((k - 0.5) * step))
+        out.append(np.where(np.isnan(dsm), np.nan, best))
+    return np.array(out)
+
+
+@pytest.mark.parametrize("reach", [None, 0.5, 3.0, 10.0, 37.0, 1e6])
+def test_horizons_and_shadows_within_a_reach_are_brute_forces(reach):
+    rng = np.random.default_rng(5)
+    dsm = block_city(70, rows=52) + rng.uniform(0.0, 2.0, (52, 70))
+    dsm[10:14, 30:33] = np.nan
+    want = _diagonal_horizons(dsm, 1.0, reach)
+    azimuths, angles = place.horizon_angles(dsm, 1.0, directions=4, max_distance=reach)
+    np.testing.assert_array_equal(azimuths, [45.0, 135.0, 225.0, 315.0])
+    np.testing.assert_allclose(np.tan(np.radians(angles)), want, rtol=1e-12, atol=1e-12)
+    for k, azimuth in enumerate(azimuths):
+        for elevation in (9.5, 31.0):
+            shade = place.shadow(dsm, 1.0, azimuth, elevation, max_distance=reach)
+            np.testing.assert_array_equal(shade[~np.isnan(dsm)] == 0.0,
+                                          want[k][~np.isnan(dsm)] > math.tan(math.radians(elevation)))
+
+
+def test_tiles_with_a_margin_as_wide_as_the_reach_mosaic_to_the_whole():
+    dsm = block_city(150, rows=120)
+    reach, margin = 30.0, 31
+    whole = place.sky_view(dsm, 1.0, max_distance=reach)
+    shade = place.shadow(dsm, 1.0, 160.0, 20.0, max_distance=reach)
+    for r0, c0 in ((0, 0), (40, 70), (80, 110)):
+        window = (slice(max(0, r0 - margin), r0 + 40 + margin), slice(max(0, c0 - margin), c0 + 40 + margin))
+        inner = (slice(r0 - window[0].start, r0 - window[0].start + 40),
+                 slice(c0 - window[1].start, c0 - window[1].start + 40))
+        centre = (59.5 - window[0].start, 74.5 - window[1].start)     # the whole raster's middle
+        tile = place.sky_view(dsm[window], 1.0, max_distance=reach, centre=centre)
+        for got, want in zip(tile, whole):
+            np.testing.assert_array_equal(got[inner], want[r0:r0 + 40, c0:c0 + 40])
+        tile_shade = place.shadow(dsm[window], 1.0, 160.0, 20.0, max_distance=reach, centre=centre)
+        np.testing.assert_array_equal(tile_shade[inner], shade[r0:r0 + 40, c0:c0 + 40])
+    assert (place.sky_view_factor(dsm, 1.0, max_distance=0.0)[~np.isnan(dsm)] == 1.0).all()
+    with pytest.raises(ValueError, match="max_distance"):
+        place.sky_view_factor(dsm, 1.0, max_distance=-1.0)

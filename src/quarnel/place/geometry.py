@@ -12,9 +12,11 @@ metres hides sin²(atan(H/D)) of the sky in its direction).
 The horizon toward an azimuth is found by sweeping the raster's digital
 lines of that direction, keeping the upper convex hull of the heights
 passed (Dozier & Frew 1990, IEEE Trans. Geosci. Remote Sens. 28:963-969):
-linear in the number of pixels for any distance, with no search radius.
-An obstacle's height counts from its pixel's near edge, so a wall d metres
-from a pixel's centre is d metres away, as in the closed forms.
+linear in the number of pixels for any distance, with no search radius
+unless one is asked for (``max_distance``: what lies farther does not
+count, so that tiles with a margin that wide give the whole raster's
+answer, ``centre`` below). An obstacle's height counts from its pixel's near edge, so a wall
+d metres from a pixel's centre is d metres away, as in the closed forms.
 
 * :func:`sky_view_factor`: ψ = 1 − (1/2π) ∫ sin² β(φ) dφ over the horizon
   elevations β(φ), the cosine-weighted share of sky over a horizontal
@@ -112,6 +114,24 @@ def _directions(directions: int) -> int:
     return n
 
 
+def _distance(max_distance: float | None) -> float:
+    if max_distance is None:
+        return math.inf
+    distance = float(max_distance)
+    if not distance >= 0.0:
+        raise ValueError(f"max_distance must be a length >= 0 [m] or None, got {max_distance!r}")
+    return distance
+
+
+def _centre(z: FloatArray, centre: tuple[float, float] | None) -> tuple[float, float]:
+    if centre is None:
+        return 0.5 * (z.shape[0] - 1), 0.5 * (z.shape[1] - 1)
+    row, col = (float(c) for c in centre)
+    if not (math.isfinite(row) and math.isfinite(col)):
+        raise ValueError(f"centre must be a finite (row, column) [pixels], got {centre!r}")
+    return row, col
+
+
 def _sun(sun_azimuth: float, sun_elevation: float) -> tuple[float, float]:
     azimuth, elevation = float(sun_azimuth), float(sun_elevation)
     if not (math.isfinite(azimuth) and math.isfinite(elevation)):
@@ -120,7 +140,8 @@ def _sun(sun_azimuth: float, sun_elevation: float) -> tuple[float, float]:
     return azimuth, elevation
 
 
-def sky_view_factor(dsm: npt.ArrayLike, pixel_size: float, *, directions: int = DIRECTIONS) -> FloatArray:
+def sky_view_factor(dsm: npt.ArrayLike, pixel_size: float, *, directions: int = DIRECTIONS,
+                    max_distance: float | None = None, centre: tuple[float, float] | None = None) -> FloatArray:
     """Sky view factor ψ [1] of a horizontal surface at each pixel's top.
 
     ψ = 1 − (1/2π) ∫ sin² β(φ) dφ, β(φ) ≥ 0 the elevation of the horizon
@@ -140,6 +161,15 @@ def sky_view_factor(dsm: npt.ArrayLike, pixel_size: float, *, directions: int = 
         Width of a (square) pixel [m].
     directions
         Azimuths swept, a multiple of 4 (default 64).
+    max_distance
+        [m] Only what rises within this horizontal distance of a pixel's
+        centre (to the obstacle's near edge) hides its sky; None: all.
+    centre
+        (row, column) [pixels of ``dsm``] on which the digital lines are
+        anchored; None: the middle. A window cut from a larger raster at
+        (row0, col0) passes that raster's middle, ((R − 1)/2 − row0,
+        (C − 1)/2 − col0): its pixels farther than ``max_distance`` from
+        its edges then get the larger raster's values exactly.
 
     Returns
     -------
@@ -150,23 +180,28 @@ def sky_view_factor(dsm: npt.ArrayLike, pixel_size: float, *, directions: int = 
     directions; the Rust SOLWEIG package's 153 sky patches agree within
     about 0.01 on average (docs/reference.md, "Places").
     """
-    total, _, _ = _place.sky(_raster(dsm), _pixel(pixel_size), _directions(directions), False, False)
+    z = _raster(dsm)
+    total, _, _ = _place.sky(z, _pixel(pixel_size), _directions(directions), False, False,
+                             _distance(max_distance), *_centre(z, centre))
     return total
 
 
-def sky_view(dsm: npt.ArrayLike, pixel_size: float, *, directions: int = DIRECTIONS) -> SkyView:
+def sky_view(dsm: npt.ArrayLike, pixel_size: float, *, directions: int = DIRECTIONS,
+             max_distance: float | None = None, centre: tuple[float, float] | None = None) -> SkyView:
     """The sky view factor of :func:`sky_view_factor` and the four half skies.
 
     See :class:`SkyView`; the same sweep, a little more memory and time.
     """
     z = _raster(dsm)
-    total, half, _ = _place.sky(z, _pixel(pixel_size), _directions(directions), True, False)
+    total, half, _ = _place.sky(z, _pixel(pixel_size), _directions(directions), True, False,
+                                _distance(max_distance), *_centre(z, centre))
     assert half is not None
     return SkyView(total, *half)
 
 
-def horizon_angles(dsm: npt.ArrayLike, pixel_size: float, *,
-                   directions: int = DIRECTIONS) -> tuple[npt.NDArray[np.float64], FloatArray]:
+def horizon_angles(dsm: npt.ArrayLike, pixel_size: float, *, directions: int = DIRECTIONS,
+                   max_distance: float | None = None,
+                   centre: tuple[float, float] | None = None) -> tuple[npt.NDArray[np.float64], FloatArray]:
     """Elevation of the horizon [°] toward each of ``directions`` azimuths.
 
     Returns ``(azimuths, angles)``: the azimuths [°, from north through
@@ -174,10 +209,11 @@ def horizon_angles(dsm: npt.ArrayLike, pixel_size: float, *,
     where nothing rises above the pixel's top toward that azimuth), NaN
     where the DSM is NaN. A sky patch at azimuth φ and elevation e is
     visible from a pixel where e > β(φ). Takes n times the DSM's memory.
+    ``max_distance`` and ``centre`` as for :func:`sky_view_factor`.
     """
     z = _raster(dsm)
     n = _directions(directions)
-    _, _, angles = _place.sky(z, _pixel(pixel_size), n, False, True)
+    _, _, angles = _place.sky(z, _pixel(pixel_size), n, False, True, _distance(max_distance), *_centre(z, centre))
     assert angles is not None
     quarter = n // 4
     k = np.arange(n)
@@ -185,7 +221,8 @@ def horizon_angles(dsm: npt.ArrayLike, pixel_size: float, *,
     return azimuths, angles
 
 
-def shadow(dsm: npt.ArrayLike, pixel_size: float, sun_azimuth: float, sun_elevation: float) -> FloatArray:
+def shadow(dsm: npt.ArrayLike, pixel_size: float, sun_azimuth: float, sun_elevation: float, *,
+           max_distance: float | None = None, centre: tuple[float, float] | None = None) -> FloatArray:
     """Sunlit (1) or shaded (0) top of each pixel for a sun position.
 
     A pixel is shaded where a pixel toward the sun at horizontal distance
@@ -207,17 +244,24 @@ def shadow(dsm: npt.ArrayLike, pixel_size: float, sun_azimuth: float, sun_elevat
     sun_elevation
         [°] above the horizon. At or below 0 every top is shaded (no beam
         reaches a horizontal surface), at 90 or more every top is sunlit.
+    max_distance
+        [m] Only what rises within this horizontal distance casts a
+        shadow (to the obstacle's near edge); None: all. A shadow is never
+        longer than the DSM's height range over tan(elevation).
+    centre
+        As for :func:`sky_view_factor`.
 
     Returns
     -------
     Array of the DSM's shape (float32 for float32 in, else float64).
     """
-    mask, _ = _shade(dsm, pixel_size, sun_azimuth, sun_elevation, None)
+    mask, _ = _shade(dsm, pixel_size, sun_azimuth, sun_elevation, None, max_distance, centre)
     return mask
 
 
 def _shade(dsm: npt.ArrayLike, pixel_size: float, sun_azimuth: float, sun_elevation: float,
-           found: Walls | None) -> tuple[FloatArray, FloatArray | None]:
+           found: Walls | None, max_distance: float | None,
+           centre: tuple[float, float] | None) -> tuple[FloatArray, FloatArray | None]:
     """The shadow mask and, given walls, their sunlit heights, in one sweep."""
     z = _raster(dsm)
     azimuth, elevation = _sun(sun_azimuth, sun_elevation)
@@ -227,7 +271,8 @@ def _shade(dsm: npt.ArrayLike, pixel_size: float, sun_azimuth: float, sun_elevat
         aspect = np.asarray(found.aspect)
         if height.shape != z.shape or aspect.shape != z.shape:
             raise ValueError(f"walls must have the DSM's shape {z.shape}, got {height.shape} and {aspect.shape}")
-    mask, lit = _place.shadow(z, _pixel(pixel_size), azimuth, elevation, height, aspect)
+    mask, lit = _place.shadow(z, _pixel(pixel_size), azimuth, elevation, height, aspect, _distance(max_distance),
+                              *_centre(z, centre))
     return mask, lit
 
 
@@ -271,15 +316,17 @@ def walls(dsm: npt.ArrayLike, *, min_height: float = 1.0) -> Walls:
 
 
 def sunlit_walls(dsm: npt.ArrayLike, pixel_size: float, found: Walls, sun_azimuth: float,
-                 sun_elevation: float) -> FloatArray:
+                 sun_elevation: float, *, max_distance: float | None = None,
+                 centre: tuple[float, float] | None = None) -> FloatArray:
     """Sunlit height [m] of each wall of :func:`walls` for a sun position.
 
     A wall facing the sun (its aspect within 90° of the sun's azimuth) is
     sunlit above the top of the shadow that the DSM toward the sun casts
     on it (:func:`shadow`'s geometry, at the wall's foot); 0 for a wall
     facing away, for no wall and for a sun at or below the horizon or
-    overhead; NaN where the DSM or the wall height is NaN.
+    overhead; NaN where the DSM or the wall height is NaN. ``max_distance``
+    and ``centre`` as for :func:`shadow`.
     """
-    _, lit = _shade(dsm, pixel_size, sun_azimuth, sun_elevation, found)
+    _, lit = _shade(dsm, pixel_size, sun_azimuth, sun_elevation, found, max_distance, centre)
     assert lit is not None
     return lit

@@ -127,17 +127,21 @@ bool interrupted(PyThreadState*& saved) noexcept {
 enum class Outcome { done, interrupted, no_memory };
 
 template <class T>
-Outcome sky_sums(const T* z, Index rows, Index cols, double pixel, int n, T* total, T* const* halves, T* angles) {
+Outcome sky_sums(const T* z, Index rows, Index cols, double pixel, int n, double distance, const Centre& centre,
+                 T* total, T* const* halves, T* angles) {
     const Index pixels = rows * cols;
     const int per_quarter = n / 4;
     const double width = 360.0 / double(n);
     const int sums = halves ? 5 : 1;
     std::vector<Hull> hulls;
+    std::vector<Line> buffers;  // for a reach
     std::unique_ptr<T[]> zt;  // filled by the transpose, not before
     std::vector<T> acc_t;
     try {
         hulls.reserve(parallel::max_parts);
         for (int k = 0; k < parallel::max_parts; ++k) hulls.emplace_back(std::max(rows, cols));
+        if (std::isfinite(distance))
+            for (int k = 0; k < parallel::max_parts; ++k) buffers.emplace_back(std::max(rows, cols));
         zt.reset(new T[std::size_t(pixels)]);
         acc_t.assign(std::size_t(pixels) * std::size_t(sums), T(0));
     } catch (...) {
@@ -156,7 +160,7 @@ Outcome sky_sums(const T* z, Index rows, Index cols, double pixel, int n, T* tot
         const double azimuth = 90.0 * quarter + (double(k % per_quarter) + 0.5) * width;
         Lines L;
         try {
-            L = lines(rows, cols, azimuth, pixel, true);
+            L = lines(rows, cols, azimuth, pixel, true, centre);
         } catch (...) {
             outcome = Outcome::no_memory;
             break;
@@ -167,16 +171,27 @@ Outcome sky_sums(const T* z, Index rows, Index cols, double pixel, int n, T* tot
         T* b = halves ? o[1 + (quarter + 1) % 4] : nullptr;
         T* ang = angles ? angles + Index(k) * pixels : nullptr;
         const T* swept = L.transposed ? zt.get() : z;
+        auto add = [&](Index e, Index orig, double tangent) {
+            const T c2 = T(1.0 / (1.0 + tangent * tangent));  // cos² of the elevation
+            tot[e] += c2;
+            if (a) {
+                a[e] += c2;
+                b[e] += c2;
+            }
+            if (ang) ang[orig] = T(std::atan(tangent) * (180.0 / M_PI));
+        };
+        const Index steps = std::isfinite(distance) ? reach(L, distance) : L.major_n;
         each_line(L, pixels, [&](Index m, int who) {
-            horizon_line(L, swept, m, hulls[std::size_t(who)], [&](Index e, Index orig, double tangent) {
-                const T c2 = T(1.0 / (1.0 + tangent * tangent));  // cos² of the elevation
-                tot[e] += c2;
-                if (a) {
-                    a[e] += c2;
-                    b[e] += c2;
-                }
-                if (ang) ang[orig] = T(std::atan(tangent) * (180.0 / M_PI));
-            });
+            if (steps >= L.major_n) {
+                horizon_line(L, swept, m, hulls[std::size_t(who)], add);
+            } else if (steps >= 1) {
+                horizon_line_within(L, swept, m, steps, hulls[std::size_t(who)], buffers[std::size_t(who)], add);
+            } else {  // nothing within reach
+                walk(L, m, [&](Index e, Index orig, double) {
+                    const double h = double(swept[e]);
+                    add(e, orig, std::isnan(h) ? h : 0.0);
+                });
+            }
         });
         if (interrupted(saved)) outcome = Outcome::interrupted;
     }
@@ -195,13 +210,30 @@ Outcome sky_sums(const T* z, Index rows, Index cols, double pixel, int n, T* tot
     return outcome;
 }
 
-// sky(dsm, pixel_size, directions, halves, angles) -> (total, (north, east, south, west) | None, angles | None)
+bool valid_distance(double distance) noexcept {
+    if (distance >= 0.0) return true;  // inf: no limit
+    PyErr_SetString(PyExc_ValueError, "max_distance must be a length >= 0 [m] or None");
+    return false;
+}
+
+bool valid_centre(const Centre& c) noexcept {
+    if (std::isfinite(c.row) && std::isfinite(c.col) && std::fabs(c.row) < 1e15 && std::fabs(c.col) < 1e15)
+        return true;
+    PyErr_SetString(PyExc_ValueError, "the lines' centre must be finite (row, column) [pixels]");
+    return false;
+}
+
+// sky(dsm, pixel_size, directions, halves, angles, max_distance, centre_row, centre_col)
+//   -> (total, (north, east, south, west) | None, angles | None)
 PyObject* sky(PyObject*, PyObject* args) noexcept {
     PyObject* obj;
-    double pixel;
+    double pixel, distance;
+    Centre centre;
     int n, want_halves, want_angles;
-    if (!PyArg_ParseTuple(args, "Odipp", &obj, &pixel, &n, &want_halves, &want_angles)) return nullptr;
-    if (!valid_pixel(pixel)) return nullptr;
+    if (!PyArg_ParseTuple(args, "Odippddd", &obj, &pixel, &n, &want_halves, &want_angles, &distance, &centre.row,
+                          &centre.col))
+        return nullptr;
+    if (!valid_pixel(pixel) || !valid_distance(distance) || !valid_centre(centre)) return nullptr;
     if (n < 4 || n % 4 != 0 || n > 1 << 16) {
         PyErr_SetString(PyExc_ValueError, "directions must be a multiple of 4, from 4 to 65536");
         return nullptr;
@@ -227,7 +259,7 @@ PyObject* sky(PyObject*, PyObject* args) noexcept {
         using T = decltype(tag);
         T* hp[4];
         for (int h = 0; h < 4; ++h) hp[h] = want_halves ? static_cast<T*>(PyArray_DATA(arr(half[h]))) : nullptr;
-        return sky_sums(static_cast<const T*>(PyArray_DATA(arr(dsm))), rows, cols, pixel, n,
+        return sky_sums(static_cast<const T*>(PyArray_DATA(arr(dsm))), rows, cols, pixel, n, distance, centre,
                         static_cast<T*>(PyArray_DATA(arr(total))), want_halves ? hp : nullptr,
                         want_angles ? static_cast<T*>(PyArray_DATA(arr(angles))) : nullptr);
     };
@@ -255,8 +287,8 @@ inline bool facing(double aspect, double azimuth) noexcept {
 // whose aspect [deg, the way the wall faces] lies within 90° of the sun's
 // azimuth, the sunlit height of the wall [m].
 template <class T>
-void shadow_of(const T* z, Index rows, Index cols, double pixel, double azimuth, double elevation, T* mask,
-               const T* wall_height, const T* wall_aspect, T* wall_sunlit) {
+void shadow_of(const T* z, Index rows, Index cols, double pixel, double azimuth, double elevation, double distance,
+               const Centre& centre, T* mask, const T* wall_height, const T* wall_aspect, T* wall_sunlit) {
     const Index pixels = rows * cols;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     double half_rise = 0.0;
@@ -284,20 +316,38 @@ void shadow_of(const T* z, Index rows, Index cols, double pixel, double azimuth,
         return;
     }
     // One direction: sweeping in place costs less than a transpose there and back.
-    const Lines L = lines(rows, cols, azimuth, pixel, false);
+    const Lines L = lines(rows, cols, azimuth, pixel, false, centre);
     const double rise = L.step * std::tan(elevation * (M_PI / 180.0));
     half_rise = 0.5 * rise;
-    each_line(L, pixels, [&](Index m, int) {
-        shadow_line(L, z, m, rise, [&](Index e, Index, double h, double shade) { finish(e, h, shade); });
+    const Index steps = std::isfinite(distance) ? reach(L, distance) : L.major_n;
+    auto done = [&](Index e, Index, double h, double shade) { finish(e, h, shade); };
+    if (steps >= L.major_n) {
+        each_line(L, pixels, [&](Index m, int) { shadow_line(L, z, m, rise, done); });
+        return;
+    }
+    std::vector<Line> buffers;
+    for (int k = 0; k < parallel::max_parts; ++k) buffers.emplace_back(steps >= 1 ? L.major_n : 0);
+    each_line(L, pixels, [&](Index m, int who) {
+        if (steps >= 1) {
+            shadow_line_within(L, z, m, rise, steps, buffers[std::size_t(who)], done);
+        } else {  // nothing within reach
+            walk(L, m, [&](Index e, Index, double) {
+                finish(e, double(z[e]), -std::numeric_limits<double>::infinity());
+            });
+        }
     });
 }
 
-// shadow(dsm, pixel_size, azimuth, elevation, wall_height | None, wall_aspect | None) -> (mask, wall_sunlit | None)
+// shadow(dsm, pixel_size, azimuth, elevation, wall_height | None, wall_aspect | None, max_distance,
+//        centre_row, centre_col) -> (mask, wall_sunlit | None)
 PyObject* shadow(PyObject*, PyObject* args) noexcept {
     PyObject *obj, *wh_obj, *wa_obj;
-    double pixel, azimuth, elevation;
-    if (!PyArg_ParseTuple(args, "OdddOO", &obj, &pixel, &azimuth, &elevation, &wh_obj, &wa_obj)) return nullptr;
-    if (!valid_pixel(pixel)) return nullptr;
+    double pixel, azimuth, elevation, distance;
+    Centre centre;
+    if (!PyArg_ParseTuple(args, "OdddOOddd", &obj, &pixel, &azimuth, &elevation, &wh_obj, &wa_obj, &distance,
+                          &centre.row, &centre.col))
+        return nullptr;
+    if (!valid_pixel(pixel) || !valid_distance(distance) || !valid_centre(centre)) return nullptr;
     if (!std::isfinite(azimuth) || !std::isfinite(elevation)) {
         PyErr_SetString(PyExc_ValueError, "the sun's azimuth and elevation must be finite [deg]");
         return nullptr;
@@ -334,7 +384,7 @@ PyObject* shadow(PyObject*, PyObject* args) noexcept {
         using T = decltype(tag);
         auto data = [](const py::Ref& r) { return r ? static_cast<T*>(PyArray_DATA(arr(r))) : nullptr; };
         shadow_of(static_cast<const T*>(PyArray_DATA(arr(dsm))), dims[0], dims[1], pixel, azimuth, elevation,
-                  data(mask), data(wh), data(wa), data(lit));
+                  distance, centre, data(mask), data(wh), data(wa), data(lit));
     };
     Py_BEGIN_ALLOW_THREADS
     try {
@@ -350,11 +400,14 @@ PyObject* shadow(PyObject*, PyObject* args) noexcept {
 
 PyMethodDef methods[] = {
     {"sky", sky, METH_VARARGS,
-     "sky(dsm, pixel_size, directions, halves, angles) -> (total, halves | None, angles | None)\n\n"
+     "sky(dsm, pixel_size, directions, halves, angles, max_distance, centre_row, centre_col)\n"
+     "  -> (total, halves | None, angles | None)\n\n"
      "Sky view factor of each pixel's top from the horizons of `directions` azimuths; see\n"
      "quarnel.place.sky_view_factor, which calls it."},
     {"shadow", shadow, METH_VARARGS,
-     "shadow(dsm, pixel_size, azimuth, elevation, wall_height, wall_aspect) -> (mask, wall_sunlit | None)\n\n"
+     "shadow(dsm, pixel_size, azimuth, elevation, wall_height, wall_aspect, max_distance, centre_row,\n"
+     "       centre_col)\n"
+     "  -> (mask, wall_sunlit | None)\n\n"
      "Sunlit (1) and shaded (0) pixel tops, and the sunlit height of walls; see\n"
      "quarnel.place.shadow, which calls it."},
     {nullptr, nullptr, 0, nullptr},

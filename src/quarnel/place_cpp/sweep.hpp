@@ -10,13 +10,14 @@
 // A direction cuts the raster into digital lines: one step along the
 // major axis (the axis the direction is closer to) per pixel, the minor
 // index following round((i − c)·s) with s = |tan| ≤ 1 of the angle off the
-// major axis and c the middle of the major axis. Every pixel lies on
+// major axis and c the middle of the major axis (on a diagonal, i). Every pixel lies on
 // exactly one line, and a point's horizon is taken along its line as if
 // the line's pixels lay on a straight ray (Dozier & Frew 1990 sweep such
 // lines; the error is below half a pixel across the ray). Anchoring the
 // rounding at the middle, with rounding half away from zero, makes the
 // lines of the raster turned a quarter (or half) turn the turned lines:
-// a turned raster gives the turned answer, to the bit.
+// a turned raster gives the turned answer, to the bit. A window anchored
+// at its raster's middle has the raster's lines.
 //
 // Lines along the rows of memory are swept faster than lines down its
 // columns: if the caller asks, the lines of a direction closer to north or
@@ -75,12 +76,19 @@ struct Lines {
     }
 };
 
+// Where the lines are anchored, in pixels of the raster: its middle,
+// ((rows − 1)/2, (cols − 1)/2), unless the raster is a window of a larger
+// one, whose lines it must follow to give the larger one's answers.
+struct Centre {
+    double row, col;
+};
+
 // The lines toward azimuth `azimuth` [deg, from north through east, in
 // [0, 360)] on a raster of square pixels `pixel` [m] wide, on its
 // transpose if `transpose` and the major axis is the rows'. The azimuth is
 // taken apart into a quarter (N, E, S, W) and the angle past it, so that
 // azimuths a quarter turn apart give slopes of the same magnitude, bit for bit.
-inline Lines lines(Index rows, Index cols, double azimuth, double pixel, bool transpose) {
+inline Lines lines(Index rows, Index cols, double azimuth, double pixel, bool transpose, const Centre& centre) {
     Lines L;
     int quarter = int(azimuth / 90.0);
     if (quarter < 0) quarter = 0;
@@ -117,9 +125,13 @@ inline Lines lines(Index rows, Index cols, double azimuth, double pixel, bool tr
     L.step = pixel * std::sqrt(1.0 + t * t);
     // Minor change per +1 major index.
     const double s = t * double(minor_sign * L.sign);
-    const double c = 0.5 * double(L.major_n - 1);
+    const double c = major_is_col ? centre.col : centre.row;
     L.offset.resize(std::size_t(L.major_n));
     for (Index i = 0; i < L.major_n; ++i) L.offset[std::size_t(i)] = Index(std::round((double(i) - c) * s));
+    // On a diagonal the rounding would tie at every pixel, and jump two at the middle: the
+    // diagonals themselves (a family shifted as a whole turns into the same family).
+    if (t == 1.0)
+        for (Index i = 0; i < L.major_n; ++i) L.offset[std::size_t(i)] = s > 0.0 ? i : -i;
     const auto [lo, hi] = std::minmax(L.offset.front(), L.offset.back());
     L.first = -hi;
     L.last = L.minor_n - 1 - lo;
@@ -189,13 +201,112 @@ inline void horizon_line(const Lines& L, const Height* z, Index m, Hull& hull, O
     });
 }
 
+// A line's pixels in the order walk visits them, for the sweeps with a
+// reach, which pass over a line twice.
+struct Line {
+    std::vector<Index> e, o, queue;
+    std::vector<double> a, h, t;
+    explicit Line(Index n = 0)
+        : e(std::size_t(n)), o(std::size_t(n)), queue(std::size_t(n)), a(std::size_t(n)), h(std::size_t(n)),
+          t(std::size_t(n)) {}
+    template <class Height>
+    Index take(const Lines& L, const Height* z, Index m) {
+        Index n = 0;
+        walk(L, m, [&](Index el, Index orig, double pos) {
+            e[std::size_t(n)] = el;
+            o[std::size_t(n)] = orig;
+            a[std::size_t(n)] = pos;
+            h[std::size_t(n)] = double(z[el]);
+            ++n;
+        });
+        return n;
+    }
+};
+
+// Steps within `distance` [m] of a pixel's centre, counted to their near edge.
+inline Index reach(const Lines& L, double distance) noexcept {
+    const double steps = std::floor(distance / L.step + 0.5);
+    return steps >= double(std::numeric_limits<Index>::max() / 4) ? std::numeric_limits<Index>::max() / 4
+                                                                   : Index(steps);
+}
+
+// horizon_line with only the pixels at most `reach` steps ahead counting
+// (reach >= 1). The line is cut into runs of `reach` pixels: what lies
+// ahead within reach of a pixel is the part of its own run already passed
+// (swept as above, the hull restarting with each run) and the nearest part
+// of the run before, whose hulls grow away from the pixel as the pixel
+// goes back through its run (a second pass, backwards, with a binary
+// search for the tangent).
+template <class Height, class Out>
+inline void horizon_line_within(const Lines& L, const Height* z, Index m, Index reach, Hull& hull, Line& line,
+                                Out&& out) {
+    const Index n = line.take(L, z, m);
+    const double* A = line.a.data();
+    const double* H = line.h.data();
+    double* T = line.t.data();
+    const double step = L.step;
+    double* HA = hull.a.data();
+    double* HZ = hull.z.data();
+    double* HP = hull.peak.data();
+    // Own run: as horizon_line.
+    Index top = -1;
+    for (Index p = 0; p < n; ++p) {
+        if (p % reach == 0) top = -1;
+        const double a = A[p], h = H[p];
+        T[p] = 0.0;
+        if (std::isnan(h)) continue;
+        if (top >= 0 && HP[top] > h) {
+            const double q = a + 0.5;
+            Index k = top;
+            while (k > 0 && (HZ[k - 1] - h) * (HA[k] - q) >= (HZ[k] - h) * (HA[k - 1] - q)) --k;
+            T[p] = (HZ[k] - h) / ((HA[k] - q) * step);
+        }
+        while (top >= 1 && (HZ[top] - h) * (HA[top - 1] - a) <= (HZ[top - 1] - h) * (HA[top] - a)) --top;
+        ++top;
+        HA[top] = a;
+        HZ[top] = h;
+        HP[top] = top > 0 ? std::max(HP[top - 1], h) : h;
+    }
+    // The run before: its pixels p - reach .. start - 1, a chain from the
+    // nearest (index 0) to the farthest, growing at the far end.
+    for (Index start = reach; start < n; start += reach) {
+        const Index end = std::min(n, start + reach);
+        Index next = start - 1, last = -1;
+        double peak = -std::numeric_limits<double>::infinity();
+        for (Index p = end - 1; p >= start; --p) {
+            for (; next >= p - reach; --next) {
+                const double a = A[next], h = H[next];
+                if (std::isnan(h)) continue;
+                while (last >= 1 &&
+                       (HZ[last] - HZ[last - 1]) * (a - HA[last]) <= (h - HZ[last]) * (HA[last] - HA[last - 1]))
+                    --last;
+                ++last;
+                HA[last] = a;
+                HZ[last] = h;
+                peak = std::max(peak, h);
+            }
+            const double h = H[p];
+            if (std::isnan(h) || !(peak > h)) continue;
+            // The slope from q rises along the chain, then falls: the first vertex higher than its successor.
+            const double q = A[p] + 0.5;
+            Index lo = 0, hi = last;
+            while (lo < hi) {
+                const Index mid = lo + (hi - lo) / 2;
+                if ((HZ[mid] - h) * (HA[mid + 1] - q) >= (HZ[mid + 1] - h) * (HA[mid] - q)) hi = mid;
+                else lo = mid + 1;
+            }
+            T[p] = std::max(T[p], (HZ[lo] - h) / ((HA[lo] - q) * step));
+        }
+    }
+    for (Index p = 0; p < n; ++p) out(line.e[std::size_t(p)], line.o[std::size_t(p)], std::isnan(H[p]) ? H[p] : T[p]);
+}
+
 // The shadow of the surface for a sun toward the direction of travel at
 // `rise` = step · tan(elevation) metres of height per step: for each pixel
-// of line m, out(element, original, height, shade) with shade the top of the shadow
-// cast over the pixel's edge toward the sun, max over the pixels ahead of
-// z − (Δa − ½)·rise (−inf with nothing ahead). The pixel's top is sunlit
-// where shade ≤ height; a wall on that edge is sunlit above shade.
-// A NaN pixel casts nothing.
+// of line m, out(element, original, height, shade) with shade the height
+// of the shadow's top over the pixel's centre, max over the pixels ahead
+// of z − (Δa − ½)·rise (−inf with nothing ahead). The pixel's top is
+// sunlit where shade ≤ height. A NaN pixel casts nothing.
 template <class Height, class Out>
 inline void shadow_line(const Lines& L, const Height* z, Index m, double rise, Out&& out) {
     double shade = -std::numeric_limits<double>::infinity();
@@ -209,6 +320,33 @@ inline void shadow_line(const Lines& L, const Height* z, Index m, double rise, O
         ahead = double(z[e]);
         out(e, o, ahead, shade);
     });
+}
+
+// shadow_line with only the pixels at most `reach` steps ahead casting
+// (reach >= 1): the highest z + position·rise over the last `reach`
+// pixels, kept in a queue of candidates (each higher in that sense than
+// those after it), compared without forming the large sums.
+template <class Height, class Out>
+inline void shadow_line_within(const Lines& L, const Height* z, Index m, double rise, Index reach, Line& line,
+                               Out&& out) {
+    const Index n = line.take(L, z, m);
+    const double* H = line.h.data();
+    Index* queue = line.queue.data();
+    Index head = 0, tail = 0;  // candidates queue[head .. tail), by position
+    for (Index p = 0; p < n; ++p) {
+        while (head < tail && queue[head] < p - reach) ++head;
+        double shade = -std::numeric_limits<double>::infinity();
+        if (head < tail) {
+            const Index c = queue[head];
+            shade = H[c] - (double(p - c) - 0.5) * rise;
+        }
+        out(line.e[std::size_t(p)], line.o[std::size_t(p)], H[p], shade);
+        if (std::isnan(H[p])) continue;
+        // A candidate no higher than this pixel plus the fall of the shadow between them never
+        // casts above it again.
+        while (head < tail && H[queue[tail - 1]] <= H[p] + double(p - queue[tail - 1]) * rise) --tail;
+        queue[tail++] = p;
+    }
 }
 
 }  // namespace quarnel::place
