@@ -25,7 +25,7 @@ PATH="$bin:$PATH" ninja -C "$out" >/dev/null
 pkg="$out/pkg/quarnel"
 rm -rf "$out/pkg"
 mkdir -p "$pkg"
-cp "$here"/src/quarnel/*.py "$here"/src/quarnel/*.pyi "$here/src/quarnel/py.typed" "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_comfort*.so "$out"/_place*.so "$pkg/"
+cp "$here"/src/quarnel/*.py "$here"/src/quarnel/*.pyi "$here/src/quarnel/py.typed" "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_kernels*.so "$out"/_place*.so "$pkg/"
 cp -r "$here/src/quarnel/place" "$pkg/"
 
 # libasan must come first; libstdc++ with it, so that its interceptor of

@@ -12,3 +12,5 @@ def shadow(dsm: npt.ArrayLike, pixel_size: float, azimuth: float, elevation: flo
            wall_height: npt.ArrayLike | None, wall_aspect: npt.ArrayLike | None, max_distance: float,
            centre_row: float, centre_col: float, /) -> tuple[
     _Array, _Array | None]: ...
+
+isa: str
