@@ -294,9 +294,8 @@ void shadow_of(const T* z, Index rows, Index cols, double pixel, double azimuth,
     double half_rise = 0.0;
     // No beam reaches a wall from a sun overhead or below the horizon.
     const bool walls_dark = !(elevation > 0.0) || elevation >= 90.0;
-    auto finish = [&](Index e, double h, double shade) {
-        mask[e] = std::isnan(h) ? T(nan) : T(shade <= h ? 1.0 : 0.0);
-        if (!wall_sunlit) return;
+    // Walls are the rare case: kept out of line, so that the loops inline the mask.
+    auto wall = [&](Index e, double h, double shade) __attribute__((noinline)) {
         const double w = double(wall_height[e]);
         double lit = 0.0;
         if (std::isnan(w) || std::isnan(h)) lit = nan;
@@ -305,6 +304,10 @@ void shadow_of(const T* z, Index rows, Index cols, double pixel, double azimuth,
             // further from what shades it than the pixel's centre.
             lit = std::clamp(h + w - (shade - half_rise), 0.0, w);
         wall_sunlit[e] = T(lit);
+    };
+    auto finish = [&](Index e, double h, double shade) __attribute__((always_inline)) {
+        mask[e] = std::isnan(h) ? T(nan) : T(shade <= h ? 1.0 : 0.0);
+        if (wall_sunlit) wall(e, h, shade);
     };
     if (walls_dark) {
         // Below the horizon no beam reaches a horizontal top; overhead, no shadow at all.
@@ -321,8 +324,22 @@ void shadow_of(const T* z, Index rows, Index cols, double pixel, double azimuth,
     half_rise = 0.5 * rise;
     const Index steps = std::isfinite(distance) ? reach(L, distance) : L.major_n;
     auto done = [&](Index e, Index, double h, double shade) { finish(e, h, shade); };
-    if (steps >= L.major_n) {
+    if (steps >= L.major_n && L.minor_stride != 1) {
         each_line(L, pixels, [&](Index m, int) { shadow_line(L, z, m, rise, done); });
+        return;
+    }
+    if (steps >= L.major_n) {
+        // Lines down the columns of memory: 64 neighbours at once, eight cache lines of a row
+        // (and one page) for each step.
+        constexpr int lanes = 64;
+        const Index lines_n = L.last - L.first + 1, bundles = (lines_n + lanes - 1) / lanes;
+        deal(bundles, std::max<Index>(1, bundles / (8 * parallel::max_parts)), pixels,
+             [&](Index b0, Index b1, int) {
+                 for (Index b = b0; b < b1; ++b) {
+                     const Index m0 = L.first + b * lanes;
+                     shadow_bundle<lanes>(L, z, m0, int(std::min<Index>(lanes, L.last + 1 - m0)), rise, done);
+                 }
+             });
         return;
     }
     std::vector<Line> buffers;

@@ -322,6 +322,53 @@ inline void shadow_line(const Lines& L, const Height* z, Index m, double rise, O
     });
 }
 
+// shadow_line for the lines m0 .. m0 + count − 1 (count ≤ N) together:
+// at each major index their pixels are neighbours along the minor axis, so
+// that a bundle touches each cache line once where a line alone would come
+// back to it for each of its neighbours (a direction off the rows of
+// memory). A lane outside the raster starts afresh.
+template <int N, class Height, class Out>
+inline void shadow_bundle(const Lines& L, const Height* z, Index m0, int count, double rise, Out&& out) {
+    double shade[N], ahead[N];
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double half = 0.5 * rise;
+    Index begin = L.major_n, end = 0;
+    for (const Index m : {m0, m0 + count - 1}) {
+        Index b, e;
+        L.span(m, b, e);
+        if (b < e) {
+            begin = std::min(begin, b);
+            end = std::max(end, e);
+        }
+    }
+    for (int k = 0; k < N; ++k) {
+        shade[k] = -inf;
+        ahead[k] = nan;
+    }
+    auto at = [&](Index i) {
+        const Index base = m0 + L.offset[std::size_t(i)];
+        for (int k = 0; k < count; ++k) {
+            const Index j = base + k;
+            if (j < 0 || j >= L.minor_n) {
+                shade[k] = -inf;
+                ahead[k] = nan;
+                continue;
+            }
+            const Index e = j * L.minor_stride + i * L.major_stride;
+            const double own = ahead[k] - half, further = shade[k] - rise;
+            shade[k] = own > further ? own : further;
+            ahead[k] = double(z[e]);
+            out(e, j * L.orig_minor + i * L.orig_major, ahead[k], shade[k]);
+        }
+    };
+    if (L.sign > 0) {
+        for (Index i = end - 1; i >= begin; --i) at(i);
+    } else {
+        for (Index i = begin; i < end; ++i) at(i);
+    }
+}
+
 // shadow_line with only the pixels at most `reach` steps ahead casting
 // (reach >= 1): the highest z + position·rise over the last `reach`
 // pixels, kept in a queue of candidates (each higher in that sense than
