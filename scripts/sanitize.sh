@@ -28,7 +28,7 @@ mkdir -p "$pkg"
 # The package as laid out (its sub-packages too), with this build's modules.
 (cd "$here/src/quarnel" && find . \( -name "*.py" -o -name "*.pyi" -o -name py.typed \) \
     -not -path "*/__pycache__/*" -exec cp --parents {} "$pkg/" \;)
-cp "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_kernels*.so "$pkg/"
+cp "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_kernels*.so "$out"/_place*.so "$pkg/"
 
 # libasan must come first; libstdc++ with it, so that its interceptor of
 # C++ throws finds the real one (the interpreter itself is plain C).

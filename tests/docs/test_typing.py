@@ -34,11 +34,12 @@ def test_the_stub_ships_beside_the_module():
     here = pathlib.Path(quarnel.__file__).parent
     assert (here / "py.typed").is_file() and (here / "Strahlwerk.pyi").is_file()
     assert (here / "_ufunc.pyi").is_file() and (here / "_kernels.pyi").is_file()
+    assert (here / "_place.pyi").is_file()
 
 
 def test_stub_agrees_with_the_module(cache):
     done = run_mypy_tool("mypy.stubtest", "quarnel.Strahlwerk", "quarnel._ufunc", "quarnel._kernels",
-                         cache=cache)
+                         "quarnel._place", cache=cache)
     assert done.returncode == 0, done.stdout + done.stderr
 
 
@@ -50,5 +51,6 @@ def test_examples_and_typed_use_pass_strict_mypy(cache):
                          "src/quarnel/__main__.py", "src/quarnel/era5_names.py",
                          "src/quarnel/interval_sun.py", "src/quarnel/decomposition.py",
                          "src/quarnel/_elementwise.py", "src/quarnel/comfort.py",
-                         "benchmarks/utci.py", "benchmarks/job.py", "benchmarks/wbgt.py", cache=cache)
+                         "benchmarks/utci.py", "benchmarks/job.py", "benchmarks/wbgt.py", "src/quarnel/place",
+                         "benchmarks/place.py", cache=cache)
     assert done.returncode == 0, done.stdout + done.stderr
