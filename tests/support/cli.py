@@ -30,6 +30,7 @@ def era5(path, bad_at=None):
                "latitude": ("latitude", [60.0, 55.0, 50.0, 45.0, 40.0], {"units": "degrees_north"}),
                "longitude": ("longitude", [-10.0, 0.0, 10.0, 20.0], {"units": "degrees_east"})},
         attrs={"Conventions": "CF-1.7"})
+    ds["d2m"] = np.minimum(ds["d2m"], ds["t2m"]).assign_attrs(units="K")   # never above saturation
     if bad_at is not None:
         ds["t2m"][bad_at] = 400.0
     ds.to_netcdf(path)

@@ -10,7 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel.tmrt import chain, clock
-from quarnel.tmrt.checks import checked_numpy
+from quarnel.tmrt.checks import checked_numpy, humidity_checked
 from quarnel.tmrt.names import present
 from quarnel.tmrt.quantities import CATEGORIES
 from quarnel.tmrt.settings import Assumptions, Invalid
@@ -46,6 +46,7 @@ def compute_arrays(observations: Mapping[str, Any], latitude: Any, longitude: An
     utc = clock.utc(observations[time_name], utc_offset)
     obs = {q: checked_numpy(np.asarray(observations[s], dtype=np.float64), q, s, invalid, labels)
            for q, s in found.items()}
+    obs = humidity_checked(obs, found, invalid, labels)
     lat = np.asarray(required(latitude, "latitude"), dtype=np.float64)
     lon = np.asarray(required(longitude, "longitude"), dtype=np.float64)
     site = {"latitude": lat, "longitude": lon, "height": np.asarray(height, dtype=np.float64)}

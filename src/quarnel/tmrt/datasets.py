@@ -16,7 +16,7 @@ import numpy.typing as npt
 from quarnel.tmrt import chain, clock
 from quarnel.tmrt.accumulation import HINT, flux, length
 from quarnel.tmrt.arrays import in_blocks, required
-from quarnel.tmrt.checks import checked_xarray
+from quarnel.tmrt.checks import checked_xarray, humidity_checked
 from quarnel.tmrt.names import ERA5_WIND, era5_quantities, present
 from quarnel.tmrt.quantities import CATEGORIES, INPUTS, RADIATION, SHORTWAVE, described
 from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, check_setting
@@ -92,6 +92,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         else:
             da = converted(ds[s], q, s)
         obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
+    obs = humidity_checked(obs, found, invalid)
     # The chain pairs short-wave fluxes with the sun of their accumulation;
     # long-wave ones need no sun: without accumulated short-wave, the stamp's.
     if not any(q in SHORTWAVE for q in accumulated):
