@@ -36,3 +36,57 @@ def test_vapour_pressure_far_above_saturation_names_file_line_and_column(tmp_pat
     row = read_csv(tmp_path / "out.csv")[0]
     assert float(row["relative_humidity"]) == 100.0 and float(row["dew_point"]) == \
         pytest.approx(20.0, abs=1e-12)
+
+
+def test_timestamps_say_what_a_row_means(tmp_path, capsys):
+    from quarnel import tmrt
+    rows = [f"2023-06-21T{h:02d}:00Z,{15 + h / 2:g},12,2,2,{g}"
+            for h, g in zip(range(3, 9), [0, 40, 160, 320, 480, 600])]
+    src = write_csv(tmp_path / "obs.csv", rows, header="time,air_temperature,vapour_pressure,"
+                    "cloud_cover,wind_speed,global_radiation")
+    out = tmp_path / "out.csv"
+    status, err = run([src, "-o", out, *SITE, "--timestamps", "interval-end"], capsys)
+    assert status == 0, err
+    got = [float(r["radiation_zenith_angle"]) for r in read_csv(out)]
+    obs = {"time": np.array([f"2023-06-21T{h:02d}:00" for h in range(3, 9)], "datetime64[m]"),
+           "air_temperature": np.array([15 + h / 2 for h in range(3, 9)]),
+           "vapour_pressure": np.full(6, 12.0), "cloud_cover": np.full(6, 2.0),
+           "wind_speed": np.full(6, 2.0),
+           "global_radiation": np.array([0, 40, 160, 320, 480, 600], float)}
+    want = tmrt.compute(obs, latitude=48.0, longitude=11.0, timestamps="interval-end")
+    np.testing.assert_array_equal(got, want["radiation_zenith_angle"])
+    # --accumulation gives the hours of the means, only with intervals
+    status, err = run([src, "-o", out, *SITE, "--timestamps", "interval-end",
+                       "--accumulation", "1"], capsys)
+    assert status == 0, err
+    with pytest.raises(SystemExit) as usage:
+        run([src, "-o", out, *SITE, "--accumulation", "1"], capsys)
+    assert usage.value.code == 2 and "--timestamps interval-" in capsys.readouterr().err
+
+
+def test_a_grid_of_means_in_blocks_of_one_time_step_takes_the_whole_axis_spacing(tmp_path,
+                                                                                 capsys):
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4")
+    import pandas as pd
+
+    from quarnel import tmrt
+    times = pd.date_range("2023-06-21T03:00", periods=6, freq="h")
+    g = np.array([0.0, 40, 160, 320, 480, 600])[:, None, None] * np.ones((1, 2, 2))
+    dims = ("time", "latitude", "longitude")
+    ds = xr.Dataset({"t2m": (dims, np.full((6, 2, 2), 290.0), {"units": "K"}),
+                     "d2m": (dims, np.full((6, 2, 2), 280.0), {"units": "K"}),
+                     "tcc": (dims, np.full((6, 2, 2), 0.3)),
+                     "wind_speed": (dims, np.full((6, 2, 2), 2.0)),
+                     "rsds": (dims, g, {"units": "W m-2",
+                                        "standard_name": "surface_downwelling_shortwave_flux_in_air"})},
+                    coords={"time": times, "latitude": [48.0, 40.0], "longitude": [11.0, 0.0]})
+    src, out = tmp_path / "means.nc", tmp_path / "out.nc"
+    ds.to_netcdf(src)
+    status, err = run([src, "-o", out, "--timestamps", "interval-end", "--chunks", "time=1",
+                       "--variables", "radiation_zenith_angle", "--dtype", "float64"], capsys)
+    assert status == 0, err
+    want = tmrt.compute(ds, timestamps="interval-end")
+    with xr.open_dataset(out) as got:
+        np.testing.assert_array_equal(got["radiation_zenith_angle"].values,
+                                      want["radiation_zenith_angle"].values)

@@ -106,3 +106,84 @@ def test_supersaturation_in_a_dataset_is_refused_where_it_is_lazily_too():
         with pytest.raises(tmrt.ObservationError, match=r"d2m: a dew point of 22.85 °C is 19 % "
                            r"above saturation .* \(at time (2023-07-12T12:00:00|2), x 1\)"):
             tmrt.compute(data, **SITE).compute()
+
+
+# What a station row's time stamp means ---------------------------------------
+
+def tmy3_greensboro():
+    """pvlib's TMY3 year of Greensboro: hourly means ending at the stamp
+    (local standard time), on one calendar year."""
+    pvlib = pytest.importorskip("pvlib")
+    import os
+    path = os.path.join(os.path.dirname(pvlib.__file__), "data", "723170TYA.CSV")
+    data, meta = pvlib.iotools.read_tmy3(path, map_variables=True)
+    local = pd.DatetimeIndex(data.index)
+    index = pd.DatetimeIndex([t.replace(year=1990) for t in local.tz_localize(None)])
+    frame = pd.DataFrame({
+        "air_temperature": data["temp_air"].to_numpy(), "dew_point": data["temp_dew"].to_numpy(),
+        "cloud_cover": data["TotCld (tenths)"].to_numpy() * 0.8,
+        "wind_speed": data["wind_speed"].to_numpy(),
+        "global_radiation": data["ghi"].to_numpy(dtype=float)},
+        index=index.tz_localize(local.tz)).sort_index()
+    return frame, dict(latitude=meta["latitude"], longitude=meta["longitude"],
+                       height=meta["altitude"])
+
+
+def test_hour_ending_means_of_a_tmy3_year_have_light_only_while_the_sun_is_up():
+    frame, site = tmy3_greensboro()
+    light = frame["global_radiation"] > 0
+
+    def dark_hours_with_light(**settings):
+        out = tmrt.compute(frame, **site, **settings)
+        return int(((out["sunlit_fraction"] == 0) & light).sum()), out
+
+    as_instants, instant = dark_hours_with_light()
+    as_intervals, interval = dark_hours_with_light(timestamps="interval-end")
+    assert as_instants > 250            # the hour in which the sun set, read at its end
+    assert as_intervals <= 5
+    assert "1 h interval before each time" in interval.attrs["sources"]["direct_radiation"]
+    # given as the accumulation, the hour is the same as the rows' spacing
+    same = tmrt.compute(frame, timestamps="interval-end", accumulation=1.0, **site)
+    np.testing.assert_array_equal(same["mean_radiant_temperature"],
+                                  interval["mean_radiant_temperature"])
+
+
+def test_an_interval_starting_or_centred_at_the_stamp_is_the_interval_ending_later():
+    obs = hourly_year("2023-06-01T00:00", n=72)
+    obs["global_radiation"] = np.clip(800 * np.sin(np.pi * (np.arange(72) % 24 - 5) / 15), 0,
+                                      None)
+    ending = tmrt.compute(obs, latitude=45.0, longitude=7.0, timestamps="interval-end")
+    for timestamps, shift in (("interval-start", 60), ("interval-middle", 30)):
+        later = dict(obs, time=obs["time"] + np.timedelta64(shift, "m"))
+        got = tmrt.compute(obs, latitude=45.0, longitude=7.0, timestamps=timestamps)
+        want = tmrt.compute(later, latitude=45.0, longitude=7.0, timestamps="interval-end")
+        for k in ("radiation_zenith_angle", "sunlit_fraction", "direct_radiation"):
+            np.testing.assert_allclose(got[k], want[k], rtol=1e-9, atol=1e-9, err_msg=k)
+        # the stamp's own sun stays the stamp's
+        np.testing.assert_array_equal(got["zenith_angle"], ending["zenith_angle"])
+    # missing rows do not make the interval longer: the most common spacing
+    holes = {k: np.delete(v, [5, 6, 7, 30]) for k, v in obs.items()}
+    thinned = tmrt.compute(holes, latitude=45.0, longitude=7.0, timestamps="interval-end")
+    np.testing.assert_array_equal(thinned["sunlit_fraction"],
+                                  np.delete(ending["sunlit_fraction"], [5, 6, 7, 30]))
+    with pytest.raises(tmrt.SettingError, match=r"single time: give its length "
+                       r"\(accumulation=HOURS\)"):
+        tmrt.compute({k: v[:1] for k, v in obs.items()}, latitude=45.0, longitude=7.0,
+                     timestamps="interval-end")
+
+
+def test_accumulated_fluxes_end_at_their_stamp():
+    times = pd.date_range("2023-06-21T10:00", periods=3, freq="h")
+    ds = xr.Dataset({"t2m": ("time", [293.0, 294.0, 295.0], {"units": "K"}),
+                     "d2m": ("time", [283.0, 283.0, 283.0], {"units": "K"}),
+                     "tcc": ("time", [0.2, 0.2, 0.2]), "wind_speed": ("time", [2.0, 2.0, 2.0]),
+                     "ssrd": ("time", [2.0e6, 2.5e6, 2.8e6], {"units": "J m-2"})},
+                    coords={"time": times})
+    end = tmrt.compute(ds, timestamps="interval-end", **SITE)
+    np.testing.assert_array_equal(end["utci"], tmrt.compute(ds, **SITE)["utci"])
+    with pytest.raises(tmrt.SettingError, match="interval ending at their time stamp"):
+        tmrt.compute(ds, timestamps="interval-start", **SITE)
+    # in W/m², the same values are means over the rows' hour as timestamps say
+    means = ds.assign(ssrd=(ds["ssrd"] / 3600).assign_attrs(units="W m-2"))
+    np.testing.assert_array_equal(
+        tmrt.compute(means, timestamps="interval-end", **SITE)["utci"], end["utci"])

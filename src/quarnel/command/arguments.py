@@ -154,7 +154,8 @@ def parser() -> argparse.ArgumentParser:
                "others follow through the Magnus formula. Radiation is used as given: direct "
                "and diffuse where measured, else split off the measured global radiation "
                "(DISC), else modelled from the clear sky and the cloud; the sun of each time "
-               "stamp.\n\n"
+               "stamp, or of the interval the stamp ends, starts or centres (--timestamps; "
+               "hourly means ending at the stamp: --timestamps interval-end).\n\n"
                "Grid input (a NetCDF file, a Zarr store, or GRIB through cfgrib): ERA5 "
                "single-level variables t2m and d2m [K], tcc [0 - 1], u10 and v10 [m/s], "
                "optionally ssrd, fdir, strd, ssr and str [J/m² accumulated over the interval "
@@ -186,6 +187,7 @@ def parser() -> argparse.ArgumentParser:
                    help="a number that marks a missing observation in CSV input, e.g. -999; "
                         "repeatable")
     _add(p, "invalid")
+    _add(p, "timestamps")
     model = p.add_argument_group("model assumptions (defaults: a summer lawn in a park)")
     for name in MODEL:
         _add(model, name)

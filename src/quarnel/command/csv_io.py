@@ -189,7 +189,8 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
     try:
         result = tmrt.compute(observations, latitude=args.latitude, longitude=args.longitude,
                               height=args.height, utc_offset=0.0, names=names,
-                              invalid=args.invalid, **model)
+                              invalid=args.invalid, timestamps=args.timestamps,
+                              accumulation=args.accumulation, **model)
     except tmrt.ObservationError as e:
         where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
         raise Failure(f"{where}: {e.detail_text(option_spelling)} (if it marks a missing value: "

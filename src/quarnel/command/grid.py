@@ -21,6 +21,7 @@ from quarnel.command.grid_output import NetcdfOutput, ZarrOutput, cf_attrs, glob
 from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
 from quarnel.command.plot import PLOTTED, plot
 from quarnel.command.staging import Staging
+from quarnel.tmrt.accumulation import row_spacing
 from quarnel.tmrt.names import era5_quantities
 
 TIME_DIMS = ("time", "valid_time")
@@ -87,7 +88,7 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
     kwargs: dict[str, Any] = dict(
         latitude=args.latitude, longitude=args.longitude, height=args.height,
         utc_offset=args.utc_offset, names=era5_quantities(ds, names), invalid=args.invalid,
-        **model)
+        timestamps=args.timestamps, **model)
     kwargs["accumulation"], halo = _accumulation(args, ds, time_dim)
 
     probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes})
@@ -156,13 +157,16 @@ def _accumulation(args: argparse.Namespace, ds: Any, time_dim: str | None
     coordinate, and running totals are differenced to the step before the
     block."""
     accumulation: str | float = args.accumulation
-    if time_dim is None or not any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars):
+    accumulated = any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars)
+    if time_dim is None or not (accumulated or args.timestamps != "instant"):
         return accumulation, 0
     if accumulation == "since-00utc":
         return accumulation, 1
     if accumulation == "interval":
+        # W/m² means: the library's spacing of rows, over the whole time axis
+        spacing = tmrt.accumulation_hours if accumulated else row_spacing
         try:
-            return tmrt.accumulation_hours(ds[time_dim].values), 0
+            return spacing(ds[time_dim].values), 0
         except ValueError as e:
             raise Failure(f"{args.input}: {message(e)}") from None
     return accumulation, 0

@@ -5,6 +5,10 @@ The setting ``accumulation`` says how a Dataset's fluxes were accumulated:
 of hours before each step, or "since-00utc" (running totals since 00 UTC,
 differenced into hours). Its length in hours, :func:`length`, divides the
 fluxes and is the interval whose sun the short-wave fluxes are paired with.
+
+Fluxes in W m-2 are means over an interval too where the setting
+``timestamps`` says so (:func:`mean_interval`): of the rows' spacing, or
+of the accumulation's hours where given, placed at the stamp as it says.
 """
 
 from __future__ import annotations
@@ -18,12 +22,13 @@ import numpy.typing as npt
 from quarnel._elementwise import where
 from quarnel.tmrt.checks import ObservationError, first_bad
 from quarnel.tmrt.quantities import INPUTS, RADIATION
-from quarnel.tmrt.settings import SETTINGS, Accumulation, Invalid, SettingError
+from quarnel.tmrt.settings import SETTINGS, Accumulation, Invalid, SettingError, Timestamps
 
 if TYPE_CHECKING:
     import xarray as xr
 
-__all__ = ["ACCUMULATION_NOISE", "HINT", "accumulation_hours", "length", "flux"]
+__all__ = ["ACCUMULATION_NOISE", "HINT", "accumulation_hours", "length", "flux", "row_spacing",
+           "mean_interval"]
 
 # Packing noise and rounding let accumulated fluxes dip a little below 0:
 # down to this [W m-2] they are 0, below it they are refused.
@@ -52,6 +57,41 @@ def accumulation_hours(times: Any) -> float:
         raise SettingError(f"the time steps are {hours:g} h apart: accumulations over that long "
                            "are not used (give {setting})", "accumulation", "HOURS")
     return hours
+
+
+def row_spacing(times: Any) -> float:
+    """The most common spacing [h] between distinct times (rows of a station
+    record may be missing, or several stations share the times)."""
+    t = np.unique(np.asarray(times).astype("datetime64[s]").ravel())
+    t = t[~np.isnat(t)]
+    if t.size < 2:
+        raise SettingError("the interval each time stamp's means cover cannot be told from a "
+                           "single time: give its length ({setting})", "accumulation", "HOURS")
+    steps, counts = np.unique(np.diff(t), return_counts=True)
+    return float(steps[np.argmax(counts)] / np.timedelta64(1, "s")) / 3600.0
+
+
+#: where each kind of interval ends, in its lengths after the stamp
+_ENDS = {"interval-end": 0.0, "interval-start": 1.0, "interval-middle": 0.5}
+
+
+def mean_interval(timestamps: Timestamps, accumulation: Accumulation,
+                  utc: npt.NDArray[np.datetime64]) -> tuple[float, float]:
+    """The interval fluxes in W m-2 are means over: its length [h] and its
+    end after the stamp [h]; (0, 0) for instants. The length is the
+    accumulation's hours where given as a number, else the rows' spacing."""
+    if timestamps == "instant":
+        return 0.0, 0.0
+    if accumulation == "since-00utc":
+        raise SettingError("running totals since 00 UTC are J/m² accumulations: fluxes in W/m² "
+                           "are means over HOURS or the rows' spacing ({setting})",
+                           "accumulation", "HOURS")
+    hours = row_spacing(utc) if accumulation == "interval" else float(accumulation)
+    s = SETTINGS["accumulation"]
+    if not s.low <= hours <= s.high:
+        raise SettingError(f"the rows are {hours:g} h apart: means over that long are not used "
+                           "(give {setting})", "accumulation", "HOURS")
+    return hours, _ENDS[timestamps] * hours
 
 
 def length(accumulation: Accumulation, utc: npt.NDArray[np.datetime64]) -> float:

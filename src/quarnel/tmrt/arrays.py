@@ -10,10 +10,11 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel.tmrt import chain, clock
+from quarnel.tmrt.accumulation import mean_interval
 from quarnel.tmrt.checks import checked_numpy, humidity_checked
 from quarnel.tmrt.names import present
 from quarnel.tmrt.quantities import CATEGORIES
-from quarnel.tmrt.settings import Assumptions, Invalid
+from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, Timestamps
 
 __all__ = ["compute_arrays", "in_blocks", "required"]
 
@@ -35,10 +36,12 @@ def required(value: Any, what: str) -> Any:
 def compute_arrays(observations: Mapping[str, Any], latitude: Any, longitude: Any, height: Any,
                    utc_offset: float, names: dict[str, str], invalid: Invalid,
                    assumptions: Assumptions,
-                   labels: Callable[[tuple[int, ...]], str] | None = None
+                   labels: Callable[[tuple[int, ...]], str] | None = None,
+                   timestamps: Timestamps = "instant", accumulation: Accumulation = "interval"
                    ) -> dict[str, npt.NDArray[Any]]:
     """compute() on a mapping of arrays; ``labels`` names an element's place
-    in messages (a DataFrame's index)."""
+    in messages (a DataFrame's index); ``timestamps`` and ``accumulation``
+    the interval the fluxes are means over."""
     found = present(observations, names)
     time_name = names.get("time", "time")
     if time_name not in observations:
@@ -50,7 +53,8 @@ def compute_arrays(observations: Mapping[str, Any], latitude: Any, longitude: An
     lat = np.asarray(required(latitude, "latitude"), dtype=np.float64)
     lon = np.asarray(required(longitude, "longitude"), dtype=np.float64)
     site = {"latitude": lat, "longitude": lon, "height": np.asarray(height, dtype=np.float64)}
-    computed = in_blocks(obs, site, utc, assumptions)
+    hours, end = mean_interval(timestamps, accumulation, utc)
+    computed = in_blocks(obs, site, utc, assumptions, hours, end)
     result = dict(observations)
     result.update(computed)
     return result
@@ -58,10 +62,13 @@ def compute_arrays(observations: Mapping[str, Any], latitude: Any, longitude: An
 
 def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
               utc: npt.NDArray[np.datetime64], assumptions: Assumptions,
-              accumulation_hours: float = 0.0) -> dict[str, npt.NDArray[Any]]:
+              accumulation_hours: float = 0.0, interval_end: float = 0.0
+              ) -> dict[str, npt.NDArray[Any]]:
     """The chain over arrays that broadcast together, a block of rows of
     the first axis at a time (about BLOCK elements); arrays that broadcast
-    along an axis are expanded a block at a time only."""
+    along an axis are expanded a block at a time only. The fluxes are means
+    over ``accumulation_hours`` ending ``interval_end`` hours after the
+    stamps (0 hours: instantaneous)."""
     arrays = {**obs, **site, "time": utc}
     shape = np.broadcast_shapes(*(v.shape for v in arrays.values()))
     if not shape:
@@ -80,7 +87,7 @@ def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
                 if v.ndim else v for k, v in full.items()}
             szeit, day = clock.solar_time(*clock.calendar(block["time"]), block["longitude"])
             computed = chain.run({k: block[k] for k in obs}, block["latitude"], block["height"],
-                                 szeit, day, assumptions, accumulation_hours)
+                                 szeit, day, assumptions, accumulation_hours, interval_end)
             for k, v in computed.items():
                 if not assumptions.keeps(k):
                     continue

@@ -14,7 +14,7 @@ from quarnel.tmrt.datasets import compute_dataset
 from quarnel.tmrt.frames import compute_frame
 from quarnel.tmrt.quantities import OUTPUTS
 from quarnel.tmrt.settings import (MODEL, SETTINGS, Accumulation, Assumptions, Invalid, Projection,
-                                   check_setting)
+                                   Timestamps, check_setting)
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -33,6 +33,7 @@ class Keywords(TypedDict, total=False):
     utc_offset: float
     invalid: Invalid
     accumulation: Accumulation
+    timestamps: Timestamps
     projection_factor: Projection
     ground_albedo: float
     ground_emissivity: float
@@ -54,7 +55,8 @@ def compute(observations: Mapping[str, npt.ArrayLike], **keywords: Unpack[Keywor
             ) -> dict[str, npt.NDArray[Any]]: ...
 def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             height: Any = 0.0, utc_offset: float = 0.0, invalid: Invalid = "raise",
-            accumulation: Accumulation = "interval", projection_factor: Projection = "published",
+            accumulation: Accumulation = "interval", timestamps: Timestamps = "instant",
+            projection_factor: Projection = "published",
             ground_albedo: float = 0.2, ground_emissivity: float = 0.95, bowen_ratio: float = 0.8,
             person_albedo: float = 0.3, sky_view_factor: float = 0.8,
             cloud_factor: float = 0.75, cloud_exponent: float = 3.4,
@@ -96,7 +98,15 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
         many hours before each step), or "since-00utc" (running totals
         since 00 UTC, as ERA5-Land: differenced into hourly fluxes; the
         first step is missing unless at 01 UTC). Accumulated fluxes are
-        paired with the sun of their interval.
+        paired with the sun of their interval. A number of hours is also
+        the interval fluxes in W/m² are means over (``timestamps``).
+    timestamps: what the time stamp of fluxes in W/m² means: "instant"
+        (a moment, paired with the sun at the stamp), or a mean over an
+        interval that ends ("interval-end"), starts ("interval-start") or
+        is centred ("interval-middle") at the stamp, paired with the
+        interval's sun; its length is the rows' most common spacing, or
+        ``accumulation`` given in hours. Hourly means ending at the stamp,
+        as TMY3 years and many station records: "interval-end".
     projection_factor: the standing person's projected area factor for the
         direct beam: "published" (Jendritzky et al. 1990, VDI 3787-2) or
         "module" (``MittlStrTemp``'s own).
@@ -121,7 +131,7 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     ValueError for unusable times or site.
     """
     given = dict(latitude=latitude, longitude=longitude, height=height, utc_offset=utc_offset,
-                 invalid=invalid, accumulation=accumulation,
+                 invalid=invalid, accumulation=accumulation, timestamps=timestamps,
                  projection_factor=projection_factor, ground_albedo=ground_albedo,
                  ground_emissivity=ground_emissivity, bowen_ratio=bowen_ratio,
                  person_albedo=person_albedo, sky_view_factor=sky_view_factor,
@@ -141,10 +151,11 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     pd_mod, xr_mod = sys.modules.get("pandas"), sys.modules.get("xarray")
     if xr_mod is not None and isinstance(observations, xr_mod.Dataset):
         return compute_dataset(observations, *site, names, s["invalid"], assumptions,
-                               s["accumulation"])
+                               s["accumulation"], s["timestamps"])
+    interval = dict(timestamps=s["timestamps"], accumulation=s["accumulation"])
     if pd_mod is not None and isinstance(observations, pd_mod.DataFrame):
-        return compute_frame(observations, *site, names, s["invalid"], assumptions)
+        return compute_frame(observations, *site, names, s["invalid"], assumptions, **interval)
     if isinstance(observations, Mapping):
-        return compute_arrays(observations, *site, names, s["invalid"], assumptions)
+        return compute_arrays(observations, *site, names, s["invalid"], assumptions, **interval)
     raise TypeError("observations must be a mapping of arrays, a pandas DataFrame or an "
                     f"xarray Dataset, not {type(observations).__name__}")

@@ -14,12 +14,13 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel.tmrt import chain, clock
-from quarnel.tmrt.accumulation import HINT, flux, length
+from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval
 from quarnel.tmrt.arrays import in_blocks, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
 from quarnel.tmrt.names import ERA5_WIND, era5_quantities, present
 from quarnel.tmrt.quantities import CATEGORIES, INPUTS, RADIATION, SHORTWAVE, described
-from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, check_setting
+from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, SettingError, Timestamps,
+                                   check_setting)
 from quarnel.tmrt.units import converted, is_accumulated
 
 if TYPE_CHECKING:
@@ -32,7 +33,8 @@ FloatArray = npt.NDArray[np.float64]
 
 def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
                     utc_offset: float, names: dict[str, str], invalid: Invalid,
-                    assumptions: Assumptions, accumulation: Accumulation) -> xr.Dataset:
+                    assumptions: Assumptions, accumulation: Accumulation,
+                    timestamps: Timestamps = "instant") -> xr.Dataset:
     """compute() on a Dataset with a time coordinate."""
     import xarray as xr
 
@@ -94,17 +96,25 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
     obs = humidity_checked(obs, found, invalid)
     # The chain pairs short-wave fluxes with the sun of their accumulation;
-    # long-wave ones need no sun: without accumulated short-wave, the stamp's.
-    if not any(q in SHORTWAVE for q in accumulated):
-        accumulation_hours = 0.0
+    # long-wave ones need no sun: without accumulated short-wave, the sun of
+    # the stamp or of the interval the timestamps say the means cover.
+    interval_end = 0.0
+    if any(q in SHORTWAVE for q in accumulated):
+        if timestamps not in ("instant", "interval-end"):
+            raise SettingError("fluxes in J/m² are accumulated over the interval ending at "
+                               "their time stamp: {setting}", "timestamps", "interval-end")
+    else:
+        accumulation_hours, interval_end = mean_interval(timestamps, accumulation, utc)
     if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), lat, lon, height)):
         szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
-        computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours)
+        computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours,
+                             interval_end)
     else:
         computed = _in_memory(ds, obs, {"latitude": lat, "longitude": lon, "height": height},
-                              utc, time_dim, assumptions, accumulation_hours)
+                              utc, time_dim, assumptions, accumulation_hours, interval_end)
     computed = {k: v for k, v in computed.items() if assumptions.keeps(k)}
-    described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor)
+    described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor,
+                                      interval_end)
 
     new: dict[str, xr.DataArray] = {}
     for q, s in found.items():
@@ -135,7 +145,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
 
 def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any],
                utc: npt.NDArray[np.datetime64], time_dim: Hashable, assumptions: Assumptions,
-               accumulation_hours: float) -> dict[str, xr.DataArray]:
+               accumulation_hours: float, interval_end: float) -> dict[str, xr.DataArray]:
     """The chain over a Dataset's values in memory: each input as a NumPy
     array over the results' dimensions (length 1 where it does not vary),
     computed in blocks, the results as DataArrays."""
@@ -157,9 +167,9 @@ def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any
     times = utc.reshape([utc.size if d == time_dim else 1 for d in dims])
     computed = in_blocks({q: aligned(v) for q, v in obs.items()},
                          {k: aligned(v) for k, v in site.items()}, times, assumptions,
-                         accumulation_hours)
+                         accumulation_hours, interval_end)
     # Each result over the dimensions it varies along, as the lazy path has it.
-    varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours)
+    varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours, interval_end)
     coords = {d: ds[d].variable for d in dims if d in ds.coords}
     out = {}
     for k, v in computed.items():
@@ -170,7 +180,7 @@ def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any
 
 
 def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
-                 assumptions: Assumptions, accumulation_hours: float
+                 assumptions: Assumptions, accumulation_hours: float, interval_end: float
                  ) -> dict[str, tuple[Hashable, ...]]:
     """The dimensions of each result of the chain: the chain run on one
     element along every dimension of its inputs (once for each way the
@@ -180,11 +190,11 @@ def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: H
 
     key = (tuple((q, dims_of(v)) for q, v in obs.items()),
            tuple((k, dims_of(v)) for k, v in site.items()), time_dim, assumptions,
-           accumulation_hours)
+           accumulation_hours, interval_end)
     found = _RESULT_DIMS.get(key)
     if found is None:
         found = _RESULT_DIMS[key] = _probe_result_dims(obs, site, time_dim, assumptions,
-                                                       accumulation_hours)
+                                                       accumulation_hours, interval_end)
     return found
 
 
@@ -192,8 +202,8 @@ _RESULT_DIMS: dict[Any, dict[str, tuple[Hashable, ...]]] = {}
 
 
 def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
-                       assumptions: Assumptions, accumulation_hours: float
-                       ) -> dict[str, tuple[Hashable, ...]]:
+                       assumptions: Assumptions, accumulation_hours: float,
+                       interval_end: float) -> dict[str, tuple[Hashable, ...]]:
     import xarray as xr
 
     def one(value: Any) -> Any:
@@ -207,5 +217,6 @@ def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_
         szeit, day = clock.solar_time(t + 12.0, t + 172.0, t + 365.0, t + 365.0,
                                       one(site["longitude"]))
         results = chain.run({q: one(v) for q, v in obs.items()}, one(site["latitude"]),
-                            one(site["height"]), szeit, day, assumptions, accumulation_hours)
+                            one(site["height"]), szeit, day, assumptions, accumulation_hours,
+                            interval_end)
     return {k: v.dims if isinstance(v, xr.DataArray) else () for k, v in results.items()}

@@ -7,11 +7,12 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from quarnel.tmrt.accumulation import mean_interval
 from quarnel.tmrt.arrays import compute_arrays
 from quarnel.tmrt.chain import sources
 from quarnel.tmrt.names import present
 from quarnel.tmrt.quantities import HUMIDITY, INPUTS, OUTPUTS
-from quarnel.tmrt.settings import Assumptions, Invalid
+from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, Timestamps
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -21,7 +22,8 @@ __all__ = ["compute_frame"]
 
 def compute_frame(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any,
                   utc_offset: float, names: dict[str, str], invalid: Invalid,
-                  assumptions: Assumptions) -> pd.DataFrame:
+                  assumptions: Assumptions, timestamps: Timestamps = "instant",
+                  accumulation: Accumulation = "interval") -> pd.DataFrame:
     """compute() on a DataFrame with a time index or a time column."""
     import pandas as pd
 
@@ -39,10 +41,13 @@ def compute_frame(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any,
                                for c in df.columns if c in read and c != time_name}
     columns[time_name] = index.to_numpy(dtype="datetime64[ns]")
     result = compute_arrays(columns, latitude, longitude, height, utc_offset, names, invalid,
-                            assumptions, labels=lambda i: f"{df.index[i[0]]}")
+                            assumptions, labels=lambda i: f"{df.index[i[0]]}",
+                            timestamps=timestamps, accumulation=accumulation)
+    hours, end = mean_interval(timestamps, accumulation, columns[time_name])
     out = df.copy()
     for k, v in result.items():
         if k != time_name and (k not in columns or k in OUTPUTS or k in HUMIDITY):
             out[k] = v
-    out.attrs["sources"] = sources(present(columns, names), 0.0, assumptions.projection_factor)
+    out.attrs["sources"] = sources(present(columns, names), hours, assumptions.projection_factor,
+                                   end)
     return out

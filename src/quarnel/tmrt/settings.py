@@ -21,9 +21,10 @@ import numpy as np
 from quarnel.tmrt.quantities import OUTPUTS
 
 __all__ = ["Setting", "SETTINGS", "check_setting", "SettingError", "as_keyword", "Accumulation",
-           "Projection", "Invalid", "Assumptions", "MODEL"]
+           "Projection", "Invalid", "Timestamps", "Assumptions", "MODEL"]
 
 Accumulation: TypeAlias = "Literal['interval', 'since-00utc'] | float"
+Timestamps: TypeAlias = Literal["instant", "interval-end", "interval-start", "interval-middle"]
 Projection: TypeAlias = Literal["published", "module"]
 Invalid: TypeAlias = Literal["raise", "mask"]
 Group: TypeAlias = Literal["site", "data", "model"]
@@ -116,8 +117,15 @@ SETTINGS: dict[str, Setting] = _table(
             "how fluxes in J/m² were accumulated: interval (over the spacing of the time "
             "steps, ending at each: ERA5's hourly reanalysis, 3-hourly ensemble), HOURS (over "
             "that many hours before each step), or since-00utc (running totals since 00 UTC, "
-            "as ERA5-Land)", "data", 1 / 60, 24.0, words=("interval", "since-00utc"),
+            "as ERA5-Land); HOURS is also the interval means in W/m² cover (timestamps)",
+            "data", 1 / 60, 24.0, words=("interval", "since-00utc"),
             numbers="a number of hours"),
+    Setting("timestamps", "instant", "",
+            "what the time stamp of fluxes in W/m² means: instant (the moment, paired with the "
+            "sun at the stamp), or a mean over the interval of the rows' spacing (or of HOURS "
+            "given as the accumulation) that ends (interval-end), starts (interval-start) or is "
+            "centred (interval-middle) at the stamp, paired with that interval's sun", "data",
+            words=("instant", "interval-end", "interval-start", "interval-middle")),
     Setting("projection_factor", "published", "",
             "the standing person's projection factor for the direct beam: published "
             "(Jendritzky et al. 1990, VDI 3787-2) or module (MittlStrTemp's own)", "model",

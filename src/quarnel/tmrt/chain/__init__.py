@@ -30,14 +30,15 @@ RESULTS = ("vapour_pressure", "relative_humidity", "dew_point", *OUTPUTS)
 
 
 def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
-        assumptions: Assumptions, accumulation_hours: float = 0.0) -> dict[str, Any]:
+        assumptions: Assumptions, accumulation_hours: float = 0.0,
+        interval_end: float = 0.0) -> dict[str, Any]:
     """Every quantity of the chain. ``szeit``: apparent solar time [h];
     ``day``: the day of the year at the site; ``accumulation_hours``: the
-    length of the interval ending at each time stamp over which the
-    short-wave inputs are means (0: instantaneous)."""
+    length of the interval over which the short-wave inputs are means (0:
+    instantaneous), ending ``interval_end`` hours after each time stamp."""
     t = obs["air_temperature"]
     r = humidity(obs)
-    here = sun(szeit, latitude, day, accumulation_hours)
+    here = sun(szeit, latitude, day, accumulation_hours, interval_end)
     r.update(solar_time=szeit, **here.outputs())
     clear = clear_sky(day, latitude, height, here.zenith, r["relative_humidity"])
     r.update(clear)
@@ -52,11 +53,12 @@ def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
 
 
 def sources(present: Collection[str], accumulation_hours: float = 0.0,
-            projection_factor: Projection = "published") -> dict[str, str]:
+            projection_factor: Projection = "published",
+            interval_end: float = 0.0) -> dict[str, str]:
     """Where each radiation term and the person's temperatures come from,
     given the input quantities present (standard names), in words: the
     ``source`` attribute of the outputs. Element by element the first
     source listed that is not missing is used."""
     has = set(present)
-    return {**shortwave_sources(has, accumulation_hours), **longwave_sources(has),
+    return {**shortwave_sources(has, accumulation_hours, interval_end), **longwave_sources(has),
             **person_sources(projection_factor), **indices_sources()}
