@@ -90,3 +90,31 @@ def test_a_grid_of_means_in_blocks_of_one_time_step_takes_the_whole_axis_spacing
     with xr.open_dataset(out) as got:
         np.testing.assert_array_equal(got["radiation_zenith_angle"].values,
                                       want["radiation_zenith_angle"].values)
+
+
+def test_hourly_accumulations_every_third_hour_name_the_option(tmp_path, capsys):
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4")
+    import pandas as pd
+
+    from support.sky import hourly_global, hourly_longwave
+    times = pd.date_range("2023-06-21T00:00", periods=24, freq="h")
+    rng = np.random.default_rng(4)
+    dims = ("valid_time", "latitude", "longitude")
+    t2m = 290 + rng.normal(0, 3, (24, 2, 2))
+    ds = xr.Dataset({
+        "t2m": (dims, t2m, {"units": "K"}), "d2m": (dims, t2m - 5, {"units": "K"}),
+        "tcc": (dims, rng.uniform(0, 1, t2m.shape)), "u10": (dims, np.ones(t2m.shape)),
+        "v10": (dims, np.ones(t2m.shape)),
+        "ssrd": (dims, hourly_global(rng.uniform(0, 1, t2m.shape), times.values, [48.0, 40.0],
+                                     [11.0, 0.0]), {"units": "J m**-2"}),
+        "strd": (dims, hourly_longwave(rng.uniform(0, 1, t2m.shape), t2m), {"units": "J m**-2"})},
+        coords={"valid_time": times, "latitude": [48.0, 40.0], "longitude": [11.0, 0.0]})
+    src = tmp_path / "every_third.nc"
+    ds.isel(valid_time=slice(2, None, 3)).to_netcdf(src)
+    status, err = run([src, "-o", tmp_path / "out.nc"], capsys)
+    assert status == 1
+    assert "strd: " in err and "is the accumulation period right? see --accumulation HOURS" in err
+    assert not (tmp_path / "out.nc").exists()
+    status, err = run([src, "-o", tmp_path / "out.nc", "--accumulation", "1"], capsys)
+    assert status == 0, err

@@ -187,3 +187,102 @@ def test_accumulated_fluxes_end_at_their_stamp():
     means = ds.assign(ssrd=(ds["ssrd"] / 3600).assign_attrs(units="W m-2"))
     np.testing.assert_array_equal(
         tmrt.compute(means, timestamps="interval-end", **SITE)["utci"], end["utci"])
+
+
+# Fluxes implausible for their accumulation period ------------------------------
+
+def era5_hours(start="2023-06-21T00:00", hours=48, lat=(48.0, 30.0), lon=(11.0, -60.0), seed=2):
+    """Hourly ERA5-like accumulations a real sky could give."""
+    from support.sky import hourly_global, hourly_longwave
+    rng = np.random.default_rng(seed)
+    times = pd.date_range(start, periods=hours, freq="h")
+    shape = (hours, len(lat), len(lon))
+    dims = ("valid_time", "latitude", "longitude")
+    t2m = 290 + rng.normal(0, 4, shape)
+    return xr.Dataset({
+        "t2m": (dims, t2m, {"units": "K"}), "d2m": (dims, t2m - 6, {"units": "K"}),
+        "tcc": (dims, rng.uniform(0, 1, shape), {"units": "(0 - 1)"}),
+        "u10": (dims, rng.normal(0, 3, shape)), "v10": (dims, rng.normal(0, 3, shape)),
+        "ssrd": (dims, hourly_global(rng.uniform(0.2, 0.9, shape), times.values, lat, lon),
+                 {"units": "J m**-2"}),
+        "strd": (dims, hourly_longwave(rng.uniform(0, 1, shape), t2m), {"units": "J m**-2"})},
+        coords={"valid_time": times, "latitude": list(lat), "longitude": list(lon)})
+
+
+def test_hourly_accumulations_downloaded_every_third_hour_are_refused_naming_the_period():
+    hourly = era5_hours()
+    every_third = hourly.isel(valid_time=slice(2, None, 3))
+    with pytest.raises(tmrt.ObservationError, match=r"strd: .* of long-wave radiation is 0\.\d+ "
+                       r"times .*is the accumulation period right\? see accumulation=HOURS"):
+        tmrt.compute(every_third)
+    with pytest.raises(tmrt.ObservationError, match="accumulation period"):
+        tmrt.compute(every_third.chunk({"valid_time": 4})).compute()
+    # said to be hourly, they are the hourly run's values
+    right = tmrt.compute(every_third, accumulation=1.0)
+    whole = tmrt.compute(hourly).isel(valid_time=slice(2, None, 3))
+    np.testing.assert_array_equal(right["mean_radiant_temperature"].values,
+                                  whole["mean_radiant_temperature"].values)
+    # 3-hourly accumulations taken as hourly: three times the sun's light
+    three = hourly.isel(valid_time=slice(2, None, 3))
+    for name in ("ssrd", "strd"):
+        summed = hourly[name].coarsen(valid_time=3).sum().values
+        three[name] = three[name].copy(data=summed)
+    tmrt.compute(three)                                     # the spacing: 3 h
+    with pytest.raises(tmrt.ObservationError, match="accumulation period"):
+        tmrt.compute(three, accumulation=1.0)
+    masked = tmrt.compute(three, accumulation=1.0, invalid="mask")
+    assert np.isnan(masked["longwave_downward_radiation"].values).all()
+
+
+def spa_interval_sun(end, hours, latitude, longitude):
+    """The sunlit share of the interval and the mean cos z over it, from
+    pvlib's SPA sampled every 15 s."""
+    pvlib = pytest.importorskip("pvlib")
+    times = pd.date_range(end=pd.Timestamp(end, tz="UTC"), periods=int(hours * 240) + 1,
+                          freq="15s")[1:]
+    cosz = np.cos(np.radians(pvlib.solarposition.get_solarposition(
+        times, latitude, longitude, method="nrel_numpy")["zenith"].to_numpy()))
+    up = cosz > 0
+    return up.mean(), cosz[up].mean() if up.any() else 0.0
+
+
+@pytest.mark.parametrize("end, hours", [("2023-06-21T06:00", 1.0), ("2023-06-21T03:00", 1.0),
+                                        ("2023-12-21T09:00", 3.0)])
+def test_global_radiation_above_the_physically_possible_is_refused_on_both_sides(end, hours):
+    pvlib = pytest.importorskip("pvlib")
+    lat, lon = 48.0, 11.0
+    f, mu = spa_interval_sun(end, hours, lat, lon)
+    s0 = pvlib.irradiance.get_extra_radiation(pd.Timestamp(end).day_of_year, 1370.0, "spencer")
+    limit = f * 1.5 * s0 * mu ** 1.2 + 100.0          # Long and Dutton (2002)
+    times = pd.DatetimeIndex([pd.Timestamp(end) - pd.Timedelta(hours=hours), pd.Timestamp(end)])
+
+    def grid(g):
+        return xr.Dataset({"t2m": ("valid_time", [290.0, 290.0], {"units": "K"}),
+                           "d2m": ("valid_time", [280.0, 280.0], {"units": "K"}),
+                           "tcc": ("valid_time", [0.1, 0.1]), "u10": ("valid_time", [1.0, 1.0]),
+                           "v10": ("valid_time", [0.0, 0.0]),
+                           "ssrd": ("valid_time", [0.0, g * hours * 3600],
+                                    {"units": "J m**-2"})}, coords={"valid_time": times})
+
+    tmrt.compute(grid(0.97 * limit), latitude=lat, longitude=lon)
+    with pytest.raises(tmrt.ObservationError, match=r"global radiation is more than the sun of "
+                       r"its interval can give \(at most \d+ W/m², Long and Dutton 2002\)"):
+        tmrt.compute(grid(1.03 * limit), latitude=lat, longitude=lon)
+
+
+def test_long_wave_radiation_far_from_the_air_s_emission_is_refused_on_both_sides():
+    emitted = 5.670374e-08 * 293.15 ** 4                   # σTa⁴ at 20 °C: 418.7 W/m²
+
+    def grid(strd):
+        return xr.Dataset({"t2m": ("valid_time", [293.15, 293.15], {"units": "K"}),
+                           "d2m": ("valid_time", [283.0, 283.0], {"units": "K"}),
+                           "tcc": ("valid_time", [0.5, 0.5]), "u10": ("valid_time", [1.0, 1.0]),
+                           "v10": ("valid_time", [0.0, 0.0]),
+                           "strd": ("valid_time", [strd * 3600] * 2, {"units": "J m**-2"})},
+                          coords={"valid_time": pd.date_range("2023-06-21", periods=2,
+                                                              freq="h")})
+    for ratio in (0.41, 1.49):
+        tmrt.compute(grid(ratio * emitted), **SITE)
+    for ratio in (0.39, 1.51):
+        with pytest.raises(tmrt.ObservationError, match=f"is {ratio:.2f} times the black-body"):
+            tmrt.compute(grid(ratio * emitted), **SITE)

@@ -14,9 +14,10 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel.tmrt import chain, clock
-from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval
+from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval, plausible
 from quarnel.tmrt.arrays import in_blocks, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
+from quarnel.tmrt.interval_sun import interval_cos_zenith
 from quarnel.tmrt.names import ERA5_WIND, era5_quantities, present
 from quarnel.tmrt.quantities import CATEGORIES, INPUTS, RADIATION, SHORTWAVE, described
 from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, SettingError, Timestamps,
@@ -95,6 +96,12 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
             da = converted(ds[s], q, s)
         obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
     obs = humidity_checked(obs, found, invalid)
+
+    def interval_sun() -> tuple[Any, Any, Any]:
+        szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
+        mu, sunlit = interval_cos_zenith(szeit, lat, day, accumulation_hours)
+        return mu, sunlit, day
+    obs = plausible(obs, found, accumulated, interval_sun, invalid)
     # The chain pairs short-wave fluxes with the sun of their accumulation;
     # long-wave ones need no sun: without accumulated short-wave, the sun of
     # the stamp or of the interval the timestamps say the means cover.
