@@ -90,8 +90,11 @@ def test_table_signature_overloads_and_docs_agree():
     assert list(rows) == list(tmrt.SETTINGS)
     for name, s in tmrt.SETTINGS.items():
         default, span, unit = rows[name]
-        assert default == ("" if s.default is None else f'"{s.default}"'
-                           if isinstance(s.default, str) else f"{s.default:g}"), name
+        if s.by_input is not None:          # by the kind of input
+            assert default == f"{s.by_input[0]:g} at a station, {s.by_input[1]:g} on a grid"
+        else:
+            assert default == ("" if s.default is None else f'"{s.default}"'
+                               if isinstance(s.default, str) else f"{s.default:g}"), name
         assert [w.strip('"') for w in re.findall(r'"[^"]*"', span)] == list(s.words), name
         if s.takes_numbers:
             low, high = re.search(r"(-?[\d./]+) to (-?[\d./]+)$", span).groups()

@@ -108,6 +108,8 @@ def _add(group: argparse._ActionsContainer, name: str) -> None:
     text = setting.help + (f"; {NOTES[name]}" if name in NOTES else "")
     if default is not None:
         text += f" (default {default if isinstance(default, str) else f'{default:g}'})"
+    elif setting.by_input is not None:
+        text += f" (default {setting.default_text()})"
     metavar = METAVARS.get(name, "X") if setting.takes_numbers else "{" + ",".join(words) + "}"
     group.add_argument(option(name), dest=name, type=_setting(name), default=default,
                        metavar=metavar, help=text)

@@ -39,7 +39,7 @@ class Keywords(TypedDict, total=False):
     ground_emissivity: float
     bowen_ratio: float
     person_albedo: float
-    sky_view_factor: float
+    sky_view_factor: float | None
     cloud_factor: float
     cloud_exponent: float
     names: Mapping[str, str] | None
@@ -58,7 +58,7 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             accumulation: Accumulation = "interval", timestamps: Timestamps = "instant",
             projection_factor: Projection = "published",
             ground_albedo: float = 0.2, ground_emissivity: float = 0.95, bowen_ratio: float = 0.8,
-            person_albedo: float = 0.3, sky_view_factor: float = 0.8,
+            person_albedo: float = 0.3, sky_view_factor: float | None = None,
             cloud_factor: float = 0.75, cloud_exponent: float = 3.4,
             names: Mapping[str, str] | None = None,
             variables: Collection[str] | None = None) -> Any:
@@ -114,7 +114,10 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     sky_view_factor, cloud_factor, cloud_exponent: the model's
         assumptions (docs/reference.md gives their sources); the cloud
         reduces the clear-sky global radiation by the factor
-        1 - cloud_factor (N/8)**cloud_exponent.
+        1 - cloud_factor (N/8)**cloud_exponent. The sky view factor's
+        default depends on the input: 0.8 at a station (a park with trees
+        around), 1 on a grid (a Dataset with latitude and longitude
+        coordinates: reanalysis is open terrain, as in ERA5-HEAT).
     names: standard name -> the column or variable holding it.
     variables: the names of ``OUTPUTS`` to return (default: all); the
         others are computed where needed on the way but not kept, which
@@ -139,6 +142,10 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     # Each checked once, against the table; no latitude or longitude: a grid's.
     s: dict[str, Any] = {name: None if value is None and SETTINGS[name].default is None
                          else check_setting(name, value) for name, value in given.items()}
+    # Defaults by the kind of input: a grid's or a station's.
+    grid = _is_grid(observations)
+    s.update({name: SETTINGS[name].default_for(grid) for name, value in s.items()
+              if value is None and SETTINGS[name].by_input is not None})
     if variables is not None:
         unknown = sorted(set(variables) - set(OUTPUTS))
         if unknown or isinstance(variables, str):
@@ -159,3 +166,13 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
         return compute_arrays(observations, *site, names, s["invalid"], assumptions, **interval)
     raise TypeError("observations must be a mapping of arrays, a pandas DataFrame or an "
                     f"xarray Dataset, not {type(observations).__name__}")
+
+
+def _is_grid(observations: Any) -> bool:
+    """A Dataset whose latitude and longitude are coordinates."""
+    xr_mod = sys.modules.get("xarray")
+    if xr_mod is None or not isinstance(observations, xr_mod.Dataset):
+        return False
+    coords = observations.coords
+    return (any(c in coords for c in ("latitude", "lat"))
+            and any(c in coords for c in ("longitude", "lon")))

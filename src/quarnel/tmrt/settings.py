@@ -62,7 +62,8 @@ class Setting:
     """A setting of the computation.
 
     ``default`` None: no default (the site's latitude and longitude, which
-    a grid's coordinates may give). ``low`` and ``high`` bound the numbers
+    a grid's coordinates may give), or one by the kind of input:
+    ``by_input`` (a station's, a grid's). ``low`` and ``high`` bound the numbers
     it takes (NaN: it takes none), ``words`` the words it takes.
     ``per_element``: also an array (a DataArray for a Dataset) that
     broadcasts with the observations, else a single value. ``numbers``
@@ -79,6 +80,22 @@ class Setting:
     words: tuple[str, ...] = ()
     per_element: bool = False
     numbers: str = "a number"
+    by_input: tuple[float, float] | None = None
+
+    def default_for(self, grid: bool) -> float | str | None:
+        """The default for a station's input, or a grid's (a Dataset whose
+        latitude and longitude are coordinates)."""
+        if self.by_input is None:
+            return self.default
+        return self.by_input[1] if grid else self.by_input[0]
+
+    def default_text(self) -> str:
+        """The default in words ("" for none)."""
+        if self.by_input is not None:
+            return f"{self.by_input[0]:g} at a station, {self.by_input[1]:g} on a grid"
+        if self.default is None:
+            return ""
+        return self.default if isinstance(self.default, str) else f"{self.default:g}"
 
     @property
     def takes_numbers(self) -> bool:
@@ -136,8 +153,9 @@ SETTINGS: dict[str, Setting] = _table(
     Setting("bowen_ratio", 0.8, "1", "Bowen ratio of the ground, sensible over latent heat "
             "flux [1]", "model", -0.9, 100.0),
     Setting("person_albedo", 0.3, "1", "short-wave albedo of the person [1]", "model", 0.0, 1.0),
-    Setting("sky_view_factor", 0.8, "1", "share of the upper hemisphere that is sky [1]; the "
-            "rest is at air temperature", "model", 0.0, 1.0),
+    Setting("sky_view_factor", None, "1", "share of the upper hemisphere that is sky [1]; the "
+            "rest is at air temperature; by default a park's at a station, the open sky of "
+            "reanalysis on a grid", "model", 0.0, 1.0, by_input=(0.8, 1.0)),
     Setting("cloud_factor", 0.75, "1", "a in the cloud reduction of global radiation "
             "1 - a (N/8)^b [1]", "model", 0.0, 1.0),
     Setting("cloud_exponent", 3.4, "1", "b in the cloud reduction of global radiation [1]",
