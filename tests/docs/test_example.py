@@ -36,8 +36,10 @@ def test_a_plausible_day_through_the_chain(example, monkeypatch):
             return _f(*args)
         monkeypatch.setattr(quarnel.ufunc, name, counting)
     day = example.compute_day(example.read_observations(example.DEFAULT_OBSERVATIONS))
-    # Once each, on the whole day; the person is the published one, not MittlStrTemp's.
-    assert len(day) == 24 and calls == {**dict.fromkeys(CHAIN, 1), "MittlStrTemp": 0}
+    # Once each, on the whole day; the person is the published one, not
+    # MittlStrTemp's, and the ground's balance the job's own, not OberflTemp's.
+    assert len(day) == 24 and calls == {**dict.fromkeys(CHAIN, 1), "MittlStrTemp": 0,
+                                        "OberflTemp": 0}
 
     sun = day[day["zenith_angle"] < 85]
     night = day[day["zenith_angle"] > 90]

@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 from quarnel import tmrt
+from support.ground import balance_root
 
 pd = pytest.importorskip("pandas")
 xr = pytest.importorskip("xarray")
@@ -67,3 +68,63 @@ def test_a_station_keeps_a_park_s_sky_by_default():
         park = tmrt.compute(given, latitude=48.0, longitude=11.0, sky_view_factor=0.8)
         np.testing.assert_array_equal(np.asarray(default["mean_radiant_temperature"]),
                                       np.asarray(park["mean_radiant_temperature"]))
+
+
+# The ground's energy balance ---------------------------------------------------
+
+SIGMA = 5.67e-08
+
+
+@pytest.mark.parametrize("eps", [0.95, 0.5])
+def test_the_ground_s_balance_is_closed_with_its_own_emission(eps):
+    from quarnel.tmrt.chain.longwave import surface_temperature
+    rng = np.random.default_rng(3)
+    n = 300
+    ta = rng.uniform(-20, 40, n)
+    wind = np.where(rng.uniform(size=n) < 0.3, 0.0, rng.uniform(0, 12, n))
+    gain = eps * SIGMA * (ta + 273.15) ** 4 * rng.uniform(0.75, 1.05, n) + rng.choice(
+        [0.0, 200.0, 900.0], n)
+    for bowen in (0.3, 0.8, 5.0, 100.0):
+        got = surface_temperature(gain, ta, wind, eps, bowen)
+        want = [balance_root(*args, eps, bowen) for args in zip(gain, ta, wind)]
+        np.testing.assert_allclose(got, want, rtol=0, atol=1e-9)
+    # An evaporating surface stays at the air's temperature; a negative Bowen
+    # ratio cools it below, or has no steady state.
+    np.testing.assert_array_equal(surface_temperature(gain, ta, wind, eps, 0.0), ta)
+    cool = surface_temperature(np.array([700.0]), np.array([25.0]), np.array([3.0]), eps, -0.1)
+    assert cool[0] == pytest.approx(balance_root(700.0, 25.0, 3.0, eps, -0.1), abs=1e-9)
+    assert cool[0] < 25.0
+    assert np.isnan(surface_temperature(np.array([900.0]), np.array([25.0]), np.array([0.0]),
+                                        eps, -0.9)).all()
+
+
+def test_free_convection_keeps_calm_air_exchanging_heat():
+    from quarnel.tmrt.chain.longwave import surface_temperature
+    # A dark, dry, low-emissivity surface in full sun: ΔT beyond 67 K, where
+    # free convection carries more than the calm-air 6.2 W m-2 K-1.
+    got = surface_temperature(np.array([1300.0]), np.array([30.0]), np.array([0.0]), 0.5, 100.0)
+    assert got[0] - 30.0 > 67.5
+    assert got[0] == pytest.approx(balance_root(1300.0, 30.0, 0.0, 0.5, 100.0), abs=1e-9)
+    forced_only = 6.2 * (1 + 1 / 100.0) * (got[0] - 30.0)
+    assert 0.81 * (1300.0 - 0.5 * SIGMA * (got[0] + 273.15) ** 4) > forced_only
+
+
+@pytest.mark.parametrize("ta", [20.0, 30.0, 35.0])
+def test_a_lawn_in_full_sun_and_calm_air_stays_within_30_k_of_the_air(ta):
+    obs = {"time": np.array(["2023-06-21T11:00"], "datetime64[m]"),
+           "air_temperature": np.array([ta]), "relative_humidity": np.array([40.0]),
+           "cloud_cover": np.array([0.0]), "wind_speed": np.array([0.0]),
+           "global_radiation": np.array([900.0])}
+    out = tmrt.compute(obs, latitude=48.0, longitude=11.0)
+    ts = out["surface_temperature"][0]
+    assert 15.0 < ts - ta < 30.0            # it was Ta + 37 K
+    sky = out["counter_radiation"][0]
+    # its own emission, and a balance that closes
+    np.testing.assert_allclose(out["ground_longwave_radiation"][0],
+                               0.95 * SIGMA * (ts + 273.15) ** 4 + 0.05 * sky, rtol=1e-13)
+    absorbed = 0.8 * 900.0
+    np.testing.assert_allclose(out["ground_radiation_balance"][0],
+                               absorbed + 0.95 * sky - 0.95 * SIGMA * (ts + 273.15) ** 4,
+                               rtol=1e-12)
+    np.testing.assert_allclose(0.81 * out["ground_radiation_balance"][0],
+                               6.2 * (1 + 1 / 0.8) * (ts - ta), rtol=1e-9)

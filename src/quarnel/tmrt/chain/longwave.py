@@ -1,5 +1,5 @@
 """Long-wave radiation and the ground: ERA5's fluxes where given, else the
-sky's counter-radiation and the ground's balance modelled."""
+sky's counter-radiation and the ground's energy balance modelled."""
 
 from __future__ import annotations
 
@@ -8,10 +8,77 @@ from typing import Any
 import numpy as np
 
 from quarnel import ufunc as U
+from quarnel._elementwise import where
 from quarnel.tmrt.chain.common import SIGMA, black_body, fill, first
 from quarnel.tmrt.settings import Assumptions
 
-__all__ = ["longwave_and_ground", "longwave_sources"]
+__all__ = ["HEAT_TRANSFER", "FREE_CONVECTION", "SOIL_SHARE", "surface_temperature",
+           "longwave_and_ground", "longwave_sources"]
+
+#: sensible heat transfer coefficient of the ground a + b·u [W m-2 K-1],
+#: u the wind [m/s]: OberflTemp's
+HEAT_TRANSFER = (6.2, 4.26)
+#: free convection over a warm horizontal surface facing up, h = c·ΔT^(1/3)
+#: [W m-2 K-4/3]: air, turbulent range (Holman, Heat Transfer, table 7-2)
+FREE_CONVECTION = 1.52
+#: share of the net radiation going into the soil, by day (net gain) and
+#: by night: OberflTemp's
+SOIL_SHARE = (0.19, 0.32)
+# Newton steps from the linearised balance: its error (tenths of a kelvin,
+# up to some 20 K for a hot dry surface in calm air) shrinks as its square,
+# to rounding within five steps.
+_STEPS = 5
+
+
+def surface_temperature(gain: Any, air_temperature: Any, wind_speed: Any, emissivity: float,
+                        bowen_ratio: float) -> Any:
+    """Surface temperature [°C] of the ground from its closed energy balance.
+
+    ``gain``: what the ground absorbs, short-wave plus ε L↓ [W m-2];
+    ``air_temperature`` [°C]; ``wind_speed`` [m/s]; ``emissivity`` ε of the
+    ground; ``bowen_ratio`` Bo, sensible over latent heat.
+
+    The net radiation at the surface's own temperature Ts, Rn = gain −
+    εσTs⁴, goes into the soil (a share c: 0.19 by day, 0.32 by night, as
+    ``OberflTemp``) and into sensible and latent heat, H (1 + 1/Bo) with
+    H = h (Ts − Ta):
+
+        (1 − c) (gain − εσTs⁴) = h (1 + 1/Bo) (Ts − Ta)
+
+    h = max(6.2 + 4.26 u, 1.52 (Ts − Ta)^(1/3)): ``OberflTemp``'s forced
+    transfer, at least free convection over a warm surface (calm air).
+    Linearised, εσTs⁴ ≈ εσTa⁴ + 4εσTa³ (Ts − Ta) (Monteith and Unsworth
+    2013), it has the closed form Ts − Ta = (1 − c) Q* / (h (1 + 1/Bo) +
+    (1 − c) 4εσTa³), Q* = gain − εσTa⁴; Newton's method from there solves
+    the balance itself (to rounding). Bo = 0: the air's temperature. A
+    negative Bowen ratio with no steady state (the radiative gain of the
+    cooling surface outrunning the turbulent exchange): NaN.
+    """
+    t = air_temperature
+    if bowen_ratio == 0:
+        return t + 0.0 * gain
+    tk = t + 273.15
+    isothermal = gain - emissivity * SIGMA * tk ** 4
+    keep = 1.0 - where(isothermal > 0, SOIL_SHARE[0], SOIL_SHARE[1])
+    turbulent = 1.0 + 1.0 / bowen_ratio
+    forced = HEAT_TRANSFER[0] + HEAT_TRANSFER[1] * wind_speed
+    radiative = 4.0 * emissivity * SIGMA * tk ** 3
+    exchange = turbulent * forced + keep * radiative
+    steady = exchange > 0 if turbulent > 0 else exchange < 0
+    dt = keep * isothermal / where(steady, exchange, np.nan)
+    for _ in range(_STEPS):
+        warm = np.cbrt(np.maximum(dt, 0.0))
+        free = FREE_CONVECTION * warm
+        calm = free > forced
+        h = where(calm, free, forced)
+        dh = where(calm, 4.0 / 3.0 * free, forced)          # d(h ΔT)/dΔT
+        ts = tk + dt
+        square = ts * ts
+        emitted = emissivity * SIGMA * (square * square)
+        balance = keep * (gain - emitted) - turbulent * h * dt
+        slope = -keep * 4.0 * emitted / ts - turbulent * dh
+        dt = dt - balance / slope
+    return t + dt
 
 
 def longwave_and_ground(obs: dict[str, Any], vapour_pressure: Any, absorbed: Any,
@@ -23,16 +90,18 @@ def longwave_and_ground(obs: dict[str, Any], vapour_pressure: Any, absorbed: Any
     eps = assumptions.ground_emissivity
     sky = first(obs.get("longwave_downward_radiation"),
                 U.AtmosGegenstr(t, vapour_pressure, obs["cloud_cover"]))
-    modelled_balance = absorbed + eps * sky - eps * black_body(t)
-    modelled_surface = U.OberflTemp(modelled_balance, t, obs["wind_speed"],
-                                    assumptions.bowen_ratio)
-    modelled_ground = eps * black_body(modelled_surface) + (1 - eps) * sky
+    gain = absorbed + eps * sky
+    modelled_surface = surface_temperature(gain, t, obs["wind_speed"], eps,
+                                           assumptions.bowen_ratio)
+    emitted = eps * black_body(modelled_surface)
+    modelled_balance = gain - emitted
+    modelled_ground = emitted + (1 - eps) * sky
     net_lw = obs.get("net_longwave_radiation")
     if net_lw is not None and "longwave_downward_radiation" in obs:
         upward = obs["longwave_downward_radiation"] - net_lw
         ground = fill(upward, modelled_ground)
-        emitted = np.maximum(upward - (1 - eps) * sky, 0.0) / (eps * SIGMA)
-        surface = fill(emitted ** 0.25 - 273.15, modelled_surface)
+        measured = np.maximum(upward - (1 - eps) * sky, 0.0) / (eps * SIGMA)
+        surface = fill(measured ** 0.25 - 273.15, modelled_surface)
         balance = fill(absorbed + net_lw, modelled_balance)
     else:
         ground, surface, balance = modelled_ground, modelled_surface, modelled_balance
@@ -46,6 +115,8 @@ def longwave_sources(has: set[str]) -> dict[str, str]:
     sky.append("AtmosGegenstr from air temperature, vapour pressure and cloud")
     ground = ["longwave_downward_radiation - net_longwave_radiation"] if {
         "longwave_downward_radiation", "net_longwave_radiation"} <= has else []
-    ground.append("surface temperature (OberflTemp) as a grey body plus reflected sky")
+    ground.append("surface temperature from the ground's closed energy balance (Monteith and "
+                  "Unsworth 2013, OberflTemp's transfer and soil share, free convection in calm "
+                  "air) as a grey body plus reflected sky")
     return {"counter_radiation": "; else ".join(sky),
             "ground_longwave_radiation": "; else ".join(ground)}
