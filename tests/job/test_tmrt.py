@@ -162,16 +162,20 @@ def test_humidity_from_whichever_is_given_and_measurements_first():
     assert tmrt.saturation_vapour_pressure(20.0) == pytest.approx(23.33, abs=0.005)
     assert tmrt.dew_point(tmrt.saturation_vapour_pressure(-7.5)) == pytest.approx(-7.5)
 
-    # A measured value wins; a missing one (NaN) is estimated.
+    # A measured value wins; a missing one (NaN) is estimated from another
+    # measurement, but a missing radiation is not the model's unless asked.
     e = np.array([5.0, np.nan, 8.0, np.nan, 9.0, 7.0])
     g = np.array([0.0, 150.0, np.nan, 80.0, 0.0, 0.0])
-    both = tmrt.compute({**base, "relative_humidity": VIENNA_NOVEMBER["relative_humidity"],
-                         "vapour_pressure": e, "global_radiation": g}, **site)
+    obs = {**base, "relative_humidity": VIENNA_NOVEMBER["relative_humidity"],
+           "vapour_pressure": e, "global_radiation": g}
+    both = tmrt.compute(obs, **site)
     np.testing.assert_array_equal(both["vapour_pressure"][[0, 2, 4]], e[[0, 2, 4]])
     np.testing.assert_array_equal(both["vapour_pressure"][[1, 3]], from_rh["vapour_pressure"][[1, 3]])
     np.testing.assert_array_equal(both["relative_humidity"], VIENNA_NOVEMBER["relative_humidity"])
     assert both["global_radiation"][1] == 150.0
-    assert both["global_radiation"][2] == from_rh["global_radiation"][2] > 300
+    assert np.isnan(both["global_radiation"][2])
+    filled = tmrt.compute(obs, fill_missing="model", **site)
+    assert filled["global_radiation"][2] == from_rh["global_radiation"][2] > 300
 
 
 def test_units_are_converted_or_refused():

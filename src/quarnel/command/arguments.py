@@ -190,6 +190,7 @@ def parser() -> argparse.ArgumentParser:
                         "repeatable")
     _add(p, "invalid")
     _add(p, "timestamps")
+    _add(p, "fill_missing")
     model = p.add_argument_group("model assumptions (defaults: a summer lawn in a park)")
     for name in MODEL:
         _add(model, name)

@@ -190,6 +190,7 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         result = tmrt.compute(observations, latitude=args.latitude, longitude=args.longitude,
                               height=args.height, utc_offset=0.0, names=names,
                               invalid=args.invalid, timestamps=args.timestamps,
+                              fill_missing=args.fill_missing,
                               accumulation=args.accumulation, **model)
     except tmrt.ObservationError as e:
         where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"

@@ -29,9 +29,10 @@ TIME_DIMS = ("time", "valid_time")
 
 def choose(available: Sequence[str], variables: Sequence[str] | None) -> list[str]:
     """The output's variables: those named (``all``: every one), else the
-    headline quantities there are (``tmrt.HEADLINE``)."""
+    headline quantities there are (``tmrt.HEADLINE``) and, where the model
+    fills gaps, its flags."""
     if variables is None:
-        return [k for k in tmrt.HEADLINE if k in available]
+        return [k for k in (*tmrt.HEADLINE, tmrt.FILLED) if k in available]
     if "all" in variables:
         return list(available)
     unknown = [k for k in variables if k not in available]
@@ -88,7 +89,7 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
     kwargs: dict[str, Any] = dict(
         latitude=args.latitude, longitude=args.longitude, height=args.height,
         utc_offset=args.utc_offset, names=era5_quantities(ds, names), invalid=args.invalid,
-        timestamps=args.timestamps, **model)
+        timestamps=args.timestamps, fill_missing=args.fill_missing, **model)
     kwargs["accumulation"], halo = _accumulation(args, ds, time_dim)
 
     probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes})

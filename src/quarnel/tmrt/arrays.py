@@ -13,7 +13,7 @@ from quarnel.tmrt import chain, clock
 from quarnel.tmrt.accumulation import mean_interval
 from quarnel.tmrt.checks import checked_numpy, humidity_checked
 from quarnel.tmrt.names import present
-from quarnel.tmrt.quantities import CATEGORIES
+from quarnel.tmrt.quantities import INTEGERS
 from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, Timestamps
 
 __all__ = ["compute_arrays", "in_blocks", "required"]
@@ -92,7 +92,7 @@ def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
                 if not assumptions.keeps(k):
                     continue
                 if k not in out:
-                    out[k] = np.empty(shape, dtype=np.int8 if k in CATEGORIES else np.float64)
+                    out[k] = np.empty(shape, dtype=np.int8 if k in INTEGERS else np.float64)
                 out[k][part] = np.reshape(v, here)
     final = np.broadcast_shapes(*(v.shape for v in arrays.values()))
     return {k: v.reshape(final) for k, v in out.items()}

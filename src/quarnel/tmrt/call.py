@@ -12,9 +12,9 @@ import numpy.typing as npt
 from quarnel.tmrt.arrays import compute_arrays
 from quarnel.tmrt.datasets import compute_dataset
 from quarnel.tmrt.frames import compute_frame
-from quarnel.tmrt.quantities import OUTPUTS
-from quarnel.tmrt.settings import (MODEL, SETTINGS, Accumulation, Assumptions, Invalid, Projection,
-                                   Timestamps, check_setting)
+from quarnel.tmrt.quantities import FILLED, OUTPUTS
+from quarnel.tmrt.settings import (MODEL, SETTINGS, Accumulation, Assumptions, FillMissing, Invalid,
+                                   Projection, Timestamps, check_setting)
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -34,6 +34,7 @@ class Keywords(TypedDict, total=False):
     invalid: Invalid
     accumulation: Accumulation
     timestamps: Timestamps
+    fill_missing: FillMissing
     projection_factor: Projection
     ground_albedo: float
     ground_emissivity: float
@@ -56,7 +57,7 @@ def compute(observations: Mapping[str, npt.ArrayLike], **keywords: Unpack[Keywor
 def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             height: Any = 0.0, utc_offset: float = 0.0, invalid: Invalid = "raise",
             accumulation: Accumulation = "interval", timestamps: Timestamps = "instant",
-            projection_factor: Projection = "published",
+            fill_missing: FillMissing = "none", projection_factor: Projection = "published",
             ground_albedo: float = 0.2, ground_emissivity: float = 0.95, bowen_ratio: float = 0.8,
             person_albedo: float = 0.3, sky_view_factor: float | None = None,
             cloud_factor: float = 0.75, cloud_exponent: float = 3.4,
@@ -107,6 +108,12 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
         interval's sun; its length is the rows' most common spacing, or
         ``accumulation`` given in hours. Hourly means ending at the stamp,
         as TMY3 years and many station records: "interval-end".
+    fill_missing: a quantity supplied (a column or variable) but missing
+        (NaN) at an element leaves the outputs that depend on it missing
+        ("none"), or the model fills them ("model": the clear sky under
+        cloud, AtmosGegenstr, the ground's balance, as where nothing is
+        supplied), and ``filled_from_model`` flags, element by element, the
+        radiation terms it filled (bits in the order of ``FILLED_TERMS``).
     projection_factor: the standing person's projected area factor for the
         direct beam: "published" (Jendritzky et al. 1990, VDI 3787-2) or
         "module" (``MittlStrTemp``'s own).
@@ -135,6 +142,7 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     """
     given = dict(latitude=latitude, longitude=longitude, height=height, utc_offset=utc_offset,
                  invalid=invalid, accumulation=accumulation, timestamps=timestamps,
+                 fill_missing=fill_missing,
                  projection_factor=projection_factor, ground_albedo=ground_albedo,
                  ground_emissivity=ground_emissivity, bowen_ratio=bowen_ratio,
                  person_albedo=person_albedo, sky_view_factor=sky_view_factor,
@@ -147,11 +155,15 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     s.update({name: SETTINGS[name].default_for(grid) for name, value in s.items()
               if value is None and SETTINGS[name].by_input is not None})
     if variables is not None:
-        unknown = sorted(set(variables) - set(OUTPUTS))
+        valid = [*OUTPUTS, FILLED] if s["fill_missing"] == "model" else list(OUTPUTS)
+        unknown = sorted(set(variables) - set(valid))
         if unknown or isinstance(variables, str):
             named = ", ".join(map(repr, unknown or [str(variables)]))
-            raise ValueError(f"variables: no output {named}; valid: {', '.join(OUTPUTS)}")
+            raise ValueError(f"variables: no output {named}; valid: {', '.join(valid)}"
+                             + (f" ({FILLED} with fill_missing='model')" if FILLED in unknown
+                                else ""))
     assumptions = Assumptions(**{name: s[name] for name in MODEL},
+                              fill_missing=s["fill_missing"],
                               variables=None if variables is None else frozenset(variables))
     site = (s["latitude"], s["longitude"], s["height"], s["utc_offset"])
     names = dict(names or {})

@@ -19,7 +19,7 @@ from quarnel.tmrt.arrays import in_blocks, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
 from quarnel.tmrt.interval_sun import interval_cos_zenith
 from quarnel.tmrt.names import ERA5_WIND, era5_quantities, present
-from quarnel.tmrt.quantities import CATEGORIES, INPUTS, RADIATION, SHORTWAVE, described
+from quarnel.tmrt.quantities import INPUTS, INTEGERS, RADIATION, SHORTWAVE, described
 from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, SettingError, Timestamps,
                                    check_setting)
 from quarnel.tmrt.units import converted, is_accumulated
@@ -121,7 +121,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
                               utc, time_dim, assumptions, accumulation_hours, interval_end)
     computed = {k: v for k, v in computed.items() if assumptions.keeps(k)}
     described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor,
-                                      interval_end)
+                                      interval_end, assumptions.fill_missing)
 
     new: dict[str, xr.DataArray] = {}
     for q, s in found.items():
@@ -138,7 +138,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         order = [d for d in dims if d in da.dims]
         if list(da.dims)[:len(order)] != order:
             da = da.transpose(*order, ...)
-        if k in CATEGORIES and da.dtype != np.int8:
+        if k in INTEGERS and da.dtype != np.int8:
             da = da.astype(np.int8)
         result = described(k)
         assert result is not None

@@ -49,5 +49,5 @@ def compute_frame(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any,
         if k != time_name and (k not in columns or k in OUTPUTS or k in HUMIDITY):
             out[k] = v
     out.attrs["sources"] = sources(present(columns, names), hours, assumptions.projection_factor,
-                                   end)
+                                   end, assumptions.fill_missing)
     return out

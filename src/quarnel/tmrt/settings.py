@@ -18,13 +18,14 @@ from typing import Any, Literal, TypeAlias
 
 import numpy as np
 
-from quarnel.tmrt.quantities import OUTPUTS
+from quarnel.tmrt.quantities import FILLED, OUTPUTS
 
 __all__ = ["Setting", "SETTINGS", "check_setting", "SettingError", "as_keyword", "Accumulation",
-           "Projection", "Invalid", "Timestamps", "Assumptions", "MODEL"]
+           "Projection", "Invalid", "Timestamps", "FillMissing", "Assumptions", "MODEL"]
 
 Accumulation: TypeAlias = "Literal['interval', 'since-00utc'] | float"
 Timestamps: TypeAlias = Literal["instant", "interval-end", "interval-start", "interval-middle"]
+FillMissing: TypeAlias = Literal["none", "model"]
 Projection: TypeAlias = Literal["published", "module"]
 Invalid: TypeAlias = Literal["raise", "mask"]
 Group: TypeAlias = Literal["site", "data", "model"]
@@ -143,6 +144,10 @@ SETTINGS: dict[str, Setting] = _table(
             "given as the accumulation) that ends (interval-end), starts (interval-start) or is "
             "centred (interval-middle) at the stamp, paired with that interval's sun", "data",
             words=("instant", "interval-end", "interval-start", "interval-middle")),
+    Setting("fill_missing", "none", "",
+            "a quantity supplied but missing at an element: the outputs that depend on it "
+            "missing (none), or filled from the model (model; the element's filled terms "
+            "flagged in filled_from_model)", "data", words=("none", "model")),
     Setting("projection_factor", "published", "",
             "the standing person's projection factor for the direct beam: published "
             "(Jendritzky et al. 1990, VDI 3787-2) or module (MittlStrTemp's own)", "model",
@@ -227,8 +232,10 @@ class Assumptions:
     cloud_factor: float
     cloud_exponent: float
     projection_factor: Projection = "published"
+    fill_missing: FillMissing = "none"
     variables: frozenset[str] | None = None     # the outputs kept; None: all
 
     def keeps(self, name: str) -> bool:
         """Whether a result is returned: every input, and the outputs asked for."""
-        return self.variables is None or name not in OUTPUTS or name in self.variables
+        return (self.variables is None or name in self.variables
+                or (name not in OUTPUTS and name != FILLED))

@@ -14,14 +14,17 @@ from __future__ import annotations
 from collections.abc import Collection
 from typing import Any
 
+import numpy as np
+
 from quarnel.tmrt.chain.humidity import humidity
 from quarnel.tmrt.chain.indices import indices, indices_sources
 from quarnel.tmrt.chain.longwave import longwave_and_ground, longwave_sources
 from quarnel.tmrt.chain.person import person, person_sources
 from quarnel.tmrt.chain.shortwave import clear_sky, shortwave, shortwave_sources
 from quarnel.tmrt.chain.sun import sun
-from quarnel.tmrt.quantities import OUTPUTS
-from quarnel.tmrt.settings import Assumptions, Projection
+from quarnel._elementwise import where
+from quarnel.tmrt.quantities import FILLED, FILLED_TERMS, OUTPUTS
+from quarnel.tmrt.settings import Assumptions, FillMissing, Projection
 
 __all__ = ["run", "sources"]
 
@@ -42,23 +45,39 @@ def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
     r.update(solar_time=szeit, **here.outputs())
     clear = clear_sky(day, latitude, height, here.zenith, r["relative_humidity"])
     r.update(clear)
-    r.update(shortwave(obs, here, day, height, clear, assumptions))
-    r.update(longwave_and_ground(obs, r["vapour_pressure"], r.pop("absorbed"), assumptions))
+    filling = assumptions.fill_missing == "model"
+    short = shortwave(obs, here, day, height, clear, assumptions, filling)
+    r.update(short)
+    r.update(longwave_and_ground(obs, r["vapour_pressure"], r.pop("absorbed"), assumptions,
+                                 filling))
+    if filling:
+        # The terms the model filled: missing without it, there with it.
+        bare = shortwave(obs, here, day, height, clear, assumptions, False)
+        bare.update(longwave_and_ground(obs, r["vapour_pressure"], bare.pop("absorbed"),
+                                        assumptions, False))
+        flags: Any = np.int8(0)
+        for bit, term in enumerate(FILLED_TERMS):
+            filled = np.isnan(bare[term]) & ~np.isnan(r[term])
+            flags = flags + where(filled, np.int8(1 << bit), np.int8(0))
+        r[FILLED] = flags
     r.update(person(t, r["counter_radiation"], r["ground_longwave_radiation"],
                     r["diffuse_radiation"], r["reflected_radiation"], r["direct_radiation"],
                     here.paired_zenith, assumptions))
     r.update(indices(t, obs["wind_speed"], r["vapour_pressure"], r["mean_radiant_temperature"],
                      r["mean_radiant_temperature_shade"]))
-    return {k: r[k] for k in RESULTS}
+    return {k: r[k] for k in (*RESULTS, FILLED) if k in r}
 
 
 def sources(present: Collection[str], accumulation_hours: float = 0.0,
             projection_factor: Projection = "published",
-            interval_end: float = 0.0) -> dict[str, str]:
+            interval_end: float = 0.0, fill_missing: FillMissing = "none") -> dict[str, str]:
     """Where each radiation term and the person's temperatures come from,
     given the input quantities present (standard names), in words: the
     ``source`` attribute of the outputs. Element by element the first
-    source listed that is not missing is used."""
+    source listed that is not missing is used; the model's only where
+    nothing was supplied for a term, or with fill_missing="model"."""
     has = set(present)
-    return {**shortwave_sources(has, accumulation_hours, interval_end), **longwave_sources(has),
-            **person_sources(projection_factor), **indices_sources()}
+    filling = fill_missing == "model"
+    return {**shortwave_sources(has, accumulation_hours, interval_end, filling),
+            **longwave_sources(has, filling), **person_sources(projection_factor),
+            **indices_sources()}

@@ -9,7 +9,7 @@ import numpy as np
 
 from quarnel import ufunc as U
 from quarnel._elementwise import where
-from quarnel.tmrt.chain.common import SIGMA, black_body, fill, first
+from quarnel.tmrt.chain.common import SIGMA, black_body, supplied, then_model
 from quarnel.tmrt.settings import Assumptions
 
 __all__ = ["HEAT_TRANSFER", "FREE_CONVECTION", "SOIL_SHARE", "surface_temperature",
@@ -82,14 +82,15 @@ def surface_temperature(gain: Any, air_temperature: Any, wind_speed: Any, emissi
 
 
 def longwave_and_ground(obs: dict[str, Any], vapour_pressure: Any, absorbed: Any,
-                        assumptions: Assumptions) -> dict[str, Any]:
+                        assumptions: Assumptions, filling: bool) -> dict[str, Any]:
     """The sky's counter-radiation, the ground's radiation balance, surface
     temperature and long-wave radiation, from the observations and the
-    short-wave radiation the ground absorbs."""
+    short-wave radiation the ground absorbs; gaps in what was supplied
+    stay gaps unless ``filling``."""
     t = obs["air_temperature"]
     eps = assumptions.ground_emissivity
-    sky = first(obs.get("longwave_downward_radiation"),
-                U.AtmosGegenstr(t, vapour_pressure, obs["cloud_cover"]))
+    sky = supplied(obs.get("longwave_downward_radiation"),
+                   U.AtmosGegenstr(t, vapour_pressure, obs["cloud_cover"]), filling)
     gain = absorbed + eps * sky
     modelled_surface = surface_temperature(gain, t, obs["wind_speed"], eps,
                                            assumptions.bowen_ratio)
@@ -99,24 +100,26 @@ def longwave_and_ground(obs: dict[str, Any], vapour_pressure: Any, absorbed: Any
     net_lw = obs.get("net_longwave_radiation")
     if net_lw is not None and "longwave_downward_radiation" in obs:
         upward = obs["longwave_downward_radiation"] - net_lw
-        ground = fill(upward, modelled_ground)
+        ground = supplied(upward, modelled_ground, filling)
         measured = np.maximum(upward - (1 - eps) * sky, 0.0) / (eps * SIGMA)
-        surface = fill(measured ** 0.25 - 273.15, modelled_surface)
-        balance = fill(absorbed + net_lw, modelled_balance)
+        surface = supplied(measured ** 0.25 - 273.15, modelled_surface, filling)
+        balance = supplied(absorbed + net_lw, modelled_balance, filling)
     else:
         ground, surface, balance = modelled_ground, modelled_surface, modelled_balance
     return {"counter_radiation": sky, "ground_radiation_balance": balance,
             "surface_temperature": surface, "ground_longwave_radiation": ground}
 
 
-def longwave_sources(has: set[str]) -> dict[str, str]:
-    """Where ``longwave_and_ground`` takes each term from, given the inputs present."""
+def longwave_sources(has: set[str], filling: bool = False) -> dict[str, str]:
+    """Where ``longwave_and_ground`` takes each term from, given the inputs
+    present: what was supplied, then the model where nothing was or
+    ``filling``."""
     sky = ["measured longwave_downward_radiation"] if "longwave_downward_radiation" in has else []
-    sky.append("AtmosGegenstr from air temperature, vapour pressure and cloud")
     ground = ["longwave_downward_radiation - net_longwave_radiation"] if {
         "longwave_downward_radiation", "net_longwave_radiation"} <= has else []
-    ground.append("surface temperature from the ground's closed energy balance (Monteith and "
-                  "Unsworth 2013, OberflTemp's transfer and soil share, free convection in calm "
-                  "air) as a grey body plus reflected sky")
-    return {"counter_radiation": "; else ".join(sky),
-            "ground_longwave_radiation": "; else ".join(ground)}
+    return {"counter_radiation": then_model(
+                sky, "AtmosGegenstr from air temperature, vapour pressure and cloud", filling),
+            "ground_longwave_radiation": then_model(
+                ground, "surface temperature from the ground's closed energy balance (Monteith "
+                "and Unsworth 2013, OberflTemp's transfer and soil share, free convection in "
+                "calm air) as a grey body plus reflected sky", filling)}

@@ -10,7 +10,7 @@ import numpy as np
 
 from quarnel import ufunc as U
 from quarnel._elementwise import where
-from quarnel.tmrt.chain.common import first
+from quarnel.tmrt.chain.common import given, supplied, then_model
 from quarnel.tmrt.chain.sun import Sun, when
 from quarnel.tmrt.decomposition import extraterrestrial_normal, split_global, station_pressure
 from quarnel.tmrt.settings import Assumptions
@@ -32,10 +32,12 @@ def clear_sky(day: Any, latitude: Any, height: Any, zenith: Any,
 
 
 def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: dict[str, Any],
-              assumptions: Assumptions) -> dict[str, Any]:
+              assumptions: Assumptions, filling: bool) -> dict[str, Any]:
     """Global, direct (normal to the beam), diffuse and reflected radiation
     [W m-2], each from the first source that is not missing (see
-    ``shortwave_sources``), and ``absorbed``, what the ground absorbs."""
+    ``shortwave_sources``), and ``absorbed``, what the ground absorbs. The
+    model stands in where nothing was supplied for a term; where something
+    was, its gaps stay gaps unless ``filling``."""
     n = obs["cloud_cover"]
     mu, sunlit = sun.mu, sun.sunlit
     g = obs.get("global_radiation")
@@ -44,7 +46,8 @@ def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: dict[
     fdir = obs.get("direct_horizontal_radiation")
     modelled_global = clear["clear_sky_global_radiation"] * (
         1 - assumptions.cloud_factor * (n / 8) ** assumptions.cloud_exponent)
-    global_ = first(g, None if dni is None or dhi is None else dhi + dni * mu, modelled_global)
+    measured_global = given(g, None if dni is None or dhi is None else dhi + dni * mu)
+    global_ = supplied(measured_global, modelled_global, filling)
     up = mu > 0
     safe_mu = where(up, mu, 1.0)
     # A beam from the horizontal one, at most the interval's share of the
@@ -55,27 +58,33 @@ def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: dict[
     from_diffuse = None if g is None or dhi is None else where(
         up, np.minimum(np.maximum(g - dhi, 0.0) / safe_mu, beam_cap), 0.0)
     split = None if g is None else split_global(g, mu, sunlit, day, station_pressure(height))[0]
-    direct = first(dni, from_horizontal, from_diffuse, split,
-                   U.DirStrMBew(clear["clear_sky_direct_radiation"], n))
-    diffuse = first(dhi, np.maximum(global_ - direct * mu, 0.0))
+    direct = supplied(given(dni, from_horizontal, from_diffuse, split),
+                      U.DirStrMBew(clear["clear_sky_direct_radiation"], n), filling)
+    derived_diffuse = np.maximum(global_ - direct * mu, 0.0)
+    if dhi is not None and measured_global is None:
+        # nothing supplied for the global radiation: the rest is the model's
+        diffuse = supplied(dhi, derived_diffuse, filling)
+    else:
+        diffuse = given(dhi, derived_diffuse)
     net_sw = obs.get("net_shortwave_radiation")
-    reflected = first(None if net_sw is None else np.maximum(global_ - net_sw, 0.0),
-                      assumptions.ground_albedo * global_)
-    absorbed = first(net_sw, (1 - assumptions.ground_albedo) * global_)
+    reflected = supplied(None if net_sw is None else np.maximum(global_ - net_sw, 0.0),
+                         assumptions.ground_albedo * global_, filling)
+    absorbed = supplied(net_sw, (1 - assumptions.ground_albedo) * global_, filling)
     return {"direct_radiation": direct, "global_radiation": global_,
             "diffuse_radiation": diffuse, "reflected_radiation": reflected,
             "absorbed": absorbed}
 
 
-def shortwave_sources(has: set[str], accumulation_hours: float,
-                      interval_end: float = 0.0) -> dict[str, str]:
-    """Where ``shortwave`` takes each term from, given the inputs present."""
+def shortwave_sources(has: set[str], accumulation_hours: float, interval_end: float = 0.0,
+                      filling: bool = False) -> dict[str, str]:
+    """Where ``shortwave`` takes each term from, given the inputs present:
+    what was supplied, then the model where nothing was or ``filling``."""
     sun = when(accumulation_hours, interval_end)
     modelled_global = "clear sky (MaxGlobalstrahlung) reduced by cloud (Kasten and Czeplak 1980)"
     glob = ["measured global_radiation"] if "global_radiation" in has else []
     if {"direct_normal_radiation", "diffuse_radiation"} <= has:
         glob.append("diffuse + direct normal x cos z")
-    direct = []
+    direct: list[str] = []
     if "direct_normal_radiation" in has:
         direct.append("measured direct_normal_radiation")
     if "direct_horizontal_radiation" in has:
@@ -84,14 +93,15 @@ def shortwave_sources(has: set[str], accumulation_hours: float,
         direct.append(f"(global - diffuse) / cos z, {sun}")
     if "global_radiation" in has:
         direct.append(f"DISC decomposition (Maxwell 1987) of global_radiation, {sun}")
-    direct.append("clear sky (MaxDirekteStrahlung) under cloud (DirStrMBew)")
-    diffuse = ["measured diffuse_radiation"] if "diffuse_radiation" in has else []
-    diffuse.append("global - direct x cos z")
+    measured_diffuse = ["measured diffuse_radiation"] if "diffuse_radiation" in has else []
+    derived = "global - direct x cos z"
+    reflected = ["global - net_shortwave_radiation"] if "net_shortwave_radiation" in has else []
     return {
-        "global_radiation": "; else ".join(glob + [modelled_global]),
-        "direct_radiation": "; else ".join(direct),
-        "diffuse_radiation": "; else ".join(diffuse),
-        "reflected_radiation": "; else ".join(
-            (["global - net_shortwave_radiation"] if "net_shortwave_radiation" in has else [])
-            + ["ground albedo x global"]),
+        "global_radiation": then_model(glob, modelled_global, filling),
+        "direct_radiation": then_model(direct, "clear sky (MaxDirekteStrahlung) under cloud "
+                                               "(DirStrMBew)", filling),
+        # with nothing supplied for the global radiation the derived diffuse is the model's
+        "diffuse_radiation": then_model(measured_diffuse, derived, filling) if not glob
+        else "; else ".join(measured_diffuse + [derived]),
+        "reflected_radiation": then_model(reflected, "ground albedo x global", filling),
     }
