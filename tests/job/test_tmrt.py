@@ -22,7 +22,10 @@ DEFAULTS = dict(ground_albedo=0.2, ground_emissivity=0.95, bowen_ratio=0.8, pers
 def by_hand(when_utc, lat, lon, height, t, rh, n, wind, p):
     """One moment through the module's scalar functions, as a reader of the
     reference would chain them: apparent solar time from UTC, longitude and
-    the equation of time, then the example's model."""
+    the equation of time, then the example's model; the split of the
+    modelled global radiation by pvlib's DISC, the ground's balance by
+    bracketing."""
+    pvlib = pytest.importorskip("pvlib")
     local = when_utc + np.timedelta64(round(lon / 15 * 3600e6), "us")
     day = int((local.astype("datetime64[D]") - local.astype("datetime64[Y]")).astype(int)) + 1
     hours = (local - local.astype("datetime64[D]")) / np.timedelta64(1, "h")
@@ -31,12 +34,17 @@ def by_hand(when_utc, lat, lon, height, t, rh, n, wind, p):
     szeit = S.Sonnenzeit(hours + eot, 0, 0.0, day)
     e = rh / 100 * 6.112 * math.exp(17.62 * t / (243.12 + t))
     zenith = S.Zenitwinkel(szeit, lat, day)
-    linke = S.LinkeTruebung(day, lat, rh)
-    direct = S.DirStrMBew(S.MaxDirekteStrahlung(day, height, zenith, linke,
-                                                S.RelOptLuftmasse(zenith)), n)
+    linke = S.LinkeTruebung(day, lat, 0.0)        # the seasonal turbidity, whatever the humidity
     glob = S.MaxGlobalstrahlung(day, height, zenith, linke) * (
         1 - p["cloud_factor"] * (n / 8) ** p["cloud_exponent"])
     cosz = math.cos(math.radians(zenith)) if zenith < 90 else 0.0
+    # the modelled global radiation split as a measured one: DISC (pvlib's),
+    # the beam at most what the global radiation allows
+    direct = 0.0
+    if cosz > 0:
+        direct = min(float(pvlib.irradiance.disc(glob, zenith, day,
+                                                 pvlib.atmosphere.alt2pres(height))["dni"]),
+                     glob / cosz)
     diffuse = max(glob - direct * cosz, 0.0)
     sky = S.AtmosGegenstr(t, e, n)
     eps, alb, svf = p["ground_emissivity"], p["ground_albedo"], p["sky_view_factor"]

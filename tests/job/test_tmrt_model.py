@@ -128,3 +128,55 @@ def test_a_lawn_in_full_sun_and_calm_air_stays_within_30_k_of_the_air(ta):
                                rtol=1e-12)
     np.testing.assert_allclose(0.81 * out["ground_radiation_balance"][0],
                                6.2 * (1 + 1 / 0.8) * (ts - ta), rtol=1e-9)
+
+
+# The modelled clear sky -------------------------------------------------------------
+
+def test_the_modelled_clear_sky_does_not_jump_with_humidity():
+    # LinkeTruebung's humidity branch took noon G from 832 to 283 W/m²
+    # between 90 and 95 % under a clear sky.
+    obs = {"time": np.array(["2023-06-21T11:00"] * 4, "datetime64[m]"),
+           "air_temperature": np.full(4, 15.0), "relative_humidity": np.array([60, 84, 90, 95.0]),
+           "cloud_cover": np.zeros(4), "wind_speed": np.full(4, 2.0)}
+    out = tmrt.compute(obs, latitude=48.0, longitude=11.0)
+    assert np.unique(out["linke_turbidity"]).size == 1
+    assert np.unique(out["global_radiation"]).size == 1 and out["global_radiation"][0] > 800
+    assert np.unique(out["direct_radiation"]).size == 1
+
+
+def test_the_modelled_beam_is_disc_s_split_of_the_modelled_global_radiation():
+    pvlib = pytest.importorskip("pvlib")
+    rng = np.random.default_rng(21)
+    n = 2000
+    obs = {"time": np.datetime64("2023-01-01T00:30") + rng.integers(0, 8760 * 60, n).astype(
+               "timedelta64[m]"),
+           "air_temperature": rng.uniform(-5, 30, n), "relative_humidity": rng.uniform(30, 100, n),
+           "cloud_cover": rng.integers(0, 9, n).astype(float), "wind_speed": rng.uniform(0, 8, n)}
+    out = tmrt.compute(obs, latitude=52.0, longitude=13.0, height=50.0)
+    g, dni = out["global_radiation"], out["direct_radiation"]
+    mu = np.cos(np.radians(out["radiation_zenith_angle"]))
+    assert (dni * mu <= g).all() and (out["diffuse_radiation"] >= 0).all()
+    up = out["zenith_angle"] < 90
+    doy = (obs["time"].astype("datetime64[D]") - np.datetime64("2023-01-01")).astype(int) + 1
+    want = pvlib.irradiance.disc(g[up], out["zenith_angle"][up], doy[up],
+                                 pvlib.atmosphere.alt2pres(50.0))["dni"]
+    np.testing.assert_allclose(dni[up], np.minimum(want, g[up] / mu[up]), rtol=1e-9, atol=1e-9)
+    # no beam with the sun at the horizon, where the clear sky's own one was 153 W/m²
+    low = up & (out["zenith_angle"] > 87)
+    assert low.any() and (dni[low] == 0).all()
+
+
+def test_a_station_s_interval_means_are_modelled_with_the_interval_s_sun():
+    # Hour-ending means without radiation: the modelled clear sky over the
+    # hour, not at its end (the hour of sunrise has light, the one after
+    # sunset some too).
+    times = np.datetime64("2023-06-21T00:00") + np.arange(24).astype("timedelta64[h]")
+    obs = {"time": times, "air_temperature": np.full(24, 15.0),
+           "relative_humidity": np.full(24, 70.0), "cloud_cover": np.zeros(24),
+           "wind_speed": np.full(24, 2.0)}
+    stamp = tmrt.compute(obs, latitude=48.0, longitude=11.0)
+    hour = tmrt.compute(obs, latitude=48.0, longitude=11.0, timestamps="interval-end")
+    assert ((hour["global_radiation"] > 0) & (stamp["global_radiation"] == 0)).sum() == 1
+    # the day's sum is about the same
+    assert hour["global_radiation"].sum() == pytest.approx(stamp["global_radiation"].sum(),
+                                                           rel=0.02)

@@ -43,7 +43,7 @@ def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
     r = humidity(obs)
     here = sun(szeit, latitude, day, accumulation_hours, interval_end)
     r.update(solar_time=szeit, **here.outputs())
-    clear = clear_sky(day, latitude, height, here.zenith, r["relative_humidity"])
+    clear = clear_sky(day, latitude, height, here, accumulation_hours > 0)
     r.update(clear)
     filling = assumptions.fill_missing == "model"
     short = shortwave(obs, here, day, height, clear, assumptions, filling)

@@ -1,6 +1,6 @@
 """Short-wave radiation: measured terms as given; direct and diffuse split
-off a measured global radiation (DISC); the clear sky under cloud where
-nothing is measured."""
+off a measured global radiation (DISC); where nothing is measured, the
+clear sky under cloud, split the same way."""
 
 from __future__ import annotations
 
@@ -18,16 +18,29 @@ from quarnel.tmrt.settings import Assumptions
 __all__ = ["clear_sky", "shortwave", "shortwave_sources"]
 
 
-def clear_sky(day: Any, latitude: Any, height: Any, zenith: Any,
-              relative_humidity: Any) -> dict[str, Any]:
-    """The clear sky of the module's functions at the stamp's sun."""
-    linke = U.LinkeTruebung(day, latitude, relative_humidity)
+#: LinkeTruebung's relative humidity below 85 %: its seasonal cycle alone
+DRY = 0.0
+
+
+def clear_sky(day: Any, latitude: Any, height: Any, sun: Sun,
+              over_interval: bool) -> dict[str, Any]:
+    """The clear sky of the module's functions (MaxGlobalstrahlung,
+    MaxDirekteStrahlung) with a climatological Linke turbidity, the seasonal
+    cycle of LinkeTruebung at every humidity, and the sun paired with the
+    radiation: the stamp's, or over an interval the sun of its mean cos z
+    over the sunlit part, the fluxes scaled by that part (interval means)."""
+    linke = U.LinkeTruebung(day, latitude, DRY)
+    zenith = where(sun.sunlit > 0, sun.paired_zenith, sun.zenith)
     airmass = U.RelOptLuftmasse(zenith)
+    direct = U.MaxDirekteStrahlung(day, height, zenith, linke, airmass)
+    global_ = U.MaxGlobalstrahlung(day, height, zenith, linke)
+    if over_interval:
+        direct, global_ = sun.sunlit * direct, sun.sunlit * global_
     return {
         "linke_turbidity": linke,
         "relative_air_mass": where(airmass == 999.0, np.nan, airmass),
-        "clear_sky_direct_radiation": U.MaxDirekteStrahlung(day, height, zenith, linke, airmass),
-        "clear_sky_global_radiation": U.MaxGlobalstrahlung(day, height, zenith, linke),
+        "clear_sky_direct_radiation": direct,
+        "clear_sky_global_radiation": global_,
     }
 
 
@@ -57,9 +70,14 @@ def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: dict[
         up, np.minimum(fdir / safe_mu, beam_cap), 0.0)
     from_diffuse = None if g is None or dhi is None else where(
         up, np.minimum(np.maximum(g - dhi, 0.0) / safe_mu, beam_cap), 0.0)
-    split = None if g is None else split_global(g, mu, sunlit, day, station_pressure(height))[0]
-    direct = supplied(given(dni, from_horizontal, from_diffuse, split),
-                      U.DirStrMBew(clear["clear_sky_direct_radiation"], n), filling)
+    pressure = station_pressure(height)
+    split = None if g is None else split_global(g, mu, sunlit, day, pressure)[0]
+    measured_direct = given(dni, from_horizontal, from_diffuse, split)
+    # The model's beam: the same split of the (modelled) global radiation,
+    # so that it never exceeds what that allows.
+    modelled_direct = None if measured_direct is not None and not filling else split_global(
+        global_, mu, sunlit, day, pressure)[0]
+    direct = supplied(measured_direct, modelled_direct, filling)
     derived_diffuse = np.maximum(global_ - direct * mu, 0.0)
     if dhi is not None and measured_global is None:
         # nothing supplied for the global radiation: the rest is the model's
@@ -80,7 +98,8 @@ def shortwave_sources(has: set[str], accumulation_hours: float, interval_end: fl
     """Where ``shortwave`` takes each term from, given the inputs present:
     what was supplied, then the model where nothing was or ``filling``."""
     sun = when(accumulation_hours, interval_end)
-    modelled_global = "clear sky (MaxGlobalstrahlung) reduced by cloud (Kasten and Czeplak 1980)"
+    modelled_global = ("clear sky (MaxGlobalstrahlung, seasonal Linke turbidity) reduced by cloud "
+                       f"(Kasten and Czeplak 1980), {sun}")
     glob = ["measured global_radiation"] if "global_radiation" in has else []
     if {"direct_normal_radiation", "diffuse_radiation"} <= has:
         glob.append("diffuse + direct normal x cos z")
@@ -98,8 +117,8 @@ def shortwave_sources(has: set[str], accumulation_hours: float, interval_end: fl
     reflected = ["global - net_shortwave_radiation"] if "net_shortwave_radiation" in has else []
     return {
         "global_radiation": then_model(glob, modelled_global, filling),
-        "direct_radiation": then_model(direct, "clear sky (MaxDirekteStrahlung) under cloud "
-                                               "(DirStrMBew)", filling),
+        "direct_radiation": then_model(direct, "DISC decomposition (Maxwell 1987) of the "
+                                               "modelled global radiation", filling),
         # with nothing supplied for the global radiation the derived diffuse is the model's
         "diffuse_radiation": then_model(measured_diffuse, derived, filling) if not glob
         else "; else ".join(measured_diffuse + [derived]),
