@@ -78,8 +78,8 @@ def test_a_grid_of_means_in_blocks_of_one_time_step_takes_the_whole_axis_spacing
                      "d2m": (dims, np.full((6, 2, 2), 280.0), {"units": "K"}),
                      "tcc": (dims, np.full((6, 2, 2), 0.3)),
                      "wind_speed": (dims, np.full((6, 2, 2), 2.0)),
-                     "rsds": (dims, g, {"units": "W m-2",
-                                        "standard_name": "surface_downwelling_shortwave_flux_in_air"})},
+                     "rsds": (dims, g, {"units": "W m-2", "standard_name":
+                                        "surface_downwelling_shortwave_flux_in_air"})},
                     coords={"time": times, "latitude": [48.0, 40.0], "longitude": [11.0, 0.0]})
     src, out = tmp_path / "means.nc", tmp_path / "out.nc"
     ds.to_netcdf(src)
@@ -136,7 +136,8 @@ def test_gaps_in_a_grid_stay_gaps_unless_the_model_fills_them(tmp_path, capsys):
                      "tcc": (dims, np.full(shape, 0.3)), "u10": (dims, np.ones(shape)),
                      "v10": (dims, np.ones(shape)),
                      "ssrd": (dims, ssrd, {"units": "J m**-2"})},
-                    coords={"valid_time": times, "latitude": [48.0, 40.0], "longitude": [11.0, 0.0]})
+                    coords={"valid_time": times, "latitude": [48.0, 40.0],
+                            "longitude": [11.0, 0.0]})
     src, out = tmp_path / "gap.nc", tmp_path / "out.nc"
     ds.to_netcdf(src)
     assert run([src, "-o", out], capsys)[0] == 0
