@@ -98,6 +98,17 @@ def test_the_ground_s_balance_is_closed_with_its_own_emission(eps):
                                         eps, -0.9)).all()
 
 
+def test_the_ground_s_balance_is_the_same_lazily():
+    from quarnel.tmrt.chain.longwave import surface_temperature
+    gain = xr.DataArray(np.array([1300.0, 900.0, 700.0, 300.0]), dims="x")
+    ta = xr.DataArray(np.array([30.0, 25.0, 25.0, 5.0]), dims="x")
+    wind = xr.DataArray(np.array([0.0, 0.0, 3.0, 1.0]), dims="x")
+    for eps, bowen in ((0.5, 100.0), (0.95, 0.8), (0.95, -0.1)):
+        eager = surface_temperature(gain.values, ta.values, wind.values, eps, bowen)
+        lazy = surface_temperature(gain.chunk(2), ta.chunk(2), wind.chunk(2), eps, bowen)
+        np.testing.assert_array_equal(lazy.values, eager)
+
+
 def test_free_convection_keeps_calm_air_exchanging_heat():
     from quarnel.tmrt.chain.longwave import surface_temperature
     # A dark, dry, low-emissivity surface in full sun: ΔT beyond 67 K, where

@@ -208,19 +208,30 @@ _LONGWAVE = Relation(_longwave_bad, _longwave_detail, *_PERIOD[1:])
 
 
 def plausible(obs: Mapping[str, xr.DataArray], found: Mapping[str, str],
-              accumulated: Collection[str], interval_sun: Callable[[], tuple[Any, Any, Any]],
+              accumulated: Collection[str], time_dim: Hashable,
+              interval_sun: Callable[[Any], tuple[Any, Any, Any]],
               invalid: Invalid) -> dict[str, xr.DataArray]:
     """The observations with accumulated global and long-wave radiation
     checked against their period: refused (ObservationError naming the
     setting ``accumulation``) or missing with invalid="mask".
-    ``interval_sun()`` gives the accumulation's sun: μ, the sunlit share
-    and the day of the year."""
+    ``interval_sun(steps)`` gives the accumulation's sun at those time
+    steps (None: all): μ, the sunlit share and the day of the year."""
     out = dict(obs)
     if "global_radiation" in accumulated:
-        mu, sunlit, day = interval_sun()
-        out["global_radiation"] = related_xarray(
-            obs["global_radiation"], [global_limit(mu, sunlit, day)], _GLOBAL,
-            "global_radiation", found["global_radiation"], invalid)
+        g = obs["global_radiation"]
+        steps = None
+        if g.chunks is None and invalid == "raise" and time_dim in g.dims:
+            # Only light above the limit without sun, 100 W/m², can be beyond
+            # it: the sun of the other steps is not needed.
+            bright = np.asarray(g > 100.0)
+            steps = np.flatnonzero(np.moveaxis(bright, g.dims.index(time_dim), 0).reshape(
+                bright.shape[g.dims.index(time_dim)], -1).any(axis=1))
+        if steps is None or steps.size:
+            mu, sunlit, day = interval_sun(steps)
+            part = g if steps is None else g.isel({time_dim: steps})
+            checked = related_xarray(part, [global_limit(mu, sunlit, day)], _GLOBAL,
+                                     "global_radiation", found["global_radiation"], invalid)
+            out["global_radiation"] = checked if steps is None else g
     if "longwave_downward_radiation" in accumulated:
         out["longwave_downward_radiation"] = related_xarray(
             obs["longwave_downward_radiation"], [obs["air_temperature"]], _LONGWAVE,

@@ -97,11 +97,13 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
     obs = humidity_checked(obs, found, invalid)
 
-    def interval_sun() -> tuple[Any, Any, Any]:
-        szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
+    def interval_sun(steps: Any) -> tuple[Any, Any, Any]:
+        h, d, n, p = (x if steps is None else x.isel({time_dim: steps})
+                      for x in (hours, doy, ndays, nprev))
+        szeit, day = clock.solar_time(h, d, n, p, lon)
         mu, sunlit = interval_cos_zenith(szeit, lat, day, accumulation_hours)
         return mu, sunlit, day
-    obs = plausible(obs, found, accumulated, interval_sun, invalid)
+    obs = plausible(obs, found, accumulated, time_dim, interval_sun, invalid)
     # The chain pairs short-wave fluxes with the sun of their accumulation;
     # long-wave ones need no sun: without accumulated short-wave, the sun of
     # the stamp or of the interval the timestamps say the means cover.

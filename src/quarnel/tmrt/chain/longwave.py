@@ -24,10 +24,13 @@ FREE_CONVECTION = 1.52
 #: share of the net radiation going into the soil, by day (net gain) and
 #: by night: OberflTemp's
 SOIL_SHARE = (0.19, 0.32)
-# Newton steps from the linearised balance: its error (tenths of a kelvin,
-# up to some 20 K for a hot dry surface in calm air) shrinks as its square,
-# to rounding within five steps.
-_STEPS = 5
+# Newton steps from the balance with the emission to second order: its
+# error (below a millikelvin but for the hottest, driest surfaces) squares
+# with each step, to rounding within three.
+_STEPS = 3
+# Free convection exceeds the forced transfer only where ΔT exceeds
+# (6.2 / 1.52)³ = 67.9 K: below, its branch is left out (the same values).
+_FREE_FROM = (HEAT_TRANSFER[0] / FREE_CONVECTION) ** 3 - 0.5
 
 
 def surface_temperature(gain: Any, air_temperature: Any, wind_speed: Any, emissivity: float,
@@ -49,7 +52,8 @@ def surface_temperature(gain: Any, air_temperature: Any, wind_speed: Any, emissi
     transfer, at least free convection over a warm surface (calm air).
     Linearised, εσTs⁴ ≈ εσTa⁴ + 4εσTa³ (Ts − Ta) (Monteith and Unsworth
     2013), it has the closed form Ts − Ta = (1 − c) Q* / (h (1 + 1/Bo) +
-    (1 − c) 4εσTa³), Q* = gain − εσTa⁴; Newton's method from there solves
+    (1 − c) 4εσTa³), Q* = gain − εσTa⁴; with the emission's next term,
+    6εσTa² (Ts − Ta)², a quadratic, from whose root Newton's method solves
     the balance itself (to rounding). Bo = 0: the air's temperature. A
     negative Bowen ratio with no steady state (the radiative gain of the
     cooling surface outrunning the turbulent exchange): NaN.
@@ -58,26 +62,32 @@ def surface_temperature(gain: Any, air_temperature: Any, wind_speed: Any, emissi
     if bowen_ratio == 0:
         return t + 0.0 * gain
     tk = t + 273.15
-    isothermal = gain - emissivity * SIGMA * tk ** 4
+    grey = emissivity * SIGMA
+    square = tk * tk
+    isothermal = gain - grey * (square * square)
     keep = 1.0 - where(isothermal > 0, SOIL_SHARE[0], SOIL_SHARE[1])
     turbulent = 1.0 + 1.0 / bowen_ratio
-    forced = HEAT_TRANSFER[0] + HEAT_TRANSFER[1] * wind_speed
-    radiative = 4.0 * emissivity * SIGMA * tk ** 3
-    exchange = turbulent * forced + keep * radiative
+    transfer_forced = HEAT_TRANSFER[0] + HEAT_TRANSFER[1] * wind_speed
+    forced = turbulent * transfer_forced
+    exchange = forced + keep * 4.0 * grey * square * tk           # the linearised balance's
     steady = exchange > 0 if turbulent > 0 else exchange < 0
-    dt = keep * isothermal / where(steady, exchange, np.nan)
+    curvature = keep * 6.0 * grey * square
+    rest = keep * isothermal
+    # a·ΔT² + b·ΔT = r, the root nearest the linear one's r/b
+    root = np.sqrt(np.maximum(exchange * exchange + 4.0 * curvature * rest, 0.0))
+    dt = 2.0 * rest / where(steady, exchange + np.copysign(root, exchange), np.nan)
     for _ in range(_STEPS):
-        warm = np.cbrt(np.maximum(dt, 0.0))
-        free = FREE_CONVECTION * warm
-        calm = free > forced
-        h = where(calm, free, forced)
-        dh = where(calm, 4.0 / 3.0 * free, forced)          # d(h ΔT)/dΔT
         ts = tk + dt
         square = ts * ts
-        emitted = emissivity * SIGMA * (square * square)
-        balance = keep * (gain - emitted) - turbulent * h * dt
-        slope = -keep * 4.0 * emitted / ts - turbulent * dh
-        dt = dt - balance / slope
+        emitted = grey * (square * square)
+        transfer, slope = forced * dt, forced
+        if not isinstance(dt, np.ndarray) or (dt > _FREE_FROM).any():
+            free = FREE_CONVECTION * np.cbrt(np.maximum(dt, 0.0))
+            calm = free > transfer_forced
+            transfer = where(calm, turbulent * free * dt, transfer)
+            slope = where(calm, turbulent * 4.0 / 3.0 * free, slope)
+        balance = keep * (gain - emitted) - transfer
+        dt = dt + balance / (keep * 4.0 * emitted / ts + slope)
     return t + dt
 
 
@@ -89,25 +99,30 @@ def longwave_and_ground(obs: dict[str, Any], vapour_pressure: Any, absorbed: Any
     stay gaps unless ``filling``."""
     t = obs["air_temperature"]
     eps = assumptions.ground_emissivity
-    sky = supplied(obs.get("longwave_downward_radiation"),
-                   U.AtmosGegenstr(t, vapour_pressure, obs["cloud_cover"]), filling)
-    gain = absorbed + eps * sky
-    modelled_surface = surface_temperature(gain, t, obs["wind_speed"], eps,
-                                           assumptions.bowen_ratio)
-    emitted = eps * black_body(modelled_surface)
-    modelled_balance = gain - emitted
-    modelled_ground = emitted + (1 - eps) * sky
+    # The model's terms only where they may be used.
+    given_sky = obs.get("longwave_downward_radiation")
+    sky = supplied(given_sky, U.AtmosGegenstr(t, vapour_pressure, obs["cloud_cover"])
+                   if given_sky is None or filling else None, filling)
     net_lw = obs.get("net_longwave_radiation")
-    if net_lw is not None and "longwave_downward_radiation" in obs:
-        upward = obs["longwave_downward_radiation"] - net_lw
-        ground = supplied(upward, modelled_ground, filling)
-        measured = np.maximum(upward - (1 - eps) * sky, 0.0) / (eps * SIGMA)
-        surface = supplied(measured ** 0.25 - 273.15, modelled_surface, filling)
-        balance = supplied(absorbed + net_lw, modelled_balance, filling)
+    measured = net_lw is not None and given_sky is not None
+    modelled: dict[str, Any] = {}
+    if not measured or filling:
+        gain = absorbed + eps * sky
+        modelled["surface"] = surface_temperature(gain, t, obs["wind_speed"], eps,
+                                                  assumptions.bowen_ratio)
+        emitted = eps * black_body(modelled["surface"])
+        modelled["balance"] = gain - emitted
+        modelled["ground"] = emitted + (1 - eps) * sky
+    if net_lw is not None and given_sky is not None:
+        upward = given_sky - net_lw
+        emission = np.maximum(upward - (1 - eps) * sky, 0.0) / (eps * SIGMA)
+        given = {"ground": upward, "surface": emission ** 0.25 - 273.15,
+                 "balance": absorbed + net_lw}
+        terms = {k: supplied(v, modelled.get(k), filling) for k, v in given.items()}
     else:
-        ground, surface, balance = modelled_ground, modelled_surface, modelled_balance
-    return {"counter_radiation": sky, "ground_radiation_balance": balance,
-            "surface_temperature": surface, "ground_longwave_radiation": ground}
+        terms = modelled
+    return {"counter_radiation": sky, "ground_radiation_balance": terms["balance"],
+            "surface_temperature": terms["surface"], "ground_longwave_radiation": terms["ground"]}
 
 
 def longwave_sources(has: set[str], filling: bool = False) -> dict[str, str]:
