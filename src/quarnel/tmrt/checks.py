@@ -261,7 +261,7 @@ _FIT_SAMPLE = 20000
 _ZONE_SPREAD = 3.5
 
 
-def _zenith(utc: npt.NDArray[np.datetime64], latitude: Any, longitude: Any) -> Any:
+def _zenith(utc: Any, latitude: Any, longitude: Any) -> Any:
     szeit, day = clock.solar_time(*clock.calendar(utc), longitude)
     return U.Zenitwinkel(szeit, latitude, day)
 
@@ -302,22 +302,34 @@ def clock_check(global_radiation: Any, utc: npt.NDArray[np.datetime64], latitude
     step = spacing_hours(utc, series)
     slack = np.timedelta64(round(max(0.5, step) * 3600e9), "ns")
     tl, latl, lonl = t[lit], lat[lit], lon[lit]
-    with np.errstate(invalid="ignore"):
-        down = ((_zenith(tl, latl, lonl) > 90.0) & (_zenith(tl - slack, latl, lonl) > 90.0)
-                & (_zenith(tl + slack, latl, lonl) > 90.0))
-    n_down = int(down.sum())
-    if n_down <= max(CLOCK_HANDFUL, CLOCK_SHARE * n_lit):
+    allowed = max(CLOCK_HANDFUL, CLOCK_SHARE * n_lit)
+
+    def sun_down(shift: float = 0.0, sign: float = 1.0) -> int:
+        """Values above CLOCK_LIGHT with the sun down, the times moved by
+        ``shift`` [h] and the longitudes' sign by ``sign``."""
+        moved, lo = tl + np.timedelta64(round(shift * 3600e9), "ns"), sign * lonl
+        with np.errstate(invalid="ignore"):
+            down = ((_zenith(moved, latl, lo) > 90.0) & (_zenith(moved - slack, latl, lo) > 90.0)
+                    & (_zenith(moved + slack, latl, lo) > 90.0))
+        return int(down.sum())
+
+    n_down = sun_down()
+    if n_down <= allowed:
         return
     detail = (f"{n_down} of {n_lit} values above {CLOCK_LIGHT:g} W/m² come with the sun below "
               "the horizon: is the clock or the longitude wrong? The ")
-    fit, setting, value = _clock_fit(g, t, lat, lon, offset, step)
+    fit, setting, value = _clock_fit(g, t, lat, lon, offset, step,
+                                     lambda shift, sign: sun_down(shift, sign) <= allowed)
     raise ObservationError(detail + fit + " (or turn this check off: {clock_check=False})",
                            "global_radiation", source, setting=setting, value=value)
 
 
 def _clock_fit(g: FloatArray, t: npt.NDArray[np.datetime64], lat: Any, lon: Any,
-               offset: float | None, step: float) -> tuple[str, str | None, str]:
-    """What fits the data: (words, the setting they name, its value)."""
+               offset: float | None, step: float, explains: Callable[[float, float], bool]
+               ) -> tuple[str, str | None, str]:
+    """What fits the data: (words, the setting they name, its value). The
+    best fit counts only where it ``explains`` the sunshine: with it, no
+    more values come with the sun down than a right clock's record has."""
     keep = np.flatnonzero(np.isfinite(g))
     if keep.size > _FIT_SAMPLE:
         keep = keep[np.linspace(0, keep.size - 1, _FIT_SAMPLE).astype(np.intp)]
@@ -338,12 +350,13 @@ def _clock_fit(g: FloatArray, t: npt.NDArray[np.datetime64], lat: Any, lon: Any,
     wrapped = (np.median(lon) + 180.0) % 360.0 - 180.0
     one_site = bool(np.all(lon == lon[0]))
     if (offset is not None and abs(offset - wrapped / 15) > _ZONE_SPREAD
-            and abs(offset + wrapped / 15) <= _ZONE_SPREAD and fit(0.0, -1.0) >= fits.max() - 0.02):
+            and abs(offset + wrapped / 15) <= _ZONE_SPREAD and fit(0.0, -1.0) >= fits.max() - 0.02
+            and explains(0.0, -1.0)):
         if one_site:
             return ("data fit {setting} (east is positive)", "longitude",
                     f"{-float(lon[0]):g}")
         return "data fit the longitudes with their sign flipped (east is positive)", None, ""
-    if best == 0.0 or fits.max() < here + 0.02:
+    if best == 0.0 or fits.max() < here + 0.02 or not explains(best, 1.0):
         return ("data fit no other clock better: is global_radiation in W/m², and the site "
                 "right?"), None, ""
     if offset is not None:

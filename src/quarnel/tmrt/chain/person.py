@@ -35,7 +35,7 @@ def person(air_temperature: Any, sky: Any, ground: Any, diffuse: Any, reflected:
     half of each hemisphere; of the upper half the sky is the sky view
     factor (``sky_view_factor`` per element, else the assumptions'), the
     rest trees or walls at air temperature."""
-    svf = assumptions.sky_view_factor if sky_view_factor is None else sky_view_factor
+    svf: Any = assumptions.sky_view_factor if sky_view_factor is None else sky_view_factor
     above = 0.5 * (1 - svf) * black_body(air_temperature)
     below = 0.5 * ground
     from_sky = 0.5 * svf * sky
