@@ -108,6 +108,8 @@ def test_several_stations_in_one_csv_are_separate_runs(tmp_path, capsys):
     assert "--lat: the CSV gives latitude row by row" in capsys.readouterr().err
     # without --group, the stations' times repeat across sites only
     assert run([both, "-o", out], capsys)[0] == 0
+    status, err = run([both, "-o", out, "--group", "stn"], capsys)
+    assert status == 1 and "--group: no column 'stn'" in err
 
 
 def test_local_times_by_time_zone_across_daylight_saving(tmp_path, capsys):

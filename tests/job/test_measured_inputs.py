@@ -159,3 +159,18 @@ def test_orography_on_a_grid_with_a_time_axis():
                        accumulation="since-00utc")
     np.testing.assert_allclose(out["mean_radiant_temperature"][:, 1],
                                one["mean_radiant_temperature"], rtol=1e-12)
+
+
+def test_per_element_settings_and_orography_stay_lazy_and_agree():
+    ds = era5_land().expand_dims(latitude=[47.0, 48.0]).transpose("valid_time", "latitude")
+    ds["z"] = ("latitude", np.array([100.0, 900.0]) * 9.80665, {"units": "m**2 s**-2"})
+    svf = xr.DataArray([0.5, 1.0], dims=("latitude",))
+    kw = dict(longitude=16.0, accumulation="since-00utc", sky_view_factor=svf, wind_height=2.0)
+    memory = tmrt.compute(ds, **kw)
+    lazy = tmrt.compute(ds.chunk({"valid_time": 6}), **kw)
+    assert lazy["utci"].chunks is not None
+    for k in ("mean_radiant_temperature", "mean_radiant_temperature_shade", "utci"):
+        np.testing.assert_array_equal(lazy[k].values, memory[k].values)
+    assert memory["mean_radiant_temperature"].dims == ("valid_time", "latitude")
+    assert not np.array_equal(memory["mean_radiant_temperature_shade"][:, 0],
+                              memory["mean_radiant_temperature_shade"][:, 1])

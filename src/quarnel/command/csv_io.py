@@ -176,6 +176,9 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
              staging: Staging) -> None:
     table = CsvTable(args.input)
     if args.group is not None:
+        if args.group not in table.header:
+            raise Failure(f"{args.input}, line {table.header_line}: --group: no column "
+                          f"'{args.group}' (columns: {', '.join(table.header)})")
         names = {**names, "station": args.group}
     place = _site(table, args, names)
     if args.plot is not None and np.ndim(place["latitude"]):
