@@ -4,12 +4,14 @@
 // interval, called by quarnel.interval_sun.interval_cos_zenith, the DISC
 // split of global radiation, called by quarnel.decomposition.split_global, and the
 // standing person's mean radiant temperature, quarnel.comfort.standing_person.
+// And PET, quarnel.comfort.pet and its kin (pet_loops.hpp).
 //
 // The UTCI loop hands contiguous blocks to the kernel of the instruction
 // set in force (utci_kernel.hpp), chosen once at import, and splits large
 // arrays over the cores with the pool the formulas' ufuncs use
 // (ufunc/parallel.hpp; this module has its own).
 #include "quarnel/comfort/block_io.hpp"
+#include "quarnel/comfort/pet_loops.hpp"
 #include "quarnel/comfort/utci_kernel.hpp"
 #include "quarnel/radiation/loops.hpp"
 #include "quarnel/machine/isa.hpp"
@@ -206,7 +208,16 @@ int exec(PyObject* mod) {
     if (!add(mod, std::move(sun), "interval_cos_zenith", "quarnel._comfort")) return -1;
     py::Ref person = py::Ref::steal(PyUFunc_FromFuncAndData(person_loops, no_data, five_to_two, 1, 5, 2,
                                                             PyUFunc_None, "standing_person", person_doc, 0));
-    return add(mod, std::move(person), "standing_person") ? 0 : -1;
+    if (!add(mod, std::move(person), "standing_person")) return -1;
+    // PET (pet_loops.hpp), from its table.
+    pet::init();
+    for (int k = 0; k < pet::ufunc_count; ++k) {
+        const pet::Ufunc& u = pet::ufuncs[k];
+        py::Ref f = py::Ref::steal(
+            PyUFunc_FromFuncAndData(u.loops, no_data, u.types, 1, u.nin, 1, PyUFunc_None, u.name, u.doc, 0));
+        if (!add(mod, std::move(f), u.name)) return -1;
+    }
+    return 0;
 }
 
 PyModuleDef_Slot slots[] = {
@@ -218,7 +229,7 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI, its assessment scale, the sun of an interval, the split of global radiation and the standing person as NumPy ufuncs.", 0,
+    PyModuleDef_HEAD_INIT, "_comfort", "The UTCI, its assessment scale, PET, the sun of an interval, the split of global radiation and the standing person as NumPy ufuncs.", 0,
     nullptr, slots, nullptr, nullptr, nullptr,
 };
 

@@ -61,13 +61,6 @@ inline double fourth(double t) noexcept {
     return k2 * k2;
 }
 
-// Respiration [W] at air temperature ta and vapour pressure vpa: sensible
-// and latent, expired air at 0.47 ta + 21 degC and saturated.
-inline double respiration(double rtv, double ta, double vpa) noexcept {
-    const double tex = 0.47 * ta + 21.0;
-    return cair * (ta - tex) * rtv + 0.623 * evap / p0 * (vpa - saturation(tex)) * rtv;
-}
-
 // max and min without the C library's NaN rules (which cost a call).
 inline double larger(double a, double b) noexcept { return a > b ? a : b; }
 inline double smaller(double a, double b) noexcept { return a < b ? a : b; }
@@ -240,6 +233,7 @@ struct Vdi {
     const Body& b;
     double ta, tmrt, vpa;
     double hc, tr4, tr3, c0, c1, evp, edk, kcl, kbare, ksw, inv_htcl;
+    double vpex;  // saturation of the expired air at ta [hPa]
     // The core temperature's cases: 5.28 adu, the program's c4 and c5,
     // 1 / (2 c4), c1 6.3 / 3600, and tc - tsk at blood flows 90 and 6.3.
     double a, c4, c5, half_c4, m, d90, d63;
@@ -250,7 +244,9 @@ struct Vdi {
         const double k = tmrt + kelvin;
         tr3 = k * k * k;
         tr4 = fourth(tmrt);
-        c0 = b.h + respiration(b.rtv, ta, vpa);
+        const double tex = 0.47 * ta + 21.0;
+        vpex = saturation(tex);
+        c0 = b.h + cair * (ta - tex) * b.rtv + 0.623 * evap / p0 * (vpa - vpex) * b.rtv;
         c1 = b.adu * rob * cb;
         // Potential evaporation per hPa, through the clothing's vapour factor.
         const double he = 0.633 * hc / (p0 * cair), fec = 1.0 / (1.0 + 0.92 * hc * b.rcl);
@@ -291,8 +287,10 @@ struct Vdi {
             double ds;
             const double g = skin(x, ds) - target;
             const double next = x - g / ds;
-            if (!(next < x) || x - next <= 1e-12 * (1.0 + std::fabs(x))) break;
+            if (!(next < x)) break;
             x = next;
+            // The next step would be below 1e-14 K.
+            if (g <= 1e-7 * ds) break;
         }
         return x;
     }
@@ -414,9 +412,10 @@ struct Vdi {
 struct Room {
     const Body& b;
     double tsk, tcl, fixed, hc, sk4, cl4;
+    double ta, vpex_ta;  // the search starts at ta, whose expired air the outdoor balance knows
     Fd operator()(double tx) const noexcept {
         const double k = tx + kelvin, k2 = k * k;
-        const double tex = 0.47 * tx + 21.0, u = 235.0 + tex, vpex = saturation(tex);
+        const double tex = 0.47 * tx + 21.0, u = 235.0 + tex, vpex = tx == ta ? vpex_ta : saturation(tex);
         const double resp = cair * (tx - tex) * b.rtv + 0.623 * evap / p0 * (12.0 - vpex) * b.rtv;
         const double dresp = cair * 0.53 * b.rtv - 0.623 * evap / p0 * b.rtv * vpex * (ln10 * 7.45 * 235.0) / (u * u) * 0.47;
         const double rad = feff * sigma * (b.bare * emsk + b.acl * emcl);
@@ -437,19 +436,18 @@ double increasing_root(const G& g, double x0) noexcept {
 }  // namespace detail
 
 // Domain of the air temperature ta [degC], tmrt - ta [K], the wind v at
-// 1.1 m [m/s] and the vapour pressure [hPa], bounds included.
+// 1.1 m [m/s] and the vapour pressure [hPa], bounds included: every element
+// in it converges (tested on a grid). The vapour pressure may exceed
+// saturation (by the program's Magnus form) by a tenth, for humidity
+// sensors and other saturation formulas.
 inline bool in_domain(double ta, double tmrt, double v, double vpa) noexcept {
     const double d = tmrt - ta;
     return ta >= -50.0 && ta <= 60.0 && d >= -50.0 && d <= 90.0 && v >= 0.0 && v <= 30.0 && vpa >= 0.0 &&
-           vpa <= 200.0;
+           vpa <= 1.1 * detail::saturation(ta);
 }
 
-struct Trace {
-    double j, tsk, tcl, tc, vb, wetsk, esw;
-};
-
 // PET [degC] as the VDI 3787 program computes it.
-inline double vdi(const Body& b, double ta, double tmrt, double v, double vpa, Trace* debug = nullptr) noexcept {
+inline double vdi(const Body& b, double ta, double tmrt, double v, double vpa) noexcept {
     using namespace detail;
     if (!in_domain(ta, tmrt, v, vpa)) return nan;
     const Vdi o(b, ta, tmrt, v, vpa);
@@ -546,18 +544,15 @@ inline double vdi(const Body& b, double ta, double tmrt, double v, double vpa, T
         if (Vdi::accepted(j, found, state)) break;
     }
     if (!last) return nan;
-    if (debug) {
-        const double vb1 = larger(34.0 - found.tsk, 0.0), vb2 = larger(state.tc - 36.6, 0.0);
-        *debug = {double(last), found.tsk, found.tcl, state.tc, (6.3 + 75.0 * vb2) / (1.0 + 0.5 * vb1), state.wetsk,
-                  state.esw};
-    }
     const Room room{b,
                     found.tsk,
                     found.tcl,
                     b.h + o.edk * (1.0 - state.wetsk) * (12.0 - found.vpts) + state.esw,
                     b.hc_room,
                     fourth(found.tsk),
-                    fourth(found.tcl)};
+                    fourth(found.tcl),
+                    ta,
+                    o.vpex};
     return increasing_root(room, ta);
 }
 
