@@ -7,3 +7,7 @@ utci_category: np.ufunc
 interval_cos_zenith: np.ufunc
 split_global: np.ufunc
 standing_person: np.ufunc
+pet: np.ufunc
+pet_corrected: np.ufunc
+pet_person: np.ufunc
+pet_corrected_person: np.ufunc

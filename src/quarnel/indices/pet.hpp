@@ -185,6 +185,7 @@ template <class Eval>
 Root newton(const Eval& eval, double x, Fd r, double xp, double xn, double lo, double hi, bool increasing,
             double reach, double tol) noexcept {
     double dxold = std::numeric_limits<double>::infinity(), dx = dxold;
+    bool newton_before = false;
     for (int it = 0; it < 400; ++it) {
         if (r.f == 0.0) return {x, 0.0};
         if (r.f > 0.0)
@@ -192,6 +193,7 @@ Root newton(const Eval& eval, double x, Fd r, double xp, double xn, double lo, d
         else
             xn = x;
         double step = -r.f / r.df, next = x + step;
+        bool newton_now = true;
         if (xp == xp && xn == xn) {
             const double a = smaller(xp, xn), b = larger(xp, xn);
             if (b - a <= tol) return {x, 0.0};
@@ -199,21 +201,27 @@ Root newton(const Eval& eval, double x, Fd r, double xp, double xn, double lo, d
             if (!(next > a && next < b) || std::fabs(2.0 * r.f) > std::fabs(dxold * r.df)) {
                 next = 0.5 * (a + b);
                 step = next - x;
-            } else if (std::fabs(step) <= tol) {
-                return {x, step};
+                newton_now = false;
             }
         } else {
             const double dir = (r.f > 0.0) == increasing ? -1.0 : 1.0;
             if (!(step * dir > 0.0) || std::fabs(step) > reach) {
                 step = dir * reach;
                 reach *= 2.0;
-            } else if (std::fabs(step) <= tol) {
-                return {x, step};
+                newton_now = false;
             }
             next = smaller(larger(x + step, lo), hi);
             if (next == x) return {nan, 0.0};
             step = next - x;
         }
+        if (newton_now) {
+            const double s = std::fabs(step);
+            if (s <= tol) return {x, step};
+            // Converging quadratically (two Newton steps, the second under
+            // a tenth of the first): x + step is within about s^3 / dx^2.
+            if (newton_before && s <= 0.1 * std::fabs(dx) && s * s * s <= 0.1 * tol * dx * dx) return {x, step};
+        }
+        newton_before = newton_now;
         dxold = dx;
         dx = step;
         x = next;
@@ -493,6 +501,11 @@ inline double vdi(const Body& b, double ta, double tmrt, double v, double vpa) n
             if (way == 0) continue;
             double xp = up ? tcl34 : nan, xn = up ? nan : tcl34, lo = x_low, hi = x_high;
             if (way == 1) {
+                // Across the band (0.15 K or 0.05 K of the skin) the balance
+                // moves about f' times the clothing's share of it: four
+                // times that and still short of zero, the band holds no root.
+                const double band = (up ? 0.05 : 0.15) / p34.ds;
+                if (std::fabs(s.f) > 4.0 * std::fabs(s.df) * band) continue;
                 const Vdi::Point& e = edge(up ? 1 : 0);
                 const Vdi::State se = o.state(j, e);
                 if ((se.f > 0.0) == up && se.f != 0.0) continue;
@@ -513,9 +526,9 @@ inline double vdi(const Body& b, double ta, double tmrt, double v, double vpa) n
                 s = o.state(j, p);
                 return Fd{s.f, s.df};
             };
-            // Upwards, steps of at most 2 K of the skin at first: past the
+            // Upwards, steps of at most 1.5 K of the skin at first: past the
             // onset of sweating the balance falls far more steeply.
-            const double reach = up ? 2.0 / p34.ds : std::numeric_limits<double>::infinity();
+            const double reach = up ? 1.5 / p34.ds : std::numeric_limits<double>::infinity();
             constexpr double tol = 1e-5;
             const Root root = newton(eval, p.tcl, Fd{s.f, s.df}, xp, xn, lo, hi, false, reach, tol);
             if (root.x != root.x) continue;
