@@ -33,6 +33,7 @@ import subprocess
 import sys
 import time
 from collections.abc import Callable
+from typing import NamedTuple
 
 import numpy as np
 import numpy.typing as npt
@@ -62,7 +63,7 @@ def usable_cores() -> int:
 
 def magnus(ta: float) -> float:
     """Saturation vapour pressure [hPa] by which SOLWEIG's PET reads relative humidity."""
-    return 6.107 * 10.0 ** (7.5 * ta / (238.0 + ta))
+    return float(6.107 * 10.0 ** (7.5 * ta / (238.0 + ta)))
 
 
 def hours(n: int, seed: int = 20260705) -> list[tuple[float, float]]:
@@ -87,6 +88,16 @@ def city(cells: int, ta: float, seed: int) -> tuple[npt.NDArray[np.float32], npt
     return tmrt.astype(np.float32), wind.astype(np.float32)
 
 
+class Hour(NamedTuple):
+    ta: float                        # [°C]
+    rh: float                        # [%]
+    tmrt32: npt.NDArray[np.float32]  # SOLWEIG's inputs
+    wind32: npt.NDArray[np.float32]
+    tmrt: Array                      # quarnel's
+    wind: Array
+    vapour: float                    # [hPa]
+
+
 def best(fn: Callable[[], object], repeats: int) -> float:
     times = []
     for _ in range(repeats):
@@ -99,26 +110,26 @@ def best(fn: Callable[[], object], repeats: int) -> float:
 def child(args: argparse.Namespace) -> None:
     """One level: check the values, time both, print one JSON line."""
     from quarnel import _comfort, comfort
-    from solweig.rustalgos import pet as solweig_pet
+    from solweig.rustalgos import pet as solweig_pet  # type: ignore[import-untyped]
 
     cases = []
     for k, (ta, rh) in enumerate(hours(args.hours)):
         tmrt32, wind32 = city(args.cells, ta, seed=k)
-        tmrt, wind = tmrt32.astype(np.float64), wind32.astype(np.float64)
-        cases.append((ta, rh, tmrt32, wind32, tmrt, wind, rh / 100.0 * magnus(ta)))
+        cases.append(Hour(ta, rh, tmrt32, wind32, tmrt32.astype(np.float64), wind32.astype(np.float64),
+                          rh / 100.0 * magnus(ta)))
 
-    def ours(c: tuple) -> Array:  # type: ignore[type-arg]
-        return comfort.pet(c[0], c[4], c[5], c[6])  # type: ignore[no-any-return]
+    def ours(c: Hour) -> Array:
+        return np.asarray(comfort.pet(c.ta, c.tmrt, c.wind, c.vapour), dtype=np.float64)
 
-    def theirs(c: tuple) -> Array:  # type: ignore[type-arg]
-        return np.asarray(solweig_pet.pet_grid(c[0], c[1], c[2], c[3], *PERSON), dtype=np.float64)
+    def theirs(c: Hour) -> Array:
+        return np.asarray(solweig_pet.pet_grid(c.ta, c.rh, c.tmrt32, c.wind32, *PERSON), dtype=np.float64)
 
     worst, off = 0.0, 0
     for c in cases:
         d = np.abs(ours(c) - theirs(c))
         worst = max(worst, float(d.max()))
         off += int((d > 0.1).sum())
-    total = len(cases) * cases[0][4].size
+    total = len(cases) * cases[0].tmrt.size
     assert off <= total // 10_000, f"{off} of {total} elements differ by more than 0.1 K"
 
     t_ours = [0.0] * len(cases)
@@ -132,7 +143,7 @@ def child(args: argparse.Namespace) -> None:
     print(json.dumps({
         "isa": _comfort.isa, "elements": total, "quarnel": sum(t_ours), "solweig": sum(t_theirs),
         "worst": worst, "off": off,
-        "hours": [(c[0], c[1], a, b) for c, a, b in zip(cases, t_ours, t_theirs)],
+        "hours": [(c.ta, c.rh, a, b) for c, a, b in zip(cases, t_ours, t_theirs)],
     }))
 
 
@@ -163,12 +174,12 @@ def main() -> None:
     print(f"PET of the standard person, {first['elements']:,} elements ({args.hours} hours x {args.cells:,} cells); "
           f"best of {args.rounds} interleaved rounds per level")
     print(f"values: largest difference {first['worst']:.3f} K, {first['off']} elements beyond 0.1 K")
-    print(f"{'QUARNEL_ISA':26}" + "".join(f"{lvl:>10}" for lvl in LEVELS))
-    print(f"{'level in force':26}" + "".join(f"{results[lvl]['isa']:>10}" for lvl in LEVELS))
+    print(f"{'QUARNEL_ISA':30}" + "".join(f"{lvl:>10}" for lvl in LEVELS))
+    print(f"{'level in force':30}" + "".join(f"{results[lvl]['isa']:>10}" for lvl in LEVELS))
     n = first["elements"]
     for name, label in (("quarnel", "quarnel.comfort.pet"), ("solweig", "solweig pet_grid")):
-        print(f"{label + ' [ns/elem]':26}" + "".join(f"{results[lvl][name] / n * 1e9:10.0f}" for lvl in LEVELS))
-    print(f"{'solweig / quarnel':26}" + "".join(f"{results[lvl]['solweig'] / results[lvl]['quarnel']:9.1f}x"
+        print(f"{label + ' [ns/elem]':30}" + "".join(f"{results[lvl][name] / n * 1e9:10.0f}" for lvl in LEVELS))
+    print(f"{'solweig / quarnel':30}" + "".join(f"{results[lvl]['solweig'] / results[lvl]['quarnel']:9.1f}x"
                                                 for lvl in LEVELS))
     if args.by_hour:
         print("per hour (first level): Ta [°C], RH [%], ratio")
