@@ -109,7 +109,7 @@ def best(fn: Callable[[], object], repeats: int) -> float:
 
 def child(args: argparse.Namespace) -> None:
     """One level: check the values, time both, print one JSON line."""
-    from quarnel import _comfort, comfort
+    from quarnel import _kernels, comfort
     from solweig.rustalgos import pet as solweig_pet  # type: ignore[import-untyped]
 
     cases = []
@@ -141,7 +141,7 @@ def child(args: argparse.Namespace) -> None:
             t_ours[k] = a if r == 0 else min(t_ours[k], a)
             t_theirs[k] = b if r == 0 else min(t_theirs[k], b)
     print(json.dumps({
-        "isa": _comfort.isa, "elements": total, "quarnel": sum(t_ours), "solweig": sum(t_theirs),
+        "isa": _kernels.isa, "elements": total, "quarnel": sum(t_ours), "solweig": sum(t_theirs),
         "worst": worst, "off": off,
         "hours": [(c.ta, c.rh, a, b) for c, a, b in zip(cases, t_ours, t_theirs)],
     }))

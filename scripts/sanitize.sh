@@ -25,7 +25,10 @@ PATH="$bin:$PATH" ninja -C "$out" >/dev/null
 pkg="$out/pkg/quarnel"
 rm -rf "$out/pkg"
 mkdir -p "$pkg"
-cp "$here"/src/quarnel/*.py "$here"/src/quarnel/*.pyi "$here/src/quarnel/py.typed" "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_comfort*.so "$pkg/"
+# The package as laid out (its sub-packages too), with this build's modules.
+(cd "$here/src/quarnel" && find . \( -name "*.py" -o -name "*.pyi" -o -name py.typed \) \
+    -not -path "*/__pycache__/*" -exec cp --parents {} "$pkg/" \;)
+cp "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_kernels*.so "$out"/_place*.so "$pkg/"
 
 # libasan must come first; libstdc++ with it, so that its interceptor of
 # C++ throws finds the real one (the interpreter itself is plain C).

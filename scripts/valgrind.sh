@@ -25,7 +25,10 @@ out="$here/build-valgrind"
 PATH="$bin:$PATH" ninja -C "$out" >/dev/null
 rm -rf "$out/pkg"
 mkdir -p "$out/pkg/quarnel"
-cp "$here"/src/quarnel/*.py "$here"/src/quarnel/*.pyi "$here/src/quarnel/py.typed" "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_comfort*.so "$out/pkg/quarnel/"
+# The package as laid out (its sub-packages too), with this build's modules.
+(cd "$here/src/quarnel" && find . \( -name "*.py" -o -name "*.pyi" -o -name py.typed \) \
+    -not -path "*/__pycache__/*" -exec cp --parents {} "$out/pkg/quarnel/" \;)
+cp "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_kernels*.so "$out/pkg/quarnel/"
 
 # Every Python allocation through malloc, where memcheck watches it.
 PYTHONMALLOC=malloc PYTHONPATH="$out/pkg${PYTHONPATH:+:$PYTHONPATH}" \
