@@ -123,7 +123,10 @@ void person_loop(char** args, const npy_intp* dimensions, const npy_intp* steps,
 
 constexpr const char vdi_doc[] = QUARNEL_PET_VDI QUARNEL_PET_STANDARD QUARNEL_PET_DOMAIN;
 constexpr const char corrected_doc[] = QUARNEL_PET_WG QUARNEL_PET_STANDARD QUARNEL_PET_DOMAIN;
-constexpr const char vdi_person_doc[] = QUARNEL_PET_VDI QUARNEL_PET_PERSON QUARNEL_PET_DOMAIN;
+constexpr const char vdi_person_doc[] = QUARNEL_PET_VDI QUARNEL_PET_PERSON
+    "Far from the standard person the program's model can leave the reference\n"
+    "room without a balance (light clothing in humid heat, a small body at a\n"
+    "very high activity in the cold): NaN there.\n\n" QUARNEL_PET_DOMAIN;
 constexpr const char corrected_person_doc[] = QUARNEL_PET_WG QUARNEL_PET_PERSON QUARNEL_PET_DOMAIN;
 #undef QUARNEL_PET_VDI
 #undef QUARNEL_PET_WG

@@ -141,6 +141,14 @@ def test_every_element_of_the_domain_converges(fn):
     assert (got > -100).all() and (got < 200).all()
 
 
+@pytest.mark.parametrize("person", [(8, 2, 1.25, 25, 80, 0.5), (80, 2, 1.6, 55, 40, 1.5), (40, 1, 1.9, 120, 300, 0.9)])
+def test_other_persons_converge_over_the_domain(person):
+    args = domain_grid(np.arange(-30.0, 50.1, 5.0), np.arange(-30.0, 70.1, 10.0), np.geomspace(0.1, 20.0, 5),
+                       np.linspace(0.05, 1.0, 5), solweig_saturation)
+    assert np.isfinite(C.pet_person(*args, *person)).all()
+    assert np.isfinite(C.pet_corrected_person(*args, *person)).all()
+
+
 def test_pet_rises_with_radiation_and_falls_with_wind():
     ta = np.full(60, 20.0)
     for fn in (C.pet, C.pet_corrected):

@@ -434,11 +434,11 @@ struct Room {
     }
 };
 
-// The zero of an increasing g in [-200, 300]: Newton from x0, the bracket
+// The zero of an increasing g in [-270, 600]: Newton from x0, the bracket
 // found on the way.
 template <class G>
 double increasing_root(const G& g, double x0) noexcept {
-    const Root r = newton(g, x0, g(x0), nan, nan, -200.0, 300.0, true, 40.0, 1e-4);
+    const Root r = newton(g, x0, g(x0), nan, nan, -270.0, 600.0, true, 40.0, 1e-4);
     return r.x + r.dx;
 }
 
