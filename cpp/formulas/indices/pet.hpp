@@ -426,7 +426,8 @@ struct Room {
         const double k = tx + kelvin, k2 = k * k;
         const double tex = 0.47 * tx + 21.0, u = 235.0 + tex, vpex = tx == ta ? vpex_ta : saturation(tex);
         const double resp = cair * (tx - tex) * b.rtv + 0.623 * evap / p0 * (12.0 - vpex) * b.rtv;
-        const double dresp = cair * 0.53 * b.rtv - 0.623 * evap / p0 * b.rtv * vpex * (ln10 * 7.45 * 235.0) / (u * u) * 0.47;
+        const double dvpex = vpex * (ln10 * 7.45 * 235.0) / (u * u) * 0.47;  // per K of tx
+        const double dresp = cair * 0.53 * b.rtv - 0.623 * evap / p0 * b.rtv * dvpex;
         const double rad = feff * sigma * (b.bare * emsk + b.acl * emcl);
         const double f = fixed + resp + hc * ((tx - tsk) * b.bare + (tx - tcl) * b.acl) +
                          feff * sigma * (b.bare * emsk * (k2 * k2 - sk4) + b.acl * emcl * (k2 * k2 - cl4));
