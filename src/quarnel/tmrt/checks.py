@@ -254,7 +254,8 @@ CLOCK_LIGHT = 50.0
 CLOCK_HANDFUL = 12
 #: ... and as a share of the values above CLOCK_LIGHT
 CLOCK_SHARE = 0.02
-# The offsets tried when a clock is refused [h], and the values used for it
+# Where a clock is refused: the shifts of its times tried [h], and how many
+# values the fits take
 _SHIFTS = np.arange(-28, 29) * 0.5
 _FIT_SAMPLE = 20000
 # Time zones lie within a few hours of longitude / 15.
@@ -354,7 +355,7 @@ def _clock_fit(g: FloatArray, t: npt.NDArray[np.datetime64], lat: Any, lon: Any,
             and explains(0.0, -1.0)):
         if one_site:
             return ("data fit {setting} (east is positive)", "longitude",
-                    f"{-float(lon[0]):g}")
+                    f"{-((float(lon[0]) + 180.0) % 360.0 - 180.0):g}")
         return "data fit the longitudes with their sign flipped (east is positive)", None, ""
     if best == 0.0 or fits.max() < here + 0.02 or not explains(best, 1.0):
         return ("data fit no other clock better: is global_radiation in W/m², and the site "
