@@ -22,6 +22,7 @@ CSV_COLUMNS = {
     "direct_normal_radiation": "W/m² (optional)",
     "diffuse_radiation": "W/m², on the horizontal (optional)",
     "longwave_downward_radiation": "W/m² (optional)",
+    "air_pressure": "hPa (optional; else the standard atmosphere's at --height)",
 }
 #: the command's name for a setting, where it is not --NAME-WITH-DASHES
 OPTIONS = {"latitude": "--lat", "longitude": "--lon", "invalid": "--out-of-range"}
@@ -158,7 +159,8 @@ def parser() -> argparse.ArgumentParser:
                "Grid input (a NetCDF file, a Zarr store, or GRIB through cfgrib): ERA5 "
                "single-level variables t2m and d2m [K], tcc [0 - 1], u10 and v10 [m/s], "
                "optionally ssrd, fdir, strd, ssr and str [J/m² accumulated over the interval "
-               "before each time, see --accumulation; paired with the interval's mean sun], on "
+               "before each time, see --accumulation; paired with the interval's mean sun] and "
+               "sp [Pa], on "
                "time x latitude x longitude, or the same under ERA5's long names "
                "(2m_temperature, 10m_u_component_of_wind, surface_solar_radiation_downwards, "
                "...); the standard names above with units attributes work too.\n\n"

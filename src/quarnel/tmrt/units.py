@@ -39,8 +39,9 @@ _UNITS: dict[str, dict[str, tuple[float, float]]] = {
     "dew_point": _TEMPERATURE,
     "relative_humidity": {**dict.fromkeys(_PERCENT, (1.0, 0.0)),
                           **dict.fromkeys(_FRACTION, (100.0, 0.0))},
-    "vapour_pressure": {**dict.fromkeys(["hpa", "mbar", "mb"], (1.0, 0.0)),
-                        "pa": (0.01, 0.0), "kpa": (10.0, 0.0)},
+    **dict.fromkeys(("vapour_pressure", "air_pressure"), {
+        **dict.fromkeys(["hpa", "mbar", "mb"], (1.0, 0.0)), "pa": (0.01, 0.0),
+        "kpa": (10.0, 0.0)}),
     "cloud_cover": {**dict.fromkeys(["octas", "octa", "oktas", "okta", "eighths", "1/8"], (1.0, 0.0)),
                     **dict.fromkeys(_FRACTION, (8.0, 0.0)),
                     **dict.fromkeys(_PERCENT, (0.08, 0.0))},
@@ -52,7 +53,8 @@ _UNITS: dict[str, dict[str, tuple[float, float]]] = {
 }
 _EXPECTED = {
     "air_temperature": "K or °C", "dew_point": "K or °C", "relative_humidity": "% or a fraction",
-    "vapour_pressure": "hPa, Pa or kPa", "cloud_cover": "octas, a fraction (0 - 1) or %",
+    "vapour_pressure": "hPa, Pa or kPa", "air_pressure": "hPa, Pa or kPa",
+    "cloud_cover": "octas, a fraction (0 - 1) or %",
     "wind_speed": "m s-1, km h-1 or knots",
     **dict.fromkeys(RADIATION, "W m-2, or J m-2 accumulated"),
 }

@@ -15,7 +15,7 @@ from collections.abc import Collection
 from typing import Any
 
 from quarnel.tmrt.chain.humidity import humidity
-from quarnel.tmrt.chain.indices import indices, indices_sources
+from quarnel.tmrt.chain.indices import Air, indices, indices_sources
 from quarnel.tmrt.chain.longwave import longwave_and_ground, longwave_sources
 from quarnel.tmrt.chain.person import person, person_sources
 from quarnel.tmrt.chain.shortwave import clear_sky, shortwave, shortwave_sources
@@ -25,30 +25,35 @@ from quarnel.tmrt.settings import Assumptions, Projection
 
 __all__ = ["run", "sources"]
 
-#: the chain's results, in this order: the humidity, then OUTPUTS
+#: the chain's results, in this order: the humidity, then OUTPUTS (the
+#: indices only where asked for)
 RESULTS = ("vapour_pressure", "relative_humidity", "dew_point", *OUTPUTS)
 
 
 def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
         assumptions: Assumptions, accumulation_hours: float = 0.0) -> dict[str, Any]:
-    """Every quantity of the chain. ``szeit``: apparent solar time [h];
+    """Every quantity of the chain (of the indices, those ``assumptions``
+    keep). ``szeit``: apparent solar time [h];
     ``day``: the day of the year at the site; ``accumulation_hours``: the
     length of the interval ending at each time stamp over which the
     short-wave inputs are means (0: instantaneous)."""
     t = obs["air_temperature"]
     r = humidity(obs)
-    here = sun(szeit, latitude, day, accumulation_hours)
+    here = sun(szeit, latitude, day, accumulation_hours, assumptions.keeps("azimuth_angle"))
     r.update(solar_time=szeit, **here.outputs())
     clear = clear_sky(day, latitude, height, here.zenith, r["relative_humidity"])
-    r.update(clear)
     r.update(shortwave(obs, here, day, height, clear, assumptions))
+    r.update(clear.outputs(assumptions.keeps))
     r.update(longwave_and_ground(obs, r["vapour_pressure"], r.pop("absorbed"), assumptions))
     r.update(person(t, r["counter_radiation"], r["ground_longwave_radiation"],
                     r["diffuse_radiation"], r["reflected_radiation"], r["direct_radiation"],
                     here.paired_zenith, assumptions))
-    r.update(indices(t, obs["wind_speed"], r["vapour_pressure"], r["mean_radiant_temperature"],
-                     r["mean_radiant_temperature_shade"]))
-    return {k: r[k] for k in RESULTS}
+    r.update(indices(Air(t, r["vapour_pressure"], r["relative_humidity"], r["dew_point"],
+                         obs["wind_speed"], obs["cloud_cover"], obs.get("air_pressure"), height,
+                         r["global_radiation"], r["direct_radiation"], here.mu,
+                         r["mean_radiant_temperature"], r["mean_radiant_temperature_shade"]),
+                     assumptions.keeps))
+    return {k: r[k] for k in RESULTS if k in r}
 
 
 def sources(present: Collection[str], accumulation_hours: float = 0.0,
@@ -59,4 +64,4 @@ def sources(present: Collection[str], accumulation_hours: float = 0.0,
     source listed that is not missing is used."""
     has = set(present)
     return {**shortwave_sources(has, accumulation_hours), **longwave_sources(has),
-            **person_sources(projection_factor), **indices_sources()}
+            **person_sources(projection_factor), **indices_sources(has)}
