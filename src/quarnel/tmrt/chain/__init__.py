@@ -14,6 +14,7 @@ from __future__ import annotations
 from collections.abc import Collection
 from typing import Any
 
+from quarnel.tmrt.chain.common import black_body
 from quarnel.tmrt.chain.humidity import humidity
 from quarnel.tmrt.chain.indices import Air, indices, indices_sources
 from quarnel.tmrt.chain.longwave import longwave_and_ground, longwave_sources
@@ -44,8 +45,10 @@ def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
     clear = clear_sky(day, latitude, height, here.zenith, r["relative_humidity"])
     r.update(shortwave(obs, here, day, height, clear, assumptions))
     r.update(clear.outputs(assumptions.keeps))
-    r.update(longwave_and_ground(obs, r["vapour_pressure"], r.pop("absorbed"), assumptions))
-    r.update(person(t, r["counter_radiation"], r["ground_longwave_radiation"],
+    air_radiation = black_body(t)
+    r.update(longwave_and_ground(obs, r["vapour_pressure"], r.pop("absorbed"), air_radiation,
+                                 assumptions))
+    r.update(person(air_radiation, r["counter_radiation"], r["ground_longwave_radiation"],
                     r["diffuse_radiation"], r["reflected_radiation"], r["direct_radiation"],
                     here.paired_zenith, assumptions))
     r.update(indices(Air(t, r["vapour_pressure"], r["relative_humidity"], r["dew_point"],

@@ -16,10 +16,11 @@ __all__ = ["longwave_and_ground", "longwave_sources"]
 
 
 def longwave_and_ground(obs: dict[str, Any], vapour_pressure: Any, absorbed: Any,
-                        assumptions: Assumptions) -> dict[str, Any]:
+                        air_radiation: Any, assumptions: Assumptions) -> dict[str, Any]:
     """The sky's counter-radiation, the ground's radiation balance, surface
-    temperature and long-wave radiation, from the observations and the
-    short-wave radiation the ground absorbs."""
+    temperature and long-wave radiation, from the observations, the
+    short-wave radiation the ground absorbs and the black body at the air
+    temperature (``air_radiation`` [W m-2])."""
     t = obs["air_temperature"]
     eps = assumptions.ground_emissivity
     sky = first_or([obs.get("longwave_downward_radiation")],
@@ -29,7 +30,7 @@ def longwave_and_ground(obs: dict[str, Any], vapour_pressure: Any, absorbed: Any
     # where one is missing.
     @cache
     def modelled_balance() -> Any:
-        return absorbed + eps * sky - eps * black_body(t)
+        return absorbed + eps * sky - eps * air_radiation
 
     @cache
     def modelled_surface() -> Any:
