@@ -74,9 +74,19 @@ def conversion(quantity: str, source: str, unit: object) -> tuple[float, float]:
 def converted(da: xr.DataArray, quantity: str, source: str) -> xr.DataArray:
     """The variable in float64 and the chain's unit of its quantity."""
     unit = da.attrs.get("units")
-    scaled = da.astype(np.float64)
-    if unit is not None:
-        scale, offset = conversion(quantity, source, unit)
+    scale, offset = (1.0, 0.0) if unit is None else conversion(quantity, source, unit)
+    if isinstance(da.data, np.ndarray):
+        # In memory: one pass from the stored type where xarray takes three,
+        # the same operations (a float64 product, then the sum).
+        if scale == 1.0:        # x * 1.0 is x
+            values = np.add(da.data, offset, dtype=np.float64)
+        else:
+            values = np.multiply(da.data, scale, dtype=np.float64)
+            values += offset
+        scaled = da.copy(deep=False, data=values)
+        scaled.encoding = {}
+    else:
+        scaled = da.astype(np.float64)
         if (scale, offset) != (1.0, 0.0):
             scaled = scaled * scale + offset
     return scaled.assign_attrs(units=INPUTS[quantity].unit)

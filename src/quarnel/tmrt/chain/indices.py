@@ -41,30 +41,39 @@ PET_WIND_FACTOR = math.log10(PET_HEIGHT / ROUGHNESS_LENGTH) / math.log10(WIND_HE
 # method (US EPA 2000, table 6-7), which Liljegren et al. (2008) use for the
 # wind's profile. By day: the 10 m wind (rows: < 2, 2-3, 3-5, 5-6, >= 6 m/s)
 # against the global radiation (columns: >= 925, 675-925, 175-675, < 175 W/m2).
-_DAY_WIND = np.array([2.0, 3.0, 5.0, 6.0])
-_DAY_SUN = np.array([175.0, 675.0, 925.0])          # ascending: the columns counted from the right
-_DAY = np.array([[0, 0, 1, 3],
-                 [0, 1, 2, 3],
-                 [1, 1, 2, 3],
-                 [2, 2, 3, 3],
-                 [2, 3, 3, 3]], dtype=np.intp)
+_DAY = ((0, 0, 1, 3),
+        (0, 1, 2, 3),
+        (1, 1, 2, 3),
+        (2, 2, 3, 3),
+        (2, 3, 3, 3))
 # By night: the wind (rows: < 2, 2-2.5, >= 2.5 m/s) against the sign of the
 # temperature's rise with height, which the observations lack: a sky of at
 # least 4 octas keeps the air from cooling from the ground up (lapse, column
 # 0), a clearer one lets an inversion form (column 1), the cloud criterion of
-# Pasquill (1961) and Turner (1964). Unknown cloud: no class where it matters.
-_NIGHT_WIND = np.array([2.0, 2.5])
-_NIGHT = np.array([[4, 5, 6],
-                   [3, 4, 6],
-                   [3, 3, 3]], dtype=np.intp)
+# Pasquill (1961) and Turner (1964). Unknown cloud (column 2): no class
+# where it matters (6).
+_NIGHT = ((4, 5, 6),
+          (3, 4, 6),
+          (3, 3, 3))
 CLOUDY_NIGHT = 4.0         # octas
 #: the exponent p of u(z) = u(10 m) (z / 10 m)^p per class A-F: the EPA's
 #: urban exponents (ISC3 user's guide, EPA-454/B-95-003a, 1995), as in
 #: Liljegren's code for urban sites and thermofeel
 PASQUILL_EXPONENTS = (0.15, 0.15, 0.20, 0.25, 0.30, 0.30)
-#: u(2 m) / u(10 m) per class, NaN for no class
-_WBGT_WIND_FACTOR = np.array([(WBGT_HEIGHT / WIND_HEIGHT) ** p for p in PASQUILL_EXPONENTS]
-                             + [math.nan])
+# Both tables as one, looked up by (day, wind step, column): the wind's
+# steps at 2, 2.5, 3, 5 and 6 m/s serve day and night; by day the column
+# counts the radiation's steps from below (3 - the column above).
+_WIND_STEPS = (2.0, 2.5, 3.0, 5.0, 6.0)
+_SUN_STEPS = (175.0, 675.0, 925.0)
+_DAY_ROW = (0, 1, 1, 2, 3, 4)        # of each wind step
+_NIGHT_ROW = (0, 1, 2, 2, 2, 2)
+_CLASSES = np.array([[[_NIGHT[_NIGHT_ROW[w]][c] if c < 3 else 6 for c in range(4)]
+                      for w in range(6)],
+                     [[_DAY[_DAY_ROW[w]][3 - c] for c in range(4)] for w in range(6)]],
+                    dtype=np.float64).ravel()
+#: u(2 m) / u(10 m) of each entry, NaN for no class
+_FACTORS = np.array([(WBGT_HEIGHT / WIND_HEIGHT) ** PASQUILL_EXPONENTS[int(k)] if k < 6
+                     else math.nan for k in _CLASSES])
 
 # The geometry of the instruments in comfort.wbgt (Liljegren et al. 2008),
 # for the shaded ones: the ground's albedo and the wick's top, D / (4 L).
@@ -81,14 +90,23 @@ def wind_at_person(wind_10m: Any) -> Any:
     return wind_10m * PET_WIND_FACTOR
 
 
-def _pasquill_class(wind_10m: npt.NDArray[np.float64], global_radiation: npt.NDArray[np.float64],
-                    cos_zenith: npt.NDArray[np.float64], cloud_cover: npt.NDArray[np.float64]
-                    ) -> npt.NDArray[np.intp]:
-    day = _DAY[np.searchsorted(_DAY_WIND, wind_10m, side="right"),
-               3 - np.searchsorted(_DAY_SUN, global_radiation, side="right")]
-    cloud = np.where(cloud_cover >= CLOUDY_NIGHT, 0, np.where(cloud_cover < CLOUDY_NIGHT, 1, 2))
-    night = _NIGHT[np.searchsorted(_NIGHT_WIND, wind_10m, side="right"), cloud]
-    return np.where(cos_zenith > 0.0, day, night)
+def _steps(x: npt.NDArray[np.float64], steps: tuple[float, ...]) -> npt.NDArray[np.int8]:
+    """How many of the steps x reaches (0 for NaN)."""
+    count = (x >= steps[0]).view(np.int8)
+    for step in steps[1:]:
+        count = count + (x >= step).view(np.int8)
+    return count
+
+
+def _entry(wind_10m: npt.NDArray[np.float64], global_radiation: npt.NDArray[np.float64],
+           cos_zenith: npt.NDArray[np.float64], cloud_cover: npt.NDArray[np.float64]
+           ) -> npt.NDArray[np.int8]:
+    """The entry of _CLASSES and _FACTORS of each element (comparisons and
+    small integers: a few nanoseconds an element)."""
+    day = cos_zenith > 0.0
+    cloud = (cloud_cover < CLOUDY_NIGHT).view(np.int8) + 2 * np.isnan(cloud_cover).view(np.int8)
+    column = np.where(day, _steps(global_radiation, _SUN_STEPS), cloud)
+    return day.view(np.int8) * np.int8(24) + _steps(wind_10m, _WIND_STEPS) * np.int8(4) + column
 
 
 def _on_arrays(fn: Callable[..., Any], *args: Any) -> Any:
@@ -102,14 +120,15 @@ def _on_arrays(fn: Callable[..., Any], *args: Any) -> Any:
 
 
 def pasquill_class(wind_10m: Any, global_radiation: Any, cos_zenith: Any, cloud_cover: Any) -> Any:
-    """Pasquill's stability class, 0–5 for A–F (6: none, cloud unknown on a
-    calm night), by the solar radiation / delta-T method (US EPA 2000,
+    """Pasquill's stability class, 0–5 for A–F (6: none, where an input it
+    needs is NaN), by the solar radiation / delta-T method (US EPA 2000,
     EPA-454/R-99-005, table 6-7) as Liljegren et al. (2008) use it: by day
     (cos z > 0) from the wind at 10 m [m/s] and the global radiation
     [W/m²], by night from the wind and whether the sky holds at least 4
     octas of cloud (no inversion) or less (an inversion)."""
     def classes(u: Any, g: Any, mu: Any, n: Any) -> Any:
-        return _pasquill_class(u, g, mu, n).astype(np.float64)
+        unknown = np.isnan(u) | np.isnan(mu) | ((mu > 0.0) & np.isnan(g))
+        return np.where(unknown, 6.0, _CLASSES.take(_entry(u, g, mu, n)))
     return _on_arrays(classes, wind_10m, global_radiation, cos_zenith, cloud_cover)
 
 
@@ -117,9 +136,10 @@ def wind_at_2m(wind_10m: Any, global_radiation: Any, cos_zenith: Any, cloud_cove
     """Wind speed at 2 m [m/s], WBGT's height, from the wind at 10 m
     [m/s]: Liljegren et al. (2008)'s power law u₂ = u₁₀ (2/10)^p with the
     exponent p of the stability class (``pasquill_class``; the EPA's urban
-    exponents, ``PASQUILL_EXPONENTS``). NaN where a NaN input decides."""
+    exponents, ``PASQUILL_EXPONENTS``). NaN for a NaN wind and, on a calm
+    night, for unknown cloud."""
     def scaled(u: Any, g: Any, mu: Any, n: Any) -> Any:
-        return u * _WBGT_WIND_FACTOR[_pasquill_class(u, g, mu, n)]
+        return u * _FACTORS.take(_entry(u, g, mu, n))
     return _on_arrays(scaled, wind_10m, global_radiation, cos_zenith, cloud_cover)
 
 
