@@ -36,7 +36,8 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     """compute() on a Dataset with a time coordinate."""
     import xarray as xr
 
-    names = era5_quantities(ds, names)
+    # The variables themselves: a Dataset's items are DataArrays made anew.
+    names = era5_quantities(ds.data_vars.variables, names)
     variables: dict[str, Any] = {}
     if "wind_speed" not in names and "wind_speed" not in ds:
         pair = next((p for p in ERA5_WIND if all(c in ds for c in p)), None)
