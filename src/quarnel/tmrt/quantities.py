@@ -128,10 +128,8 @@ OUTPUTS: dict[str, Quantity] = {
     "utci_category": Quantity("1", "UTCI thermal stress category in the sun", attrs=_CATEGORY),
     "utci_category_shade": Quantity("1", "UTCI thermal stress category in shade",
                                     attrs=_CATEGORY),
-    # PET (comfort.pet): "pet" and "pet_shade" go here, with their rows in
-    # chain/indices.py's INDICES:
-    #   "pet": Quantity("degC", "physiologically equivalent temperature in the sun"),
-    #   "pet_shade": Quantity("degC", "physiologically equivalent temperature in shade"),
+    "pet": Quantity("degC", "physiologically equivalent temperature in the sun"),
+    "pet_shade": Quantity("degC", "physiologically equivalent temperature in shade"),
     "wbgt": Quantity("degC", "wet-bulb globe temperature in the sun"),
     "wbgt_shade": Quantity("degC", "wet-bulb globe temperature in shade"),
     "globe_temperature": Quantity("degC", "temperature of a black globe of 50.8 mm in the sun"),

@@ -234,6 +234,8 @@ def _wbgt_shade(a: Air) -> tuple[Any, ...]:
 
 
 _UTCI_SOURCE = "UTCI polynomial (Broede et al. 2012), wind below 0.5 m/s taken as 0.5"
+_PET_SOURCE = ("PET of the VDI 3787 program (Hoeppe 1999; VDI 3787-2) for its standard person; "
+               "wind at 1.1 m by the log law, z0 = 0.01 m (Broede et al. 2012)")
 _WBGT_SOURCE = ("Liljegren et al. (2008); wind at 2 m by the power law of the Pasquill class "
                 "(EPA solar radiation / delta-T method, urban exponents, cloud for the night); the "
                 "sun paired with the radiation, direct share = direct x cos z / global; {pressure}")
@@ -244,13 +246,10 @@ INDICES: tuple[Index, ...] = (
     Index(("utci_shade",), lambda a: (a.utci_shade,), _UTCI_SOURCE),
     Index(("utci_category",), lambda a: (comfort.utci_category(a.utci),), ""),
     Index(("utci_category_shade",), lambda a: (comfort.utci_category(a.utci_shade),), ""),
-    # PET: when comfort.pet (Hoeppe's MEMI, the VDI 3787 program) is built,
-    # its two rows go here, and "pet", "pet_shade" into OUTPUTS:
-    #   Index(("pet",), lambda a: (comfort.pet(a.temperature, a.tmrt, a.wind_person,
-    #                                          a.vapour_pressure),), _PET_SOURCE),
-    #   Index(("pet_shade",), lambda a: (comfort.pet(a.temperature, a.tmrt_shade,
-    #                                                a.wind_person, a.vapour_pressure),),
-    #         _PET_SOURCE),
+    Index(("pet",), lambda a: (comfort.pet(a.temperature, a.tmrt, a.wind_person,
+                                           a.vapour_pressure),), _PET_SOURCE),
+    Index(("pet_shade",), lambda a: (comfort.pet(a.temperature, a.tmrt_shade, a.wind_person,
+                                                 a.vapour_pressure),), _PET_SOURCE),
     Index(("wbgt", "globe_temperature", "natural_wet_bulb_temperature"), _wbgt, _WBGT_SOURCE),
     Index(("wbgt_shade",), _wbgt_shade, _WBGT_SOURCE + "; without the direct beam on the "
           "instruments (the sky's diffuse and the ground's reflection of all of the global "
