@@ -32,6 +32,7 @@ CSV_COLUMNS = {
     "sky_view_factor": "per row (optional)",
     "utc_offset": "h, per row (optional)",
     "station": "the station of each row: its series checked apart (optional; or --group)",
+    "air_pressure": "hPa (optional; else the standard atmosphere's at --height)",
 }
 #: the columns that may give the site row by row, and the settings they stand for
 SITE_COLUMNS = ("latitude", "longitude", "height", "sky_view_factor", "utc_offset")
@@ -193,7 +194,8 @@ def parser() -> argparse.ArgumentParser:
                "Grid input (a NetCDF file, a Zarr store, or GRIB through cfgrib): ERA5 "
                "single-level variables t2m and d2m [K], tcc [0 - 1], u10 and v10 [m/s], "
                "optionally ssrd, fdir, strd, ssr and str [J/m² accumulated over the interval "
-               "before each time, see --accumulation; paired with the interval's mean sun], on "
+               "before each time, see --accumulation; paired with the interval's mean sun] and "
+               "sp [Pa], on "
                "time x latitude x longitude, or the same under ERA5's long names "
                "(2m_temperature, 10m_u_component_of_wind, surface_solar_radiation_downwards, "
                "...); the standard names above with units attributes work too; the orography "

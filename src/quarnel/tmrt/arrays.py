@@ -89,12 +89,15 @@ def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
     """The chain over arrays that broadcast together, a block of rows of
     the first axis at a time (about BLOCK elements); arrays that broadcast
     along an axis are expanded a block at a time only."""
-    arrays = {**obs, **site, "time": utc}
-    shape = np.broadcast_shapes(*(v.shape for v in arrays.values()))
-    if not shape:
-        shape = (1,)
-    full = {k: v.reshape((1,) * (len(shape) - v.ndim) + v.shape) if v.ndim else v
-            for k, v in arrays.items()}
+    arrays = {**obs, **site}
+    final = np.broadcast_shapes(utc.shape, *(v.shape for v in arrays.values()))
+    shape = final or (1,)
+
+    def leading(v: npt.NDArray[Any]) -> npt.NDArray[Any]:
+        return v.reshape((1,) * (len(shape) - v.ndim) + v.shape) if v.ndim else v
+
+    full = {k: leading(v) for k, v in arrays.items()}
+    utc = leading(utc)
     rest = math.prod(shape[1:])
     rows = max(1, BLOCK // max(rest, 1))
     out: dict[str, npt.NDArray[Any]] = {}
@@ -102,10 +105,15 @@ def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
         for start in range(0, shape[0], rows):
             part = slice(start, min(start + rows, shape[0]))
             here = (part.stop - part.start,) + shape[1:]
+            rows_of = {k: v[part] if v.ndim and v.shape[0] > 1 else v for k, v in full.items()}
             block: dict[str, npt.NDArray[Any]] = {
-                k: np.broadcast_to(v[part] if v.shape[0] > 1 else v, here).reshape(-1)
-                if v.ndim else v for k, v in full.items()}
-            szeit, day = clock.solar_time(*clock.calendar(block["time"]), block["longitude"])
+                k: np.broadcast_to(v, here).reshape(-1) if v.ndim else v
+                for k, v in rows_of.items() if k != "longitude"}
+            # The clock varies along the times and longitudes only (a grid's
+            # first and last axes): computed there, then spread over the block.
+            times = utc[part] if utc.ndim and utc.shape[0] > 1 else utc
+            szeit, day = (np.broadcast_to(x, here).reshape(-1) for x in clock.solar_time(
+                *clock.calendar(times), rows_of["longitude"]))
             computed = chain.run({k: block[k] for k in obs}, block["latitude"], block["height"],
                                  szeit, day, assumptions, accumulation_hours,
                                  block.get("sky_view_factor"))
@@ -115,5 +123,4 @@ def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
                 if k not in out:
                     out[k] = np.empty(shape, dtype=np.int8 if k in CATEGORIES else np.float64)
                 out[k][part] = np.reshape(v, here)
-    final = np.broadcast_shapes(*(v.shape for v in arrays.values()))
     return {k: v.reshape(final) for k, v in out.items()}

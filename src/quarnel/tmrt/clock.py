@@ -146,9 +146,9 @@ def solar_time(hours: Any, doy: Any, ndays: Any, nprev: Any, longitude: Any) -> 
 
 def _equation_of_time_of_days(day: Any) -> Any:
     """equation_of_time(day), looked up for whole days 0 to 367 (those of
-    the chain's NumPy path), the same values."""
-    if isinstance(day, np.ndarray) and day.size >= 1024:
-        whole = day.astype(np.intp)
+    the chain's NumPy path), the same values whatever the array's size."""
+    if isinstance(day, (np.ndarray, np.floating)):
+        whole = np.asarray(day).astype(np.intp)
         if ((whole == day) & (whole >= 0) & (whole <= 367)).all():
             return _EOT_OF_DAYS[whole]
     return equation_of_time(day)

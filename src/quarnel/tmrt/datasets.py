@@ -41,7 +41,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     if np.ndim(utc_offset):
         raise SettingError("utc_offset must be one number for a Dataset (its times are one "
                            "coordinate)", "utc_offset")
-    names = era5_quantities(ds, names)
+    names = era5_quantities(ds.data_vars.variables, names)
     variables: dict[str, Any] = {}
     if "wind_speed" not in names and "wind_speed" not in ds:
         pair = next((p for p in ERA5_WIND if all(c in ds for c in p)), None)
@@ -60,14 +60,14 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     chunks = ds.chunksizes if ds.chunks else None
 
     def along(values: Any, dim: Hashable) -> xr.DataArray:
-        da = xr.DataArray(values, dims=(dim,), coords={dim: ds[dim]})
+        # No coordinates: the results go back as variables of ds.
+        da = xr.DataArray(values, dims=(dim,))
         if chunks is not None and dim in chunks:
             da = da.chunk({dim: chunks[dim]})
         return da
 
     utc = checks.checked_utc(ds[time_name].values, utc_offset, reading.timezone, None, time_name)
     checks.once_per_series(utc, None, ds[time_name].values, time_name)
-    hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
 
     def coordinate(param: Any, candidates: tuple[str, ...], what: str) -> Any:
         name = next((c for c in candidates if c in ds.coords), None)
@@ -116,6 +116,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     if reading.sky_view_factor is not None:
         site["sky_view_factor"] = reading.sky_view_factor
     if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), *site.values())):
+        hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
         szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
         computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours,
                              reading.sky_view_factor)
@@ -126,31 +127,39 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
                                       globe_diameter=assumptions.globe_diameter,
                                       wind_height=reading.wind_height)
 
-    new: dict[str, xr.DataArray] = {}
+    # Variables, not DataArrays: a DataArray copies its coordinates' indexes
+    # at every turn, which costs a block of the command more than its sums.
+    new: dict[str, xr.Variable] = {}
     for q, s in found.items():
         # Each quantity also under its standard name, in the chain's unit.
         quantity = INPUTS[q]
         if s != q or q not in ds or ds[q].attrs.get("units", quantity.unit) != quantity.unit:
-            new[q] = obs[q].assign_attrs(units=quantity.unit, long_name=quantity.long_name,
-                                         **quantity.attrs)
+            new[q] = _described(obs[q].variable, units=quantity.unit,
+                                long_name=quantity.long_name, **quantity.attrs)
     # Results in the order of the observations' dimensions.
     first = obs["air_temperature"].dims
     dims = list(first) + [d for d in ds.dims if d not in first]
     for k, v in computed.items():
-        da = v if isinstance(v, xr.DataArray) else xr.DataArray(v)
-        order = [d for d in dims if d in da.dims]
-        if list(da.dims)[:len(order)] != order:
-            da = da.transpose(*order, ...)
-        if k in CATEGORIES and da.dtype != np.int8:
-            da = da.astype(np.int8)
+        var = (v if isinstance(v, xr.DataArray) else xr.DataArray(v)).variable
+        order = [d for d in dims if d in var.dims]
+        if list(var.dims)[:len(order)] != order:
+            var = var.transpose(*order, ...)
+        if k in CATEGORIES and var.dtype != np.int8:
+            var = var.astype(np.int8)
         result = described(k)
         assert result is not None
         attrs = {"units": result.unit, "long_name": result.long_name, **result.attrs}
         if k in described_sources:
             attrs["source"] = described_sources[k]
-        new[k] = da.assign_attrs(attrs)
+        new[k] = _described(var, **attrs)
     # As variables over the Dataset's own dimensions: nothing to align.
-    return ds.assign({k: v.variable for k, v in new.items()})
+    return ds.assign(new)
+
+
+def _described(var: xr.Variable, **attrs: Any) -> xr.Variable:
+    """The variable's data with its attributes and these."""
+    import xarray as xr
+    return xr.Variable(var.dims, var.data, {**var.attrs, **attrs}, var.encoding)
 
 
 def _orography(ds: xr.Dataset, names: dict[str, str], height: Any,
@@ -212,12 +221,11 @@ def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any
                          accumulation_hours)
     # Each result over the dimensions it varies along, as the lazy path has it.
     varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours)
-    coords = {d: ds[d].variable for d in dims if d in ds.coords}
     out = {}
     for k, v in computed.items():
         own = [d for d in dims if d in varies[k]]
         v = v[tuple(slice(None) if d in own else 0 for d in dims)]
-        out[k] = xr.DataArray(v, dims=own, coords={d: coords[d] for d in own if d in coords})
+        out[k] = xr.DataArray(v, dims=own)     # the Dataset's coordinates come with assign
     return out
 
 

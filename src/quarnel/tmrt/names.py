@@ -31,6 +31,7 @@ _ERA5: tuple[tuple[str, str, str], ...] = (
     ("strd", "surface_thermal_radiation_downwards", "longwave_downward_radiation"),
     ("ssr", "surface_net_solar_radiation", "net_shortwave_radiation"),
     ("str", "surface_net_thermal_radiation", "net_longwave_radiation"),
+    ("sp", "surface_pressure", "air_pressure"),
 )
 
 #: every ERA5 name, short and long -> the standard name of its quantity

@@ -80,6 +80,8 @@ INPUTS: dict[str, Quantity] = {
     "surface_temperature": Quantity("degC", "ground surface temperature", -90.0, 100.0,
                                     cf_standard_name("surface_temperature")),
     "globe_temperature": Quantity("degC", "black globe temperature", -90.0, 150.0),
+    "air_pressure": Quantity("hPa", "air pressure at the surface", 300.0, 1100.0,
+                             cf_standard_name("surface_air_pressure")),
 }
 REQUIRED = ("air_temperature", "cloud_cover", "wind_speed")
 HUMIDITY = ("vapour_pressure", "dew_point", "relative_humidity")
@@ -137,6 +139,18 @@ OUTPUTS: dict[str, Quantity] = {
     "utci_category": Quantity("1", "UTCI thermal stress category in the sun", attrs=_CATEGORY),
     "utci_category_shade": Quantity("1", "UTCI thermal stress category in shade",
                                     attrs=_CATEGORY),
+    "pet": Quantity("degC", "physiologically equivalent temperature in the sun"),
+    "pet_shade": Quantity("degC", "physiologically equivalent temperature in shade"),
+    "wbgt": Quantity("degC", "wet-bulb globe temperature in the sun"),
+    "wbgt_shade": Quantity("degC", "wet-bulb globe temperature in shade"),
+    "globe_temperature": Quantity("degC", "temperature of a black globe of 50.8 mm in the sun"),
+    "natural_wet_bulb_temperature": Quantity("degC", "natural wet-bulb temperature in the sun"),
+    "heat_index": Quantity("degC", "heat index", attrs=cf_standard_name(
+        "heat_index_of_air_temperature")),
+    "humidex": Quantity("degC", "humidex"),
+    "apparent_temperature": Quantity("degC", "apparent temperature in shade"),
+    "wind_chill": Quantity("degC", "wind chill index", attrs=cf_standard_name(
+        "wind_chill_of_air_temperature")),
 }
 #: What a grid's output holds unless other variables are asked for.
 HEADLINE = ("mean_radiant_temperature", "mean_radiant_temperature_shade", "utci", "utci_shade",

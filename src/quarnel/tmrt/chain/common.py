@@ -3,6 +3,7 @@ alike on NumPy arrays and xarray DataArrays, and the black body."""
 
 from __future__ import annotations
 
+from collections.abc import Callable, Sequence
 from typing import Any
 
 import numpy as np
@@ -24,6 +25,25 @@ def first(*candidates: Any) -> Any:
     for c in reversed(present[:-1]):
         out = fill(c, out)
     return out
+
+
+def complete(values: Any) -> bool:
+    """Whether values are known to hold no NaN: NumPy's, checked; lazy
+    ones (DataArrays) are not looked into."""
+    if isinstance(values, (float, np.floating, np.ndarray)):
+        return not bool(np.isnan(values).any())
+    return False
+
+
+def first_or(candidates: Sequence[Any], estimate: Callable[[], Any]) -> Any:
+    """``first(*candidates, estimate())``, the estimate computed only where
+    an element needs it: not at all where the candidates (None: absent)
+    leave no NaN, which spares the model where measurements are complete."""
+    present = [c for c in candidates if c is not None]
+    if not present:
+        return estimate()
+    out = first(*present)
+    return out if complete(out) else fill(out, estimate())
 
 
 def black_body(t: Any) -> Any:

@@ -28,15 +28,16 @@ def projected_area_factor(elevation: Any) -> Any:
     return 0.308 * np.cos(np.radians(elevation * (0.998 - elevation * elevation / 50000.0)))
 
 
-def person(air_temperature: Any, sky: Any, ground: Any, diffuse: Any, reflected: Any,
+def person(air_radiation: Any, sky: Any, ground: Any, diffuse: Any, reflected: Any,
            direct: Any, sun_zenith: Any, assumptions: Assumptions,
            sky_view_factor: Any = None) -> dict[str, Any]:
     """Tmrt [°C] in the sun and in shade (no direct beam). The person sees
     half of each hemisphere; of the upper half the sky is the sky view
     factor (``sky_view_factor`` per element, else the assumptions'), the
-    rest trees or walls at air temperature."""
+    rest trees or walls at air temperature (``air_radiation``, their black
+    body [W m-2])."""
     svf: Any = assumptions.sky_view_factor if sky_view_factor is None else sky_view_factor
-    above = 0.5 * (1 - svf) * black_body(air_temperature)
+    above = 0.5 * (1 - svf) * air_radiation
     below = 0.5 * ground
     from_sky = 0.5 * svf * sky
     scattered = 0.5 * svf * diffuse + 0.5 * reflected
