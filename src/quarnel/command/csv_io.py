@@ -167,8 +167,10 @@ def _time(cell: str) -> datetime.datetime | None:
     return None
 
 
-def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, Any],
-             staging: Staging) -> None:
+def csv_observations(args: argparse.Namespace, names: dict[str, str]
+                     ) -> tuple[CsvTable, dict[str, Any], list[str]]:
+    """The CSV file's observations (times in UTC, numbers), its table, and
+    the columns it has that are not read."""
     table = CsvTable(args.input)
     unused = _unused(table.header, names)
     for q in ("time", *REQUIRED):
@@ -186,14 +188,26 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         source = names.get(q, q)
         if source in table.header:
             observations[source] = table.numbers(source, args.missing_value)
+    return table, observations, unused
+
+
+def observation_failure(args: argparse.Namespace, table: CsvTable,
+                        e: tmrt.ObservationError) -> Failure:
+    """An observation out of range, where it is in the file."""
+    where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
+    return Failure(f"{where}: {e.detail_text(option_spelling)} (if it marks a missing value: "
+                   "--missing-value)")
+
+
+def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, Any],
+             staging: Staging) -> None:
+    table, observations, unused = csv_observations(args, names)
     try:
         result = tmrt.compute(observations, latitude=args.latitude, longitude=args.longitude,
                               height=args.height, utc_offset=0.0, names=names,
                               invalid=args.invalid, **model)
     except tmrt.ObservationError as e:
-        where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
-        raise Failure(f"{where}: {e.detail_text(option_spelling)} (if it marks a missing value: "
-                      "--missing-value)") from None
+        raise observation_failure(args, table, e) from None
     if unused:
         # Only quantities no column gives are suggested, and never for a
         # name of ours (an output column read back in).
