@@ -27,17 +27,21 @@ struct GroundTaps {
     std::vector<double> w;
 
     GroundTaps(double pixel, double height, double near, double reach, Index stride) {
-        const Index n = Index(std::floor(reach / pixel));
+        // Distances in pixels, with a margin of rounding: a pixel size that is
+        // a unit's conversion (0.3048 × 1/0.3048) keeps its taps.
+        const double slack = 1.0 + 1e-9;
+        const double reach_px = reach / pixel * slack, near_px = near / pixel * slack;
+        const Index n = Index(std::floor(reach_px));
         const double h = height, area = pixel * pixel;
         for (Index i = -n; i <= n; ++i)
             for (Index j = -n; j <= n; ++j) {
-                const double r2 = double(i * i + j * j) * area;
-                if (r2 > reach * reach) continue;
+                const double d2 = double(i * i + j * j), r2 = d2 * area;
+                if (d2 > reach_px * reach_px) continue;
                 double weight;
                 if (i == 0 && j == 0) {
                     weight = 1.0 - h / std::sqrt(h * h + area / M_PI);
                 } else {
-                    const bool far = r2 > near * near;
+                    const bool far = d2 > near_px * near_px;
                     if (far && (i % stride != 0 || j % stride != 0)) continue;
                     const double rho = std::sqrt(h * h + r2);
                     weight = (far ? double(stride * stride) : 1.0) * area * h / (2.0 * M_PI * rho * rho * rho);

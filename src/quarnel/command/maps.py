@@ -160,12 +160,14 @@ def _map_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, A
         writer = NetcdfOutput(tmp, sizes, coords, attrs, variables, block, scalars)
     per_time = [n for n in maps.PER_TIME if n in chosen]
     progress = pipeline.Progress(ntime * rows * cols, sys.stderr.isatty(), "pixel-hours")
+    heights = False
     try:
         for tile in maps.plan(raster.shape, raster.pixel, args.max_distance, args.tile):
             try:
                 views = maps.tile_views(raster, tile, args.max_distance)
             except RasterError as e:
                 raise Failure(str(e)) from None
+            heights = heights or not np.isnan(views.dsm[tile.inner]).all()
             core_rows, core_cols = tile.core
             if "sky_view_factor" in chosen:
                 _write(writer, {"y": (core_rows.start, core_rows.stop),
@@ -185,6 +187,8 @@ def _map_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, A
     finally:
         writer.close()
         progress.finish()
+    if not heights:
+        raise Failure(f"{args.dsm}: no heights, every pixel is nodata")
 
 
 def _write(writer: NetcdfOutput | ZarrOutput, region: dict[str, tuple[int, int]],

@@ -67,7 +67,7 @@ class Tile:
     @property
     def pixels(self) -> int:
         r, c = self.core
-        return (r.stop - r.start) * (c.stop - c.start)
+        return int((r.stop - r.start) * (c.stop - c.start))
 
 
 def halo(pixel: float, max_distance: float) -> int:

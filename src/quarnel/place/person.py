@@ -42,7 +42,7 @@ from quarnel.tmrt.chain.indices import WIND_UTCI_LOW
 from quarnel.tmrt.chain.person import radiant_temperature
 from quarnel.tmrt.settings import Assumptions
 
-__all__ = ["PERSON_HEIGHT", "GROUND_STEP", "GROUND_NEAR", "GROUND_REACH", "WALL_REACH", "INDICES",
+__all__ = ["UP", "SIDE", "facade_sky", "Weights", "weights", "PERSON_HEIGHT", "GROUND_STEP", "GROUND_NEAR", "GROUND_REACH", "WALL_REACH", "INDICES",
            "Views", "views", "hour"]
 
 FloatArray = npt.NDArray[np.floating[Any]]
@@ -65,6 +65,52 @@ WALL_REACH = 100.0
 """A person's walls stand at most this far [m]; farther, none is lit."""
 
 
+UP = 0.06
+"""Angular factor of a standing person's upward and downward faces [1];
+SIDE, each of its four sides (Fanger 1970, as in SOLWEIG: Lindberg,
+Holmer & Thorsson 2008). UP + UP + 4 SIDE = 1."""
+SIDE = 0.22
+
+
+def facade_sky(half: FloatArray) -> FloatArray:
+    """Sky view factor [1] of a vertical surface facing the middle of a
+    half sky whose (horizontal) view factor is ``half``: the half taken as
+    a uniform horizon at β = arccos √half, of which the vertical surface
+    sees (2/π)(π/4 − β/2 − sin 2β/4) as sky; ½ under an open sky, 0 in a
+    pit."""
+    beta = np.arccos(np.sqrt(np.clip(half, 0.0, 1.0)))
+    out: FloatArray = (2.0 / np.pi) * (0.25 * np.pi - 0.5 * beta - 0.25 * np.sin(2.0 * beta))
+    return out
+
+
+@dataclass(frozen=True)
+class Weights:
+    """What a standing person at each pixel sees, as shares of its
+    radiation [1] (angular factors times view factors; sky + walls =
+    ground = ½): ``sky`` the sky, ``walls`` the walls, ``lit`` the walls
+    toward north, east, south and west (those the sunlit share of each
+    direction's nearest wall applies to)."""
+
+    sky: FloatArray
+    walls: FloatArray
+    lit: tuple[FloatArray, FloatArray, FloatArray, FloatArray]
+
+
+def weights(sky: geometry.SkyView) -> Weights:
+    """The person's shares from the sky view factors: the upward face sees
+    ψ of sky and in each direction (1 − ψ_d)/4 of walls; the side facing d
+    sees its half sky as a vertical surface (facade_sky) and the rest of
+    its upper quarter as walls."""
+    psi = sky.total.astype(np.float64)
+    halves = [h.astype(np.float64) for h in (sky.north, sky.east, sky.south, sky.west)]
+    faces = [facade_sky(h) for h in halves]
+    lit = tuple(UP * 0.25 * (1.0 - h) + SIDE * (0.5 - f) for h, f in zip(halves, faces))
+    share = UP * psi + SIDE * (faces[0] + faces[1] + faces[2] + faces[3])
+    walls = UP * (1.0 - psi) + SIDE * ((0.5 - faces[0]) + (0.5 - faces[1]) + (0.5 - faces[2])
+                                       + (0.5 - faces[3]))
+    return Weights(share, walls, (lit[0], lit[1], lit[2], lit[3]))
+
+
 @dataclass(frozen=True)
 class Views:
     """The fixed geometry of a window of the DSM, and of the core of it
@@ -80,6 +126,7 @@ class Views:
     core: Region
     sky: geometry.SkyView
     walls: geometry.Walls
+    weights: Weights
 
     @property
     def shape(self) -> tuple[int, int]:
@@ -93,7 +140,7 @@ def views(dsm: FloatArray, pixel: float, max_distance: float, centre: tuple[floa
     sky = geometry.sky_view(dsm, pixel, max_distance=max_distance, centre=centre)
     cut = geometry.SkyView(*(np.ascontiguousarray(a[core]) for a in sky))
     found = geometry.walls(dsm, min_height=GROUND_STEP)
-    return Views(dsm, pixel, max_distance, centre, core, cut, found)
+    return Views(dsm, pixel, max_distance, centre, core, cut, found, weights(cut))
 
 
 def _around(core: Region, margin: int, shape: tuple[int, ...]) -> tuple[Region, Region]:
@@ -155,26 +202,25 @@ def hour(v: Views, w: Weather, k: int, a: Assumptions) -> Mapping[str, FloatArra
     open_ground, shaded_ground = float(station["ground_longwave_radiation"][k]), float(w.ground_shade[k])
     beam = float(w.beam_share[k])
 
+    share = v.weights
     walls_lw = 0.0 * svf
     walls_sw = 0.0 * svf
     if wall_share is not None:
         seen = _place.wall_views(wall_share, v.walls.aspect, v.pixel, min(WALL_REACH, v.max_distance))
-        halves = (v.sky.north, v.sky.east, v.sky.south, v.sky.west)
-        for d, (lit, half) in enumerate(zip(seen, halves)):
+        for d, lit in enumerate(seen):
             lw, sw = float(w.wall_longwave[d, k]), float(w.wall_shortwave[d, k])
             if lw == 0.0 and sw == 0.0:
                 continue
-            # The walls of this direction fill (1 − ψ_d)/4 of the upper hemisphere.
-            part = 0.25 * (1.0 - half.astype(np.float64)) * lit[v.core]
+            part = share.lit[d] * lit[v.core]
             walls_lw += part * lw
             walls_sw += part * sw
     with np.errstate(invalid="ignore", over="ignore"):
-        above = 0.5 * ((1.0 - svf) * black_body(t) + walls_lw)
+        above = share.walls * black_body(t) + walls_lw
         below = 0.5 * (ground * open_ground + (1.0 - ground) * shaded_ground)
-        from_sky = 0.5 * svf * sky
-        upper = svf * diffuse + (1.0 - svf) * (WALL_ALBEDO * 0.5 * (diffuse + reflected)) + walls_sw
+        from_sky = share.sky * sky
+        from_walls = share.walls * (WALL_ALBEDO * 0.5 * (diffuse + reflected)) + walls_sw
         lower = reflected * (ground * beam + svf * (1.0 - beam))
-        scattered = 0.5 * upper + 0.5 * lower
+        scattered = share.sky * diffuse + from_walls + 0.5 * lower
         zenith = float(station["radiation_zenith_angle"][k])
         tmrt, _ = radiant_temperature(zenith, above, below, from_sky, scattered,
                                       sunlit.astype(np.float64) * direct, a)

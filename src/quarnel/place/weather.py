@@ -25,7 +25,7 @@ from quarnel import ufunc as U
 from quarnel.tmrt import clock
 from quarnel.tmrt.accumulation import length
 from quarnel.tmrt.chain.common import SIGMA, black_body
-from quarnel.tmrt.names import era5_quantities, present
+from quarnel.tmrt.names import era5_quantities
 from quarnel.tmrt.quantities import SHORTWAVE
 from quarnel.tmrt.settings import MODEL, Assumptions
 from quarnel.tmrt.units import is_accumulated
@@ -172,8 +172,9 @@ def _paired_hours(observations: Any, names: Mapping[str, str], accumulation: Any
     short-wave fluxes of a Dataset."""
     if not _is_dataset(observations):
         return 0.0
-    found = present(set(observations.data_vars), era5_quantities(observations, names))
-    if any(q in SHORTWAVE and is_accumulated(observations[s]) for q, s in found.items()):
+    resolved = era5_quantities(observations, names)
+    held = [resolved.get(q, q) for q in SHORTWAVE]
+    if any(s in observations.data_vars and is_accumulated(observations[s]) for s in held):
         return float(length(accumulation, utc))
     return 0.0
 
