@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <vector>
 
 namespace quarnel::place {
@@ -18,10 +19,11 @@ using Index = std::ptrdiff_t;
 // The ground a person sees below, as taps around the pixel: offsets and
 // weights. The weight of a ground element dA at horizontal distance r from
 // a small sphere h metres above it is its share of the sphere's view of
-// the infinite plane, h dA / (2π (h² + r²)^{3/2}); the pixel itself gets
-// the exact share of a disc of its area, 1 − h/√(h² + A/π). Within `near`
-// metres every pixel is a tap, farther out (to `reach`) every `stride`-th
-// row and column, its weight the stride² pixels it stands for.
+// the infinite plane, h dA / (2π (h² + r²)^{3/2}); a pixel's, that over its
+// square (the mean of 4 × 4 points in it). Every pixel within `reach`
+// metres counts: within `near` metres as a tap of its own, farther out
+// with the tap at the nearest multiple of `stride` rows and columns, so
+// that the weights still add up to the sphere's view of the disc.
 struct GroundTaps {
     std::vector<Index> di, dj;
     std::vector<double> w;
@@ -31,25 +33,38 @@ struct GroundTaps {
         // a unit's conversion (0.3048 × 1/0.3048) keeps its taps.
         const double slack = 1.0 + 1e-9;
         const double reach_px = reach / pixel * slack, near_px = near / pixel * slack;
-        const Index n = Index(std::floor(reach_px));
+        const Index n = Index(std::floor(reach_px)), side = 2 * n + 1;
         const double h = height, area = pixel * pixel;
+        std::vector<double> grid(std::size_t(side * side), 0.0);
+        auto at = [&](Index i, Index j) -> double& { return grid[std::size_t((i + n) * side + (j + n))]; };
+        auto lattice = [&](Index i) {  // the nearest multiple of stride, half away from zero, within reach
+            const Index k = (std::abs(i) + stride / 2) / stride * stride;
+            return std::min(k, n / stride * stride) * (i < 0 ? -1 : 1);
+        };
+        constexpr int sub = 4;
         for (Index i = -n; i <= n; ++i)
             for (Index j = -n; j <= n; ++j) {
-                const double d2 = double(i * i + j * j), r2 = d2 * area;
+                const double d2 = double(i * i + j * j);
                 if (d2 > reach_px * reach_px) continue;
-                double weight;
-                if (i == 0 && j == 0) {
-                    weight = 1.0 - h / std::sqrt(h * h + area / M_PI);
-                } else {
-                    const bool far = d2 > near_px * near_px;
-                    if (far && (i % stride != 0 || j % stride != 0)) continue;
-                    const double rho = std::sqrt(h * h + r2);
-                    weight = (far ? double(stride * stride) : 1.0) * area * h / (2.0 * M_PI * rho * rho * rho);
-                }
-                di.push_back(i);
-                dj.push_back(j);
-                w.push_back(weight);
+                double sum = 0.0;
+                for (int a = 0; a < sub; ++a)
+                    for (int b = 0; b < sub; ++b) {
+                        const double x = (double(i) + (a + 0.5) / sub - 0.5) * pixel;
+                        const double y = (double(j) + (b + 0.5) / sub - 0.5) * pixel;
+                        const double rho = std::sqrt(h * h + x * x + y * y);
+                        sum += h / (2.0 * M_PI * rho * rho * rho);
+                    }
+                const double weight = sum / (sub * sub) * area;
+                if (d2 <= near_px * near_px) at(i, j) += weight;
+                else at(lattice(i), lattice(j)) += weight;
             }
+        for (Index i = -n; i <= n; ++i)
+            for (Index j = -n; j <= n; ++j)
+                if (at(i, j) > 0.0) {
+                    di.push_back(i);
+                    dj.push_back(j);
+                    w.push_back(at(i, j));
+                }
     }
 };
 

@@ -79,7 +79,8 @@ def facade_sky(half: FloatArray) -> FloatArray:
     sees (2/π)(π/4 − β/2 − sin 2β/4) as sky; ½ under an open sky, 0 in a
     pit."""
     beta = np.arccos(np.sqrt(np.clip(half, 0.0, 1.0)))
-    out: FloatArray = (2.0 / np.pi) * (0.25 * np.pi - 0.5 * beta - 0.25 * np.sin(2.0 * beta))
+    out: FloatArray = np.maximum(
+        (2.0 / np.pi) * (0.25 * np.pi - 0.5 * beta - 0.25 * np.sin(2.0 * beta)), 0.0)
     return out
 
 
