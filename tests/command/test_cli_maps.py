@@ -53,6 +53,19 @@ def test_a_station_and_a_geotiff_make_the_librarys_maps(tmp_path, capsys):
     assert maps.mean_radiant_temperature.attrs["units"] == "degC"
     assert np.isnan(maps.utci.values[:, 40:44, 3:9]).all()
 
+    # A window of the DSM: its own coordinates, the maps of that window.
+    status, err = run([tmp_path / "station.csv", "--dsm", tmp_path / "dsm.tif", "-o",
+                       tmp_path / "window.nc", "--bbox", "390010,5819940,390050,5819990",
+                       "--max-distance", "30", "--lat", str(lat), "--lon", str(lon)], capsys)
+    assert status == 0, err
+    window = xr.open_dataset(tmp_path / "window.nc")
+    np.testing.assert_allclose(window.x.values, 390010.5 + np.arange(40))
+    np.testing.assert_allclose(window.y.values, 5819989.5 - np.arange(50))
+    want = place.compute(z[10:60, 10:50].astype(np.float32), 1.0, obs, latitude=lat,
+                         longitude=lon, utc_offset=2.0, max_distance=30.0)
+    np.testing.assert_allclose(window.mean_radiant_temperature.values,
+                               want.mean_radiant_temperature.values, rtol=0, atol=1e-5)
+
 
 def test_the_nearest_cell_of_a_reanalysis_makes_a_zarr_map(tmp_path, capsys):
     pytest.importorskip("zarr")
