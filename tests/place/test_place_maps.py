@@ -60,6 +60,18 @@ def test_flat_open_ground_is_the_station_under_an_open_sky(projection):
     np.testing.assert_array_equal(maps.time.values, obs.index.to_numpy())
 
 
+def test_renamed_columns_and_humidity_the_chain_completes():
+    """The station's UTCI too: its vapour pressure where measured, else from
+    the relative humidity, whatever the columns are called."""
+    obs = summer_day(hours=(12, 13)).rename(columns={"air_temperature": "T",
+                                                     "relative_humidity": "RH"})
+    obs["e"] = [np.nan, 15.0]
+    names = {"air_temperature": "T", "relative_humidity": "RH", "vapour_pressure": "e"}
+    maps = place.compute(np.zeros((4, 4)), 1.0, obs, names=names, **SITE)
+    station = tmrt.compute(obs, names=names, sky_view_factor=1.0, **SITE)
+    np.testing.assert_allclose(maps.utci.values[:, 2, 2], station.utci.values, atol=1e-4)
+
+
 def test_flat_ground_under_a_reanalysis_cell_is_its_station_run():
     """Accumulated fluxes: the interval's sun, ERA5's own long-wave terms."""
     cell = reanalysis_cell()

@@ -26,7 +26,7 @@ from quarnel.tmrt import clock
 from quarnel.tmrt.accumulation import length
 from quarnel.tmrt.chain.common import SIGMA, black_body
 from quarnel.tmrt.names import era5_quantities
-from quarnel.tmrt.quantities import SHORTWAVE
+from quarnel.tmrt.quantities import HUMIDITY, OUTPUTS, SHORTWAVE
 from quarnel.tmrt.settings import MODEL, Assumptions
 from quarnel.tmrt.units import is_accumulated
 
@@ -43,10 +43,9 @@ DIRECTIONS = (0.0, 90.0, 180.0, 270.0)
 """Where a person's walls stand [° from north]: north, east, south, west;
 each faces back, 180° further."""
 NEEDED = ("zenith_angle", "azimuth_angle", "radiation_zenith_angle", "sunlit_fraction",
-          "direct_radiation",
-          "global_radiation", "diffuse_radiation", "reflected_radiation", "counter_radiation",
-          "ground_radiation_balance", "surface_temperature", "ground_longwave_radiation",
-          "mean_radiant_temperature")
+          "direct_radiation", "global_radiation", "diffuse_radiation", "reflected_radiation",
+          "counter_radiation", "ground_radiation_balance", "surface_temperature",
+          "ground_longwave_radiation", "mean_radiant_temperature")
 
 
 @dataclass(frozen=True)
@@ -104,7 +103,9 @@ def weather(observations: Any, *, latitude: float, longitude: float, height: flo
     hours = _paired_hours(observations, names, accumulation, utc)
 
     def value(q: str) -> FloatArray:
-        own = q if _is_dataset(result) else names.get(q, q)
+        # Outputs and the humidity the chain completed under their own names;
+        # a mapping's or DataFrame's inputs under the caller's.
+        own = q if _is_dataset(result) or q in OUTPUTS or q in HUMIDITY else names.get(q, q)
         column = result[own]
         return np.asarray(getattr(column, "values", column), dtype=np.float64).reshape(-1)
 
