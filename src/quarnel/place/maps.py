@@ -172,8 +172,11 @@ def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: 
     progress: called with the pixel-hours of each map made.
 
     Returns an xarray Dataset in memory, float32 maps with CF attributes
-    (``grid_mapping`` with the DSM's CRS). docs/reference.md ("The person
-    at a place") gives the model and its sources.
+    (``grid_mapping`` with the DSM's CRS). For rasters and runs larger than
+    memory, the command (``quarnel tmrt WEATHER --dsm DSM.tif -o MAP.nc``)
+    makes the same maps tile by tile and writes them a day at a time
+    (``plan``, ``tile_views``, ``tile_hours``). docs/reference.md ("The
+    person at a place") gives the model and its sources.
     """
     import xarray as xr
 
