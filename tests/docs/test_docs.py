@@ -20,9 +20,9 @@ README = ROOT / "README.md"
 
 def test_worked_example_runs_as_printed():
     text = REFERENCE.read_text(encoding="utf-8")
-    sessions = [b for b in re.findall(r"```python\n(.*?)```", text, re.S) if ">>>" in b]
-    assert len(sessions) == 1
-    test = doctest.DocTestParser().get_doctest(sessions[0], {}, "worked example", str(REFERENCE), 0)
+    examples = [b for b in re.findall(r"```python\n(.*?)```", text, re.S) if ">>>" in b]
+    assert len(examples) == 1
+    test = doctest.DocTestParser().get_doctest(examples[0], {}, "worked example", str(REFERENCE), 0)
     runner = doctest.DocTestRunner()
     runner.run(test)
     assert runner.summarize(verbose=False) == (0, len(test.examples))

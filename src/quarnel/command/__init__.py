@@ -20,7 +20,7 @@ from collections.abc import Callable, Sequence
 from typing import Any
 
 from quarnel import tmrt
-from quarnel.command.arguments import PROG, message, parser
+from quarnel.command.arguments import MEASUREMENTS, PROG, message, parser
 from quarnel.command.csv_io import csv_run
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.grid import grid_run
@@ -37,7 +37,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     top = parser()
     args = top.parse_args(argv)
     names = dict(args.column)
-    model: dict[str, Any] = {name: getattr(args, name) for name in MODEL}
+    # The settings every computation takes as they are (the site's and the
+    # data's own are handed over by csv_run and grid_run).
+    model: dict[str, Any] = {name: getattr(args, name) for name in (*MODEL, *MEASUREMENTS)}
     if args.output.resolve() == args.input.resolve():
         top.error("OUTPUT is INPUT: write the results to another file")
     if not args.input.exists():
@@ -64,8 +66,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         top.error("--accumulation is for a grid's fluxes in J/m²: a CSV's are in W/m²")
     if kind == "csv" and args.dtype is not None:
         top.error("--dtype is for grids: CSV keeps every digit")
-    if kind == "csv" and (args.latitude is None or args.longitude is None):
-        top.error("a CSV input needs the site: --lat and --lon")
+    if kind != "csv" and args.group is not None:
+        top.error("--group is for CSV input: a grid's stations are a dimension")
     if args.plot is not None and args.plot.suffix.lower() != ".png":
         top.error("--plot writes PNG: name it .png")
 

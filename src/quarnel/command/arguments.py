@@ -23,17 +23,35 @@ CSV_COLUMNS = {
     "direct_normal_radiation": "W/m² (optional)",
     "diffuse_radiation": "W/m², on the horizontal (optional)",
     "longwave_downward_radiation": "W/m² (optional)",
+    "shortwave_upward_radiation": "W/m², a four-component radiometer's (optional)",
+    "longwave_upward_radiation": "W/m², a four-component radiometer's (optional)",
+    "surface_temperature": "°C, of the ground, measured (optional)",
+    "globe_temperature": "°C, of a black globe thermometer (optional; see --globe-diameter)",
+    "latitude": "°N, per row (several stations; in place of --lat)",
+    "longitude": "°E, per row (several stations; in place of --lon)",
+    "height": "m, per row (optional)",
+    "sky_view_factor": "per row (optional)",
+    "utc_offset": "h, per row (optional)",
+    "station": "the station of each row: its series checked apart (optional; or --group)",
+    "air_pressure": "hPa (optional; else the standard atmosphere's at --height)",
 }
+#: the columns that may give the site row by row, and the settings they stand for
+SITE_COLUMNS = ("latitude", "longitude", "height", "sky_view_factor", "utc_offset")
 #: the command's name for a setting, where it is not --NAME-WITH-DASHES
-OPTIONS = {"latitude": "--lat", "longitude": "--lon", "invalid": "--out-of-range"}
+OPTIONS = {"latitude": "--lat", "longitude": "--lon", "invalid": "--out-of-range",
+           "clock_check": "--no-clock-check"}
 #: the command's words for a setting's words, where they differ
 WORDS = {"invalid": {"refuse": "raise", "missing": "mask"}}
 #: what the command adds to a setting's help
-NOTES = {"latitude": "needed for CSV input", "longitude": "needed for CSV input"}
+NOTES = {"latitude": "needed for CSV input without latitude and longitude columns",
+         "longitude": "needed for CSV input without latitude and longitude columns"}
 METAVARS = {"latitude": "DEG", "longitude": "DEG", "height": "M", "utc_offset": "H",
-            "accumulation": "HOW"}
+            "accumulation": "HOW", "timezone": "ZONE", "wind_height": "M",
+            "globe_diameter": "M"}
 #: the settings of the site, in the order of the help (the model's: MODEL)
-SITE = ("latitude", "longitude", "height", "utc_offset")
+SITE = ("latitude", "longitude", "height", "utc_offset", "timezone")
+#: the settings of the measurements, in the order of the help
+MEASUREMENTS = ("clock_check", "wind_height", "globe_diameter")
 
 
 def option(name: str) -> str:
@@ -42,7 +60,10 @@ def option(name: str) -> str:
 
 
 def option_spelling(name: str, value: str = "") -> str:
-    """A setting as the command's user writes it: ``--accumulation HOURS``."""
+    """A setting as the command's user writes it: ``--accumulation HOURS``;
+    a flag's option alone (``--no-clock-check``)."""
+    if tmrt.SETTINGS[name].flag if name in tmrt.SETTINGS else False:
+        return option(name)
     return f"{option(name)} {value}".strip()
 
 
@@ -77,6 +98,13 @@ def _setting(name: str) -> Callable[[str], float | str]:
     def parse(text: str) -> float | str:
         if text in words:
             return words[text]
+        if setting.text:
+            try:
+                return str(tmrt.check_setting(name, text))
+            except ValueError as e:
+                raise argparse.ArgumentTypeError(f"'{text}' is not {setting.text}: "
+                                                 f"{str(e).rpartition('(')[2].rstrip(')')}"
+                                                 ) from None
         if not setting.takes_numbers:
             raise argparse.ArgumentTypeError(f"'{text}' is not one of {', '.join(words)}")
         try:
@@ -104,12 +132,16 @@ def _add(group: argparse._ActionsContainer, name: str) -> None:
     setting = tmrt.SETTINGS[name]
     words = _words(name)
     default = setting.default
+    text = setting.help + (f"; {NOTES[name]}" if name in NOTES else "")
+    if setting.flag:                    # on by default: the option turns it off
+        group.add_argument(option(name), dest=name, action="store_false", help=text)
+        return
     if isinstance(default, str):        # in the command's words: argparse parses it
         default = next(k for k, v in words.items() if v == default)
-    text = setting.help + (f"; {NOTES[name]}" if name in NOTES else "")
     if default is not None:
         text += f" (default {default if isinstance(default, str) else f'{default:g}'})"
-    metavar = METAVARS.get(name, "X") if setting.takes_numbers else "{" + ",".join(words) + "}"
+    metavar = (METAVARS.get(name, "X") if setting.takes_numbers or setting.text
+               else "{" + ",".join(words) + "}")
     group.add_argument(option(name), dest=name, type=_setting(name), default=default,
                        metavar=metavar, help=text)
 
@@ -185,14 +217,20 @@ def parser() -> argparse.ArgumentParser:
                "others follow through the Magnus formula. Radiation is used as given: direct "
                "and diffuse where measured, else split off the measured global radiation "
                "(DISC), else modelled from the clear sky and the cloud; the sun of each time "
-               "stamp.\n\n"
+               "stamp; cloud_cover is not needed where global (or direct and diffuse) and "
+               "long-wave downward radiation are given. A globe_temperature gives the mean "
+               "radiant temperature in the sun (ISO 7726). Several stations in one file: "
+               "latitude and longitude columns (and height, sky_view_factor, utc_offset) give "
+               "each row its site, a station column (--group) tells their series apart.\n\n"
                "Grid input (a NetCDF file, a Zarr store, or GRIB through cfgrib): ERA5 "
                "single-level variables t2m and d2m [K], tcc [0 - 1], u10 and v10 [m/s], "
                "optionally ssrd, fdir, strd, ssr and str [J/m² accumulated over the interval "
-               "before each time, see --accumulation; paired with the interval's mean sun], on "
+               "before each time, see --accumulation; paired with the interval's mean sun] and "
+               "sp [Pa], on "
                "time x latitude x longitude, or the same under ERA5's long names "
                "(2m_temperature, 10m_u_component_of_wind, surface_solar_radiation_downwards, "
-               "...); the standard names above with units attributes work too.\n\n"
+               "...); the standard names above with units attributes work too; the orography "
+               "z (geopotential) gives the height.\n\n"
                f"Output variables (--variables): {quantities}; the derived humidity "
                "quantities and the inputs under their standard names and as they were. The "
                "format follows OUTPUT's suffix: .csv for CSV input (every input column and "
@@ -206,6 +244,10 @@ def parser() -> argparse.ArgumentParser:
     site = p.add_argument_group("the site (a grid takes latitude and longitude from its coordinates)")
     for name in SITE:
         _add(site, name)
+    site.add_argument("--group", metavar="COLUMN",
+                      help="the CSV column naming each row's station (default: a column "
+                           "'station', where there is one): each station's times are checked "
+                           "apart (each once, their spacing)")
     p.add_argument("--column", type=_mapping, action="append", default=[],
                    metavar="QUANTITY=NAME",
                    help="read QUANTITY (a name listed below) from the column or variable NAME; "
@@ -217,6 +259,9 @@ def parser() -> argparse.ArgumentParser:
                    help="a number that marks a missing observation in CSV input, e.g. -999; "
                         "repeatable")
     _add(p, "invalid")
+    measured = p.add_argument_group("the measurements")
+    for name in MEASUREMENTS:
+        _add(measured, name)
     model = p.add_argument_group("model assumptions (defaults: a summer lawn in a park)")
     for name in MODEL:
         _add(model, name)

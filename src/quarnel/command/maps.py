@@ -18,7 +18,7 @@ import numpy.typing as npt
 from quarnel import tmrt
 from quarnel.command import grid_input, pipeline
 from quarnel.command.arguments import PROG, message
-from quarnel.command.csv_io import csv_observations, observation_failure
+from quarnel.command.csv_io import csv_weather, observation_failure
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.grid_input import HDF5_LOCK, Kind
 from quarnel.command.grid_output import NetcdfOutput, ZarrOutput, global_attrs
@@ -112,20 +112,19 @@ def _map_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, A
     except ValueError:
         raise UsageError(f"{args.dsm} has no CRS: give the site with --lat and --lon") from None
 
-    settings = {k: v for k, v in model.items() if k != "sky_view_factor"}
+    settings = {k: v for k, v in model.items() if k not in ("sky_view_factor", "globe_diameter")}
     table = None
     if kind == "csv":
-        table, observations, _ = csv_observations(args, names)
-        utc_offset = 0.0                    # the table's times are UTC
+        table, observations, reading = csv_weather(args, names)
     else:
         grid_input.check_modules(kind)
         observations = nearest_cell(grid_input.opened(str(args.input), kind), latitude, longitude,
                                     str(args.input))
-        utc_offset = args.utc_offset
+        reading = {"utc_offset": args.utc_offset, "timezone": args.timezone}
     try:
         w = weather(observations, latitude=latitude, longitude=longitude, height=args.height,
-                    utc_offset=utc_offset, invalid=args.invalid, accumulation=args.accumulation,
-                    names=names, model=settings)
+                    invalid=args.invalid, accumulation=args.accumulation, names=names,
+                    model=settings, **reading)
     except tmrt.ObservationError as e:
         if table is not None:
             raise observation_failure(args, table, e) from None

@@ -134,9 +134,11 @@ def variable_attrs(name: str, raster: Raster, w: Weather | None = None) -> dict[
 
 
 def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: float | None = None,
-            longitude: float | None = None, height: float = 0.0, utc_offset: float = 0.0,
-            invalid: Invalid = "raise", accumulation: Accumulation = "interval",
-            projection_factor: Projection = "published", ground_albedo: float = 0.2,
+            longitude: float | None = None, height: float = 0.0, utc_offset: Any = 0.0,
+            timezone: str | None = None, invalid: Invalid = "raise",
+            accumulation: Accumulation = "interval", clock_check: bool = True,
+            wind_height: Any = 10.0, projection_factor: Projection = "published",
+            ground_albedo: float = 0.2,
             ground_emissivity: float = 0.95, bowen_ratio: float = 0.8, person_albedo: float = 0.3,
             cloud_factor: float = 0.75, cloud_exponent: float = 3.4,
             names: Mapping[str, str] | None = None, max_distance: float | None = MAX_DISTANCE,
@@ -158,10 +160,12 @@ def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: 
         along time (one cell of a reanalysis grid).
     latitude, longitude: the site [°N, °E]; default: the centre of the
         DSM from its CRS.
-    height, utc_offset, invalid, accumulation, names, projection_factor,
-    ground_albedo, ground_emissivity, bowen_ratio, person_albedo,
-    cloud_factor, cloud_exponent: as for :func:`quarnel.tmrt.compute`
-        (the sky view factor is each pixel's own).
+    height, utc_offset, timezone, invalid, accumulation, clock_check,
+    wind_height, names, projection_factor, ground_albedo, ground_emissivity,
+    bowen_ratio, person_albedo, cloud_factor, cloud_exponent: as for
+        :func:`quarnel.tmrt.compute` (the sky view factor is each pixel's
+        own; a globe thermometer's reading is not used: the maps take the
+        radiation).
     max_distance: [m] how far shadows and horizons reach (default 500);
         None: the whole raster (no tiles then).
     tile_size: compute in tiles of this many pixels square, each with a
@@ -189,9 +193,10 @@ def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: 
     model = dict(projection_factor=projection_factor, ground_albedo=ground_albedo,
                  ground_emissivity=ground_emissivity, bowen_ratio=bowen_ratio,
                  person_albedo=person_albedo, cloud_factor=cloud_factor,
-                 cloud_exponent=cloud_exponent)
+                 cloud_exponent=cloud_exponent, clock_check=clock_check, wind_height=wind_height)
     w = weather(observations, latitude=lat, longitude=lon, height=height, utc_offset=utc_offset,
-                invalid=invalid, accumulation=accumulation, names=names, model=model)
+                timezone=timezone, invalid=invalid, accumulation=accumulation, names=names,
+                model=model)
     a = assumptions(model)
     tiles = plan(raster.shape, raster.pixel, reach, tile_size)
     per_time = [n for n in PER_TIME if n in chosen]

@@ -24,7 +24,8 @@ from quarnel import tmrt
 from quarnel import ufunc as U
 from quarnel.tmrt import clock
 from quarnel.tmrt.accumulation import length
-from quarnel.tmrt.chain.common import SIGMA, black_body
+from quarnel.tmrt.chain.common import SIGMA, black_body, wind_at
+from quarnel.tmrt.checks import checked_utc
 from quarnel.tmrt.names import era5_quantities
 from quarnel.tmrt.quantities import HUMIDITY, OUTPUTS, SHORTWAVE
 from quarnel.tmrt.settings import MODEL, Assumptions
@@ -88,18 +89,21 @@ def assumptions(model: Mapping[str, Any]) -> Assumptions:
 
 
 def weather(observations: Any, *, latitude: float, longitude: float, height: float,
-            utc_offset: float, invalid: Any, accumulation: Any, names: Mapping[str, str] | None,
-            model: Mapping[str, Any]) -> Weather:
+            utc_offset: Any, invalid: Any, accumulation: Any, names: Mapping[str, str] | None,
+            model: Mapping[str, Any], timezone: str | None = None) -> Weather:
     """The weather's terms at the site, from observations as
     :func:`quarnel.tmrt.compute` takes them (a mapping of arrays, a
-    DataFrame, or a Dataset along time only), at one place."""
+    DataFrame, or a Dataset along time only), at one place. ``model``:
+    the model's settings and how the observations were made (``clock_check``,
+    ``wind_height``), as ``compute`` takes them."""
     names = dict(names or {})
     observations = _one_place(observations, names)
     settings = {k: v for k, v in model.items() if k != "sky_view_factor"}
     result = tmrt.compute(observations, latitude=latitude, longitude=longitude, height=height,
-                          utc_offset=utc_offset, invalid=invalid, accumulation=accumulation,
-                          names=names, sky_view_factor=1.0, variables=NEEDED, **settings)
-    times, utc = _times(observations, names, utc_offset)
+                          utc_offset=utc_offset, timezone=timezone, invalid=invalid,
+                          accumulation=accumulation, names=names, sky_view_factor=1.0,
+                          variables=NEEDED, **settings)
+    times, utc = _times(observations, names, utc_offset, timezone)
     hours = _paired_hours(observations, names, accumulation, utc)
 
     def value(q: str) -> FloatArray:
@@ -110,7 +114,8 @@ def weather(observations: Any, *, latitude: float, longitude: float, height: flo
         return np.asarray(getattr(column, "values", column), dtype=np.float64).reshape(-1)
 
     station = {k: value(k) for k in NEEDED}
-    t, wind, e = value("air_temperature"), value("wind_speed"), value("vapour_pressure")
+    t, e = value("air_temperature"), value("vapour_pressure")
+    wind = _wind_10m(result, value("wind_speed"), model.get("wind_height", 10.0))
     a = assumptions(model)
     with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
         szeit, day = clock.solar_time(*clock.calendar(utc), np.float64(longitude))
@@ -146,7 +151,17 @@ def _one_place(observations: Any, names: Mapping[str, str]) -> Any:
     return ds.drop_vars(drop)
 
 
-def _times(observations: Any, names: Mapping[str, str], utc_offset: float
+def _wind_10m(result: Any, wind: FloatArray, wind_height: Any) -> FloatArray:
+    """The wind at 10 m [m/s], as the chain takes it: a Dataset's result
+    holds it so already, a mapping's or DataFrame's holds the wind as
+    measured."""
+    if _is_dataset(result):
+        return wind
+    out: FloatArray = np.asarray(wind_at(wind, wind_height), dtype=np.float64).reshape(-1)
+    return out
+
+
+def _times(observations: Any, names: Mapping[str, str], utc_offset: Any, timezone: str | None
            ) -> tuple[npt.NDArray[Any], npt.NDArray[np.datetime64]]:
     """The time stamps as given (the maps' time coordinate) and in UTC."""
     time_name = names.get("time", "time")
@@ -163,7 +178,7 @@ def _times(observations: Any, names: Mapping[str, str], utc_offset: float
         given = index.to_numpy(dtype="datetime64[ns]")
     else:
         given = np.asarray(observations[time_name])
-    return given, clock.utc(given, utc_offset)
+    return given, checked_utc(given, utc_offset, timezone, None, time_name)
 
 
 def _paired_hours(observations: Any, names: Mapping[str, str], accumulation: Any,

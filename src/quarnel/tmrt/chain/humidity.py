@@ -7,7 +7,7 @@ from typing import Any
 import numpy as np
 
 from quarnel._elementwise import where
-from quarnel.tmrt.chain.common import fill
+from quarnel.tmrt.chain.common import fill, first_or
 
 __all__ = ["saturation_vapour_pressure", "dew_point", "humidity"]
 
@@ -40,7 +40,5 @@ def humidity(obs: dict[str, Any]) -> dict[str, Any]:
     rh = np.minimum(100.0 * e / sat, 100.0)
     if "relative_humidity" in obs:
         rh = fill(obs["relative_humidity"], rh)
-    td = dew_point(where(e > 0, e, np.nan))
-    if "dew_point" in obs:
-        td = fill(obs["dew_point"], td)
+    td = first_or([obs.get("dew_point")], lambda: dew_point(where(e > 0, e, np.nan)))
     return {"vapour_pressure": e, "relative_humidity": rh, "dew_point": td}
