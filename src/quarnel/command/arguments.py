@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import math
 import pathlib
 from collections.abc import Callable, Mapping
 
@@ -165,6 +166,36 @@ def _chunks(text: str) -> dict[str, int]:
     return out
 
 
+def _bbox(text: str) -> tuple[float, float, float, float]:
+    try:
+        values = tuple(float(v) for v in text.split(","))
+    except ValueError:
+        values = ()
+    if len(values) != 4 or not all(math.isfinite(v) for v in values):
+        raise argparse.ArgumentTypeError(f"'{text}' is not MINX,MINY,MAXX,MAXY (four numbers)")
+    return values[0], values[1], values[2], values[3]
+
+
+def _length(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not (math.isfinite(value) and value >= 0):
+        raise argparse.ArgumentTypeError(f"'{text}' is not a length >= 0 [m]")
+    return value
+
+
+def _tile(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 64 or value % 64:
+        raise argparse.ArgumentTypeError(f"'{text}' is not a multiple of 64 pixels")
+    return value
+
+
 def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(
         prog=PROG, description="Radiation and thermal comfort of people outdoors.")
@@ -238,6 +269,23 @@ def parser() -> argparse.ArgumentParser:
                    help="the quantities to write (names below), or 'all' (every input and "
                         "quantity); default for a grid: " + ", ".join(tmrt.HEADLINE) + "; for CSV "
                         "all (the input columns are always kept)")
+    maps = p.add_argument_group(
+        "maps from a surface model (--dsm): the weather of INPUT (a station's CSV, or the grid "
+        "cell of a reanalysis nearest the site) at every pixel, written to a .nc or .zarr OUTPUT")
+    maps.add_argument("--dsm", type=pathlib.Path, metavar="DSM.tif",
+                      help="digital surface model: heights of ground and roofs [m] on square "
+                           "pixels in a projected CRS (GeoTIFF or any raster GDAL reads; a CRS "
+                           "in feet is converted); the site is its centre unless --lat and --lon "
+                           "are given. The maps: mean_radiant_temperature, utci, sunlit (time, y, "
+                           "x) and sky_view_factor (y, x), or those --variables names")
+    maps.add_argument("--bbox", type=_bbox, metavar="MINX,MINY,MAXX,MAXY",
+                      help="the window of the DSM to map, in its CRS")
+    maps.add_argument("--max-distance", type=_length, default=500.0, metavar="M",
+                      help="how far shadows and horizons reach [m] (default 500)")
+    maps.add_argument("--tile", type=_tile, default=1024, metavar="PIXELS",
+                      help="maps are made in tiles this many pixels square, each read with a "
+                           "margin of --max-distance, and written a day at a time: memory stays "
+                           "bounded (default 1024; a multiple of 64)")
     grid = p.add_argument_group("grids (NetCDF, Zarr, GRIB)")
     grid.add_argument("--dtype", choices=["float32", "float64"],
                       help="precision of the floating-point outputs (default float32, the "

@@ -183,17 +183,7 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
     place = _site(table, args, names)
     if args.plot is not None and np.ndim(place["latitude"]):
         raise UsageError("--plot draws one station's record: this CSV has a site per row")
-    unused = _unused(table.header, names)
-    given = {q for q in tmrt.INPUTS if names.get(q, q) in table.header}
-    for q in ("time", *needed(given)):
-        if names.get(q, q) not in table.header:
-            raise Failure(f"{args.input}, line {table.header_line}: no column '{names.get(q, q)}' "
-                          f"({CSV_COLUMNS.get(q, '')}; columns: {', '.join(table.header)})"
-                          + _instead(unused, (q,)))
-    if not any(names.get(q, q) in table.header for q in HUMIDITY):
-        raise Failure(f"{args.input}, line {table.header_line}: no humidity column: one of "
-                      + ", ".join(f"'{names.get(q, q)}'" for q in HUMIDITY)
-                      + _instead(unused, HUMIDITY))
+    unused = _columns(table, names)
     time_name = names.get("time", "time")
     local, own = table.times(time_name)
     observations: dict[str, Any] = {time_name: local}
@@ -210,9 +200,7 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         result = tmrt.compute(observations, **place, **clock, names=names,
                               invalid=args.invalid, **{**model, **place_model})
     except tmrt.ObservationError as e:
-        where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
-        marker = " (if it marks a missing value: --missing-value)" if e.out_of_range else ""
-        raise Failure(f"{where}: {e.detail_text(option_spelling)}{marker}") from None
+        raise observation_failure(args, table, e) from None
     if unused:
         # Only quantities no column gives are suggested, and never for a
         # name of ours (an output column read back in).
@@ -250,6 +238,53 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         series["air_temperature"] = observations[names.get("air_temperature", "air_temperature")]
         plot(utc, series, f"{args.input.name}: {site(args.latitude, args.longitude)}",
              staging.temporary(args.plot))
+
+
+def _columns(table: CsvTable, names: dict[str, str]) -> list[str]:
+    """The columns the computation needs, checked; the header's columns it
+    does not read."""
+    unused = _unused(table.header, names)
+    given = {q for q in tmrt.INPUTS if names.get(q, q) in table.header}
+    for q in ("time", *needed(given)):
+        if names.get(q, q) not in table.header:
+            raise Failure(f"{table.path}, line {table.header_line}: no column '{names.get(q, q)}' "
+                          f"({CSV_COLUMNS.get(q, '')}; columns: {', '.join(table.header)})"
+                          + _instead(unused, (q,)))
+    if not any(names.get(q, q) in table.header for q in HUMIDITY):
+        raise Failure(f"{table.path}, line {table.header_line}: no humidity column: one of "
+                      + ", ".join(f"'{names.get(q, q)}'" for q in HUMIDITY)
+                      + _instead(unused, HUMIDITY))
+    return unused
+
+
+def observation_failure(args: argparse.Namespace, table: CsvTable,
+                        e: tmrt.ObservationError) -> Failure:
+    """An observation refused, where it is in the file."""
+    where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
+    marker = " (if it marks a missing value: --missing-value)" if e.out_of_range else ""
+    return Failure(f"{where}: {e.detail_text(option_spelling)}{marker}")
+
+
+def csv_weather(args: argparse.Namespace, names: dict[str, str]
+                ) -> tuple[CsvTable, dict[str, Any], dict[str, Any]]:
+    """One station's CSV as the maps take it: its observations (the times
+    as written, the numbers) and how its times are read (``utc_offset``,
+    ``timezone``); the site is the map's."""
+    table = CsvTable(args.input)
+    rows = [c for c in SITE_COLUMNS if names.get(c, c) in table.header]
+    if args.group is not None or rows:
+        raise UsageError("maps (--dsm) take one station's weather: the site is the DSM's (or "
+                         f"--lat and --lon), not the CSV's ({', '.join(rows) or '--group'})")
+    _columns(table, names)
+    time_name = names.get("time", "time")
+    local, own = table.times(time_name)
+    observations: dict[str, Any] = {time_name: local}
+    clock = _clock(table, time_name, local, own, args.utc_offset, args.timezone)
+    for q in tmrt.INPUTS:
+        source = names.get(q, q)
+        if source in table.header:
+            observations[source] = table.numbers(source, args.missing_value)
+    return table, observations, clock
 
 
 def _site(table: CsvTable, args: argparse.Namespace, names: dict[str, str]) -> dict[str, Any]:

@@ -162,7 +162,8 @@ class NetcdfOutput:
 
     def __init__(self, path: str, sizes: Mapping[str, int], coords: Mapping[str, xr.DataArray],
                  attrs: Mapping[str, Any], variables: Sequence[OutputVar],
-                 block: Mapping[str, int]) -> None:
+                 block: Mapping[str, int], scalars: Mapping[str, Mapping[str, Any]] | None = None
+                 ) -> None:
         import h5py
         import netCDF4
         chunks = {v.name: chunk_shape(v, sizes, block) for v in variables}
@@ -173,6 +174,10 @@ class NetcdfOutput:
                     nc.createDimension(d, n)
                 for d, coord in coords.items():
                     _write_coordinate(nc, d, coord)
+                for name, scalar_attrs in (scalars or {}).items():
+                    # A grid mapping and the like: attributes on a scalar.
+                    var = nc.createVariable(name, np.int32, ())
+                    var.setncatts(dict(scalar_attrs))
                 for v in variables:
                     var = nc.createVariable(v.name, v.dtype, v.dims, zlib=True,
                                             complevel=1, shuffle=True, fill_value=v.fill,
@@ -235,7 +240,8 @@ class ZarrOutput:
 
     def __init__(self, path: str, sizes: Mapping[str, int], coords: Mapping[str, xr.DataArray],
                  attrs: Mapping[str, Any], variables: Sequence[OutputVar],
-                 block: Mapping[str, int]) -> None:
+                 block: Mapping[str, int], scalars: Mapping[str, Mapping[str, Any]] | None = None
+                 ) -> None:
         import dask.array as da
         import xarray as xr
         encoding: dict[str, dict[str, Any]] = {}
@@ -251,8 +257,11 @@ class ZarrOutput:
             empty = da.empty(tuple(sizes[d] for d in v.dims), chunks=shape, dtype=v.dtype)
             laid[v.name] = xr.Variable(v.dims, empty, dict(v.attrs))
             encoding[v.name] = {"chunks": shape, "_FillValue": v.fill}
-        template = xr.Dataset({k: x for k, x in laid.items() if k not in coords},
-                              coords={k: laid[k] for k in coords}, attrs=dict(attrs))
+        for name, scalar_attrs in (scalars or {}).items():
+            laid[name] = xr.Variable((), np.int32(0), dict(scalar_attrs))
+        template = xr.Dataset({k: x for k, x in laid.items() if k not in coords and k not in (scalars or {})},
+                              coords={k: laid[k] for k in (*coords, *(scalars or {}))},
+                              attrs=dict(attrs))
         template.to_zarr(path, mode="w", compute=False, zarr_format=2, consolidated=True,
                          encoding=encoding)
         self.path = path

@@ -14,7 +14,7 @@ from quarnel.tmrt.chain.common import SIGMA, black_body
 from quarnel.tmrt.settings import Assumptions, Projection
 
 __all__ = ["PERSON_EMISSIVITY", "GLOBE_EMISSIVITY", "GLOBE_HEIGHT", "projected_area_factor",
-           "person", "globe_mean_radiant_temperature", "person_sources"]
+           "person", "radiant_temperature", "globe_mean_radiant_temperature", "person_sources"]
 
 PERSON_EMISSIVITY = 0.97   # long-wave emissivity of a person (VDI 3787-2), as in the module
 
@@ -41,17 +41,29 @@ def person(air_radiation: Any, sky: Any, ground: Any, diffuse: Any, reflected: A
     below = 0.5 * ground
     from_sky = 0.5 * svf * sky
     scattered = 0.5 * svf * diffuse + 0.5 * reflected
+    tmrt, tmrt_shade = radiant_temperature(sun_zenith, above, below, from_sky, scattered, direct,
+                                           assumptions)
+    return {"mean_radiant_temperature": tmrt, "mean_radiant_temperature_shade": tmrt_shade}
+
+
+def radiant_temperature(sun_zenith: Any, above: Any, below: Any, from_sky: Any, scattered: Any,
+                        direct: Any, assumptions: Assumptions) -> tuple[Any, Any]:
+    """Tmrt [°C] of a standing person with the beam ``direct`` [W m-2,
+    normal] and without it, from what the person receives, already weighted
+    by the view factors [W m-2]: long-wave from above other than the sky's
+    (``above``), from below, from the sky, and scattered short-wave. The
+    one person of stations and places (quarnel.place)."""
     if assumptions.projection_factor == "module":
         albedo = assumptions.person_albedo
         tmrt = U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, direct, albedo)
         tmrt_shade = U.MittlStrTemp(sun_zenith, above, below, from_sky, scattered, 0.0 * direct,
                                     albedo)
-    else:
-        # In the sun and in shade at once (comfort.standing_person).
-        absorption = (1 - assumptions.person_albedo) / PERSON_EMISSIVITY
-        tmrt, tmrt_shade = outputs(comfort.standing_person, sun_zenith, above + below + from_sky,
-                                   scattered, direct, absorption)
-    return {"mean_radiant_temperature": tmrt, "mean_radiant_temperature_shade": tmrt_shade}
+        return tmrt, tmrt_shade
+    # In the sun and in shade at once (comfort.standing_person).
+    absorption = (1 - assumptions.person_albedo) / PERSON_EMISSIVITY
+    tmrt, tmrt_shade = outputs(comfort.standing_person, sun_zenith, above + below + from_sky,
+                               scattered, direct, absorption)
+    return tmrt, tmrt_shade
 
 
 #: ISO 7726 (1998), Annex B: the globe's emissivity, and the height of a
