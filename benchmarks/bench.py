@@ -159,12 +159,13 @@ def build_call_probes():
     tmp = tempfile.mkdtemp(prefix="quarnel-probes-")
     suffix = sysconfig.get_config_var("EXT_SUFFIX")
     include = ["-I", sysconfig.get_paths()["include"]]
-    src = os.path.join(REPO, "src")
-    # The core the module links (CMakeLists.txt: values/ and machine/, not
-    # the generic domain).
-    core = sorted(os.path.join(src, "quarnel", d, f) for d in ("values", "machine")
-                  for f in os.listdir(os.path.join(src, "quarnel", d)) if f.endswith(".cpp"))
-    core = [f for f in core if not f.endswith(os.path.join("values", "generic.cpp"))]
+    src = os.path.join(REPO, "cpp")
+    # The core the module links (CMakeLists.txt: the NumPy API, machine/ and
+    # values/, not what serves the module alone).
+    module_only = {os.path.join("values", "generic.cpp"), os.path.join("values", "np_watch.cpp")}
+    core = [os.path.join(src, "common", "numpy_api.cpp")] + sorted(
+        os.path.join(src, d, f) for d in ("values", "machine") for f in os.listdir(os.path.join(src, d))
+        if f.endswith(".cpp") and os.path.join(d, f) not in module_only)
     sources = [os.path.join(HERE, "formula_loop.cpp")] + core
     objects = [os.path.join(tmp, f"{i}.o") for i in range(len(sources))]
     cxx = ["g++", *CXXFLAGS, "-I", src, "-I", np.get_include(), *include]

@@ -22,22 +22,22 @@
 // evaluation starts from a fresh domain (no sine or cosine remembered from
 // the previous one), from arguments the compiler may not assume known, and
 // once the previous evaluation has its result (see time_formula).
-#include "quarnel/budget/atmos_gegenstr.hpp"
-#include "quarnel/budget/dir_str_m_bew.hpp"
-#include "quarnel/budget/mittl_str_temp.hpp"
-#include "quarnel/budget/oberfl_temp.hpp"
-#include "quarnel/clearsky/linke_truebung.hpp"
-#include "quarnel/clearsky/max_direkte_strahlung.hpp"
-#include "quarnel/clearsky/max_globalstrahlung.hpp"
-#include "quarnel/clearsky/rel_opt_luftmasse.hpp"
-#include "quarnel/solar/azimutwinkel.hpp"
-#include "quarnel/solar/sonnenzeit.hpp"
-#include "quarnel/solar/zenitwinkel.hpp"
-#include "quarnel/values/dispatch.hpp"
-#include "quarnel/values/native.hpp"
-#include "quarnel/values/np_loops.hpp"
-#include "quarnel/values/numpy_api.hpp"
-#include "quarnel/values/scalars.hpp"
+#include "formulas/budget/atmos_gegenstr.hpp"
+#include "formulas/budget/dir_str_m_bew.hpp"
+#include "formulas/budget/mittl_str_temp.hpp"
+#include "formulas/budget/oberfl_temp.hpp"
+#include "formulas/clearsky/linke_truebung.hpp"
+#include "formulas/clearsky/max_direkte_strahlung.hpp"
+#include "formulas/clearsky/max_globalstrahlung.hpp"
+#include "formulas/clearsky/rel_opt_luftmasse.hpp"
+#include "formulas/solar/azimutwinkel.hpp"
+#include "formulas/solar/sonnenzeit.hpp"
+#include "formulas/solar/zenitwinkel.hpp"
+#include "values/dispatch.hpp"
+#include "values/native.hpp"
+#include "machine/np_loops.hpp"
+#include "common/numpy_api.hpp"
+#include "values/scalars.hpp"
 
 #include <chrono>
 #include <cmath>

@@ -33,7 +33,7 @@ from collections.abc import Callable
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import _comfort, comfort
+from quarnel import _kernels, comfort
 
 Array = npt.NDArray[np.float64]
 
@@ -138,7 +138,7 @@ def main() -> None:
             assert np.allclose(ours, got, rtol=1e-9, atol=1e-9), "pythermalcomfort disagrees"
             contenders["pythermalcomfort utci"] = ptc
 
-    print(f"processor: {processor()}; ISA level {_comfort.isa} "
+    print(f"processor: {processor()}; ISA level {_kernels.isa} "
           f"(QUARNEL_ISA={os.environ.get('QUARNEL_ISA', 'unset')}); {usable_cores()} cores usable")
     print(f"{args.n} elements, values agree; best of 3 in each of {args.rounds} interleaved rounds")
     times: dict[str, list[float]] = {name: [] for name in contenders}

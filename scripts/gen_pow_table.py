@@ -1,4 +1,4 @@
-"""Writes src/quarnel/machine/pow_table.hpp: the table of the pow kernel's
+"""Writes cpp/machine/pow_table.hpp: the table of the pow kernel's
 logarithm. The significands from OFFSET's up to twice it are cut into 256
 cells of equal width in the bit pattern (2^44 units, so 2^-9 below 1 and
 2^-8 above); cell i holds `inv`, the double nearest the reciprocal of its
@@ -63,7 +63,7 @@ def main():
         out.append(f"    {{{inv.hex()}, {hi.hex()}, {lo.hex()}, 0.0}},")
     out += ["};", "", "}  // namespace quarnel::pow_table", ""]
     here = os.path.dirname(os.path.abspath(__file__))
-    with open(os.path.join(here, "..", "src", "quarnel", "machine", "pow_table.hpp"), "w") as f:
+    with open(os.path.join(here, "..", "cpp", "machine", "pow_table.hpp"), "w") as f:
         f.write("\n".join(out))
 
 

@@ -1,4 +1,4 @@
-"""Writes src/quarnel/machine/sincos_table.hpp: sin(i/16) and cos(i/16) for
+"""Writes cpp/machine/sincos_table.hpp: sin(i/16) and cos(i/16) for
 i = -16 .. 15 as double-doubles (hi + lo, |lo| <= ulp(hi)/2), from Taylor
 series summed in 60-digit decimal arithmetic. 32 entries: four vectors of
 eight, looked up by permutation rather than by gathering from memory.
@@ -53,7 +53,7 @@ def main():
         out.append("};")
     out += ["", "}  // namespace quarnel::sincos_table", ""]
     here = os.path.dirname(os.path.abspath(__file__))
-    with open(os.path.join(here, "..", "src", "quarnel", "values", "sincos_table.hpp"), "w") as f:
+    with open(os.path.join(here, "..", "cpp", "machine", "sincos_table.hpp"), "w") as f:
         f.write("\n".join(out))
 
 

@@ -17,7 +17,7 @@ needs_gxx = pytest.mark.skipif(sys.platform != "linux" or not shutil.which("g++"
 
 def build(out, sources, *defines):
     """Compiles `sources` (paths from the project's root) into `out`."""
-    subprocess.run(["g++", "-std=c++20", "-O2", "-ffp-contract=off", *defines, "-I", os.path.join(ROOT, "src"),
+    subprocess.run(["g++", "-std=c++20", "-O2", "-ffp-contract=off", *defines, "-I", os.path.join(ROOT, "cpp"),
                     *(os.path.join(ROOT, s) for s in sources), "-o", str(out), "-lm"], check=True)
     return str(out)
 

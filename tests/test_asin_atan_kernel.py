@@ -15,9 +15,9 @@ import pytest
 from native_checks import build, needs_gxx, run as run_check
 
 SAMPLES = os.environ.get("QUARNEL_ASIN_ATAN_SAMPLES", "2000000")
-SOURCES = ["tests/native/asin_atan_check.cpp", "src/quarnel/machine/asin_atan_kernel.cpp",
-           "src/quarnel/machine/asin_atan_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp",
-           "src/quarnel/machine/vector_kernels.cpp"]
+SOURCES = ["tests/native/asin_atan_check.cpp", "cpp/machine/asin_atan_kernel.cpp",
+           "cpp/machine/asin_atan_kernel_avx2.cpp", "cpp/machine/isa.cpp",
+           "cpp/machine/vector_kernels.cpp"]
 
 pytestmark = needs_gxx
 

@@ -11,7 +11,7 @@ import warnings
 import numpy as np
 import pytest
 
-from quarnel import _comfort, comfort as C
+from quarnel import _kernels, comfort as C
 from support import child_env
 from test_isa_levels import LEVELS, processor_level
 
@@ -230,9 +230,9 @@ def test_xarray_and_dask():
 
 CHILD = """
 import sys, numpy as np
-from quarnel import _comfort, comfort
+from quarnel import _kernels, comfort
 from test_comfort import inside
-print(_comfort.isa)
+print(_kernels.isa)
 args = inside(100_003, 6)
 sys.stdout.flush()
 np.save(sys.argv[1], comfort.utci(*args))
@@ -256,7 +256,7 @@ def test_every_level_gives_the_same_bits(level, tmp_path):
 def test_a_setting_naming_no_level_is_ignored_with_a_warning():
     env = child_env()
     env["QUARNEL_ISA"] = "avx-2"
-    run = subprocess.run([sys.executable, "-W", "always", "-c", "from quarnel import _comfort; print(_comfort.isa)"],
+    run = subprocess.run([sys.executable, "-W", "always", "-c", "from quarnel import _kernels; print(_kernels.isa)"],
                          env=env, capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert run.stdout.strip() == processor_level()

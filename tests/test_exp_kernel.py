@@ -14,9 +14,9 @@ import pytest
 from native_checks import build, needs_gxx, run
 
 SAMPLES = os.environ.get("QUARNEL_EXP_SAMPLES", "2000000")
-SOURCES = ["tests/native/exp_check.cpp", "src/quarnel/machine/exp_kernel.cpp",
-           "src/quarnel/machine/exp_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp",
-           "src/quarnel/machine/vector_kernels.cpp"]
+SOURCES = ["tests/native/exp_check.cpp", "cpp/machine/exp_kernel.cpp",
+           "cpp/machine/exp_kernel_avx2.cpp", "cpp/machine/isa.cpp",
+           "cpp/machine/vector_kernels.cpp"]
 
 pytestmark = needs_gxx
 

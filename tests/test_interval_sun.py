@@ -1,12 +1,12 @@
 """The sun of an interval against a fine numerical integral of the
 instantaneous sun of quarnel.ufunc.Zenitwinkel, and the compiled sun
-(quarnel._comfort.interval_cos_zenith) against its NumPy reference."""
+(quarnel._kernels.interval_cos_zenith) against its NumPy reference."""
 
 import numpy as np
 import pytest
 
 from quarnel import ufunc as U
-from quarnel import _comfort
+from quarnel import _kernels
 from quarnel.interval_sun import _interval_cos_zenith_numpy, declination, interval_cos_zenith
 
 # Night, polar night and NaN are expected inputs: no warnings.
@@ -186,7 +186,7 @@ def sunrise_conditioning(lat, day):
 
 def test_compiled_matches_the_numpy_reference():
     t, lat, day, h = sun_inputs(300_000, 11)
-    mu, frac = _comfort.interval_cos_zenith(t, lat, day, h)
+    mu, frac = _kernels.interval_cos_zenith(t, lat, day, h)
     with np.errstate(all="ignore"):
         ref_mu, ref_frac = _interval_cos_zenith_numpy(t, lat, day, h)
     np.testing.assert_array_equal(np.isnan(mu), np.isnan(ref_mu))
@@ -220,32 +220,32 @@ def test_compiled_matches_the_numpy_reference():
 def test_compiled_is_quiet():
     t, lat, day, h = sun_inputs(50_000, 12)
     with np.errstate(all="raise"):
-        _comfort.interval_cos_zenith(t, lat, day, h)
+        _kernels.interval_cos_zenith(t, lat, day, h)
         assert np.isnan(interval_cos_zenith(np.inf, np.nan, -np.inf, -1.0)).all()
         assert interval_cos_zenith(1e300, 0.0, 1e300, 1e300)[1] <= 1.0
 
 
 def test_compiled_broadcasting_strides_out_and_the_cores():
     t, lat, day, h = sun_inputs(400_003, 13)
-    whole = _comfort.interval_cos_zenith(t, lat, day, h)
-    pieces = [_comfort.interval_cos_zenith(t[k:k + 997], lat[k:k + 997], day[k:k + 997], h[k:k + 997])
+    whole = _kernels.interval_cos_zenith(t, lat, day, h)
+    pieces = [_kernels.interval_cos_zenith(t[k:k + 997], lat[k:k + 997], day[k:k + 997], h[k:k + 997])
               for k in range(0, t.size, 997)]
     for i in range(2):
         np.testing.assert_array_equal(whole[i], np.concatenate([p[i] for p in pieces]))
     n = 3_001
-    want = _comfort.interval_cos_zenith(t[:n], lat[:n], day[:n], h[:n])
+    want = _kernels.interval_cos_zenith(t[:n], lat[:n], day[:n], h[:n])
     mu = np.full(2 * n, -1.0)
     frac = np.zeros(n * 8 + 1, np.uint8)[1:].view(np.float64)
     raw = np.zeros(n * 8 + 1, np.uint8)[1:].view(np.float64)
     raw[:] = lat[:n]
-    _comfort.interval_cos_zenith(t[:n][::-1][::-1], raw, np.repeat(day[:n], 2)[::2], h[:n],
+    _kernels.interval_cos_zenith(t[:n][::-1][::-1], raw, np.repeat(day[:n], 2)[::2], h[:n],
                                  out=(mu[::2], frac))
     np.testing.assert_array_equal(mu[::2], want[0])
     np.testing.assert_array_equal(frac, want[1])
     assert (mu[1::2] == -1.0).all()
-    grid = _comfort.interval_cos_zenith(np.arange(0.5, 24.0)[:, None], lat[None, :7], 172, 1.0)
+    grid = _kernels.interval_cos_zenith(np.arange(0.5, 24.0)[:, None], lat[None, :7], 172, 1.0)
     assert grid[0].shape == (24, 7)
-    assert grid[1][5, 3] == _comfort.interval_cos_zenith(5.5, lat[3], 172.0, 1.0)[1]
+    assert grid[1][5, 3] == _kernels.interval_cos_zenith(5.5, lat[3], 172.0, 1.0)[1]
     assert isinstance(interval_cos_zenith(12.0, 50.0, 172, 1.0)[0], np.float64)
 
 
@@ -254,5 +254,5 @@ def test_a_bare_dask_array_stays_lazy():
     t, lat, day, h = sun_inputs(1000, 14)
     lazy = interval_cos_zenith(da.from_array(t, chunks=300), lat, day, h)
     assert all(isinstance(x, da.Array) for x in lazy)
-    for got, want in zip(lazy, _comfort.interval_cos_zenith(t, lat, day, h)):
+    for got, want in zip(lazy, _kernels.interval_cos_zenith(t, lat, day, h)):
         np.testing.assert_array_equal(got.compute(), want)

@@ -14,9 +14,9 @@ import pytest
 from native_checks import build as build_check, needs_gxx, run
 
 SAMPLES = os.environ.get("QUARNEL_POW_SAMPLES", "1000000")
-SOURCES = ["tests/native/pow_check.cpp", "src/quarnel/machine/pow_kernel.cpp",
-           "src/quarnel/machine/pow_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp",
-           "src/quarnel/machine/vector_kernels.cpp"]
+SOURCES = ["tests/native/pow_check.cpp", "cpp/machine/pow_kernel.cpp",
+           "cpp/machine/pow_kernel_avx2.cpp", "cpp/machine/isa.cpp",
+           "cpp/machine/vector_kernels.cpp"]
 
 pytestmark = needs_gxx
 

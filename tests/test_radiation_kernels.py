@@ -1,4 +1,4 @@
-"""The compiled split of global radiation (quarnel._comfort.split_global)
+"""The compiled split of global radiation (quarnel._kernels.split_global)
 against its NumPy reference, and the standing person
 (quarnel.comfort.standing_person) against the NumPy expression and
 thermofeel: the ufunc protocol, quiet flags, the cores and the
@@ -10,7 +10,7 @@ import sys
 import numpy as np
 import pytest
 
-from quarnel import _comfort, comfort
+from quarnel import _kernels, comfort
 from quarnel import decomposition as D
 from support import child_env
 from test_isa_levels import LEVELS, processor_level
@@ -58,7 +58,7 @@ def reference(g, mu, f, day, p):
 
 def test_split_matches_the_numpy_reference():
     g, mu, f, day, p = split_inputs(200_000, 1)
-    dni, dhi = _comfort.split_global(g, mu, f, day, p)
+    dni, dhi = _kernels.split_global(g, mu, f, day, p)
     ref_dni, ref_dhi = reference(g, mu, f, day, p)
     np.testing.assert_array_equal(np.isnan(dni), np.isnan(ref_dni))
     np.testing.assert_array_equal(np.isnan(dhi), np.isnan(ref_dhi))
@@ -86,9 +86,9 @@ def test_split_matches_the_numpy_reference():
 def test_split_guarantees_hold_exactly_and_quietly():
     g, mu, f, day, p = split_inputs(100_000, 2)
     with np.errstate(all="raise"):
-        dni, dhi = _comfort.split_global(g, mu, f, day, p)
+        dni, dhi = _kernels.split_global(g, mu, f, day, p)
         # Infinities too: NaN or a value, never a trap.
-        _comfort.split_global([np.inf, 500.0, 500.0], [0.5, np.inf, 0.5], [1.0, 1.0, np.inf], 100.0, 9e4)
+        _kernels.split_global([np.inf, 500.0, 500.0], [0.5, np.inf, 0.5], [1.0, 1.0, np.inf], 100.0, 9e4)
     ok = ~np.isnan(dni)
     gp = np.maximum(g, 0.0)[ok]
     assert (dni[ok] >= 0).all() and (dhi[ok] >= 0).all()
@@ -98,21 +98,21 @@ def test_split_guarantees_hold_exactly_and_quietly():
 
 def test_split_broadcasting_strides_out_and_scalars():
     g, mu, f, day, p = split_inputs(3_001, 3)
-    want = _comfort.split_global(g, mu, f, day, p)
+    want = _kernels.split_global(g, mu, f, day, p)
     dni, dhi = np.full(2 * g.size, -1.0), np.full(g.size * 8 + 1, 0, np.uint8)[1:].view(np.float64)
     raw = np.zeros(g.size * 8 + 1, np.uint8)[1:].view(np.float64)
     raw[:] = mu
-    _comfort.split_global(g[::-1][::-1], raw, np.repeat(f, 2)[::2], day, p, out=(dni[::2], dhi))
+    _kernels.split_global(g[::-1][::-1], raw, np.repeat(f, 2)[::2], day, p, out=(dni[::2], dhi))
     np.testing.assert_array_equal(dni[::2], want[0])
     np.testing.assert_array_equal(dhi, want[1])
     assert (dni[1::2] == -1.0).all()
     inplace = g.copy(), mu.copy()
-    _comfort.split_global(inplace[0], inplace[1], f, day, p, out=inplace)
+    _kernels.split_global(inplace[0], inplace[1], f, day, p, out=inplace)
     np.testing.assert_array_equal(inplace[0], want[0])
     np.testing.assert_array_equal(inplace[1], want[1])
-    grid = _comfort.split_global(g[:6, None], mu[None, :4], 0.7, 100, 95000)
+    grid = _kernels.split_global(g[:6, None], mu[None, :4], 0.7, 100, 95000)
     assert grid[0].shape == (6, 4)
-    assert grid[1][2, 3] == _comfort.split_global(g[2], mu[3], 0.7, 100.0, 95000.0)[1]
+    assert grid[1][2, 3] == _kernels.split_global(g[2], mu[3], 0.7, 100.0, 95000.0)[1]
     assert isinstance(D.split_global(600.0, 0.5, 1.0, 172)[0], np.float64)
 
 
@@ -121,7 +121,7 @@ def test_split_of_a_bare_dask_array_stays_lazy():
     g, mu, f, day, p = split_inputs(1000, 4)
     lazy = D.split_global(da.from_array(g, chunks=300), mu, f, day, p)
     assert all(isinstance(x, da.Array) for x in lazy)
-    for got, want in zip(lazy, _comfort.split_global(g, mu, f, day, p)):
+    for got, want in zip(lazy, _kernels.split_global(g, mu, f, day, p)):
         np.testing.assert_array_equal(got.compute(), want)
 
 
@@ -223,7 +223,7 @@ def test_person_broadcasting_strides_and_xarray_with_dask():
 # --- the cores and the instruction-set levels ------------------------------
 
 def test_large_arrays_split_over_the_cores_give_the_same_bits():
-    for ufunc, args in ((_comfort.split_global, split_inputs(400_003, 8)),
+    for ufunc, args in ((_kernels.split_global, split_inputs(400_003, 8)),
                         (comfort.standing_person, person_inputs(400_003, 8))):
         whole = ufunc(*args)
         pieces = [ufunc(*(a[k:k + 999] for a in args)) for k in range(0, 400_003, 999)]
@@ -233,11 +233,11 @@ def test_large_arrays_split_over_the_cores_give_the_same_bits():
 
 CHILD = """
 import sys, numpy as np
-from quarnel import _comfort, comfort
+from quarnel import _kernels, comfort
 from test_radiation_kernels import split_inputs, person_inputs
-print(_comfort.isa)
+print(_kernels.isa)
 sys.stdout.flush()
-np.save(sys.argv[1], np.stack(_comfort.split_global(*split_inputs(50_003, 9))
+np.save(sys.argv[1], np.stack(_kernels.split_global(*split_inputs(50_003, 9))
                               + comfort.standing_person(*person_inputs(50_003, 9))))
 """
 
@@ -252,6 +252,6 @@ def test_every_level_gives_the_same_bits(level, tmp_path):
     run = subprocess.run([sys.executable, "-c", CHILD, str(path)], env=env, capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert run.stdout.split()[0] == level
-    want = np.stack(_comfort.split_global(*split_inputs(50_003, 9))
+    want = np.stack(_kernels.split_global(*split_inputs(50_003, 9))
                     + comfort.standing_person(*person_inputs(50_003, 9)))
     np.testing.assert_array_equal(np.load(path).view(np.uint64), want.view(np.uint64))

@@ -8,8 +8,8 @@ import os
 from native_checks import build, needs_gxx, run
 
 SAMPLES = os.environ.get("QUARNEL_SINCOS_SAMPLES", "2000000")
-SOURCES = ["tests/native/sincos_check.cpp", "src/quarnel/machine/sincos_kernel.cpp",
-           "src/quarnel/machine/sincos_kernel_avx2.cpp", "src/quarnel/machine/isa.cpp"]
+SOURCES = ["tests/native/sincos_check.cpp", "cpp/machine/sincos_kernel.cpp",
+           "cpp/machine/sincos_kernel_avx2.cpp", "cpp/machine/isa.cpp"]
 
 
 @needs_gxx

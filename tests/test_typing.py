@@ -33,11 +33,11 @@ def run_mypy_tool(*args, cache):
 def test_the_stub_ships_beside_the_module():
     here = pathlib.Path(quarnel.__file__).parent
     assert (here / "py.typed").is_file() and (here / "Strahlwerk.pyi").is_file()
-    assert (here / "_ufunc.pyi").is_file() and (here / "_comfort.pyi").is_file()
+    assert (here / "_ufunc.pyi").is_file() and (here / "_kernels.pyi").is_file()
 
 
 def test_stub_agrees_with_the_module(cache):
-    done = run_mypy_tool("mypy.stubtest", "quarnel.Strahlwerk", "quarnel._ufunc", "quarnel._comfort",
+    done = run_mypy_tool("mypy.stubtest", "quarnel.Strahlwerk", "quarnel._ufunc", "quarnel._kernels",
                          cache=cache)
     assert done.returncode == 0, done.stdout + done.stderr
 

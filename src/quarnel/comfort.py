@@ -52,7 +52,7 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import _comfort
+from quarnel import _kernels
 
 __all__ = [
     "utci", "utci_category", "standing_person", "UTCI_CATEGORIES", "UTCI_CATEGORY_BOUNDS", "UTCI_FLAG_VALUES",
@@ -61,12 +61,12 @@ __all__ = [
 
 #: UTCI [°C] from (air_temperature [°C], mean_radiant_temperature [°C],
 #: wind_speed [m/s at 10 m], vapour_pressure [hPa]); NaN outside the domain
-utci: np.ufunc = _comfort.utci
+utci: np.ufunc = _kernels.utci
 #: assessment-scale code (int8, 0–9; −1 for NaN) from (utci [°C])
-utci_category: np.ufunc = _comfort.utci_category
+utci_category: np.ufunc = _kernels.utci_category
 #: (tmrt_sun [°C], tmrt_shade [°C]) from (sun_zenith [°], longwave [W/m²],
 #: scattered [W/m²], beam [W/m²], absorption [1])
-standing_person: np.ufunc = _comfort.standing_person
+standing_person: np.ufunc = _kernels.standing_person
 
 #: the classes of the assessment scale, in code order
 UTCI_CATEGORIES: Final[tuple[str, ...]] = (

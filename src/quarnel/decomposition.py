@@ -16,7 +16,7 @@ NumPy arrays and xarray DataArrays (dask-backed ones stay lazy), and is
 quiet for night and NaN inputs. NaN in any input gives NaN.
 
 :func:`split_global`, which the job layer calls for every site-hour, is
-compiled (``quarnel._comfort.split_global``); its NumPy form,
+compiled (``quarnel._kernels.split_global``); its NumPy form,
 ``_split_global_numpy`` on :func:`disc`'s terms, is the reference it is
 tested against. The two differ only by the C library's exp, pow, acos, sin
 and cos against NumPy's, in the last bits of the terms.
@@ -28,7 +28,7 @@ import math
 
 import numpy as np
 
-from quarnel import _comfort
+from quarnel import _kernels
 from quarnel._elementwise import Values, outputs, where
 
 __all__ = ["extraterrestrial_normal", "station_pressure", "disc", "split_global"]
@@ -161,7 +161,7 @@ def split_global(global_radiation: Values, cos_zenith: Values, sunlit_fraction: 
     DNI ≥ 0, DNI·μ ≤ G, DHI ≥ 0. No sun (f = 0 or μ ≤ 0): DNI = 0, DHI = G.
     NaN in any input gives NaN for both.
     """
-    dni, dhi = outputs(_comfort.split_global, global_radiation, cos_zenith, sunlit_fraction,
+    dni, dhi = outputs(_kernels.split_global, global_radiation, cos_zenith, sunlit_fraction,
                        dayofyear, pressure)
     return dni, dhi
 

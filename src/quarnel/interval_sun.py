@@ -28,7 +28,7 @@ NumPy arrays and xarray DataArrays (dask-backed ones stay lazy), and is
 quiet: no NumPy warnings for night, polar night or NaN inputs.
 
 :func:`interval_cos_zenith` is compiled
-(``quarnel._comfort.interval_cos_zenith``); its NumPy form,
+(``quarnel._kernels.interval_cos_zenith``); its NumPy form,
 ``_interval_cos_zenith_numpy``, is the reference it is tested against.
 """
 
@@ -38,7 +38,7 @@ import math
 
 import numpy as np
 
-from quarnel import _comfort
+from quarnel import _kernels
 from quarnel._elementwise import Values, outputs, where
 
 __all__ = ["declination", "interval_cos_zenith"]
@@ -100,7 +100,7 @@ def interval_cos_zenith(solar_time_end: Values, latitude: Values, dayofyear: Val
     The flux averaged over the interval, divided by ``sunlit_fraction``, is
     the flux while the sun was up, and ``mu`` its sun (Hogan & Hirahara 2016).
     """
-    mu, fraction = outputs(_comfort.interval_cos_zenith, solar_time_end, latitude, dayofyear,
+    mu, fraction = outputs(_kernels.interval_cos_zenith, solar_time_end, latitude, dayofyear,
                            hours)
     return mu, fraction
 

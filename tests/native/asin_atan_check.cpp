@@ -14,7 +14,7 @@
 //                                               value, one line per argument,
 //                                               for an independent check of
 //                                               its accuracy
-#include "quarnel/machine/asin_atan_kernel.hpp"
+#include "machine/asin_atan_kernel.hpp"
 
 #include "check_support.hpp"
 

@@ -11,7 +11,7 @@
 //     exp_check dump count [seed]    x, hi, lo of the unrounded value, one
 //                                    line per argument, for an independent
 //                                    check of its accuracy
-#include "quarnel/machine/exp_kernel.hpp"
+#include "machine/exp_kernel.hpp"
 
 #include "check_support.hpp"
 

@@ -15,7 +15,7 @@
 //                                    check of its accuracy
 //     pow_check time                 ns per element, kernel and C library,
 //                                    for the formulas' powers
-#include "quarnel/machine/pow_kernel.hpp"
+#include "machine/pow_kernel.hpp"
 
 #include "check_support.hpp"
 

@@ -4,7 +4,7 @@
 // 0: all equal; 1: a difference (printed); 77: the machine runs no kernel.
 //
 //     sincos_check [samples [seed]]
-#include "quarnel/machine/sincos_kernel.hpp"
+#include "machine/sincos_kernel.hpp"
 
 #include "check_support.hpp"
 
