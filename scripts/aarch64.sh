@@ -171,11 +171,11 @@ for arg in "$@"; do
     { [ -e "$path" ] || [ -e "$here/$path" ]; } && named=1
 done
 if [ -z "$named" ]; then
-    set -- tests/test_solar_geometry.py tests/test_clearsky.py tests/test_budget.py \
-        tests/test_array_path.py tests/test_module.py tests/test_sonnenzeit.py \
-        tests/test_ufunc.py tests/test_isa_levels.py tests/test_fuzz.py \
-        tests/test_tmrt.py tests/test_ufunc_duck.py tests/test_threads.py tests/test_interpreters.py \
-        tests/test_comfort.py "$@"
+    set -- tests/module/test_solar_geometry.py tests/module/test_clearsky.py tests/module/test_budget.py \
+        tests/module/test_array_path.py tests/module/test_module.py tests/module/test_sonnenzeit.py \
+        tests/ufuncs/test_ufunc.py tests/kernels/test_isa_levels.py tests/module/test_fuzz.py \
+        tests/job/test_tmrt.py tests/ufuncs/test_ufunc_duck.py tests/module/test_threads.py tests/module/test_interpreters.py \
+        tests/kernels/test_comfort.py "$@"
 fi
 cd "$here"
 "$emu_py" -c "import numpy, platform; print('aarch64: numpy', numpy.__version__, 'on', platform.machine(), platform.python_version())"

@@ -4,8 +4,11 @@
 // the CF constants); the sun of an interval, called by
 // quarnel.interval_sun.interval_cos_zenith; the DISC split of global
 // radiation, called by quarnel.decomposition.split_global; the standing
-// person's mean radiant temperature, quarnel.comfort.standing_person.
+// person's mean radiant temperature, quarnel.comfort.standing_person. The
+// heat-stress indices (WBGT, heat index, humidex, apparent temperature,
+// wind chill) come from a table of their own (index_loops.hpp).
 #include "extension/module_setup.hpp"
+#include "kernels/index_loops.hpp"
 #include "kernels/radiation_loops.hpp"
 #include "kernels/utci_loops.hpp"
 
@@ -76,7 +79,7 @@ int exec(PyObject* mod) {
     if (!extension::start(mod)) return -1;
     init_utci();
     radiation::init();
-    return extension::add_ufuncs(mod, entries) ? 0 : -1;
+    return extension::add_ufuncs(mod, entries) && extension::add_ufuncs(mod, index_ufuncs()) ? 0 : -1;
 }
 
 PyModuleDef_Slot slots[] = {
@@ -90,7 +93,7 @@ PyModuleDef_Slot slots[] = {
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT, "_kernels",
     "The job layer's compiled kernels as NumPy ufuncs: the UTCI and its assessment scale, the sun of an "
-    "interval, the split of global radiation and the standing person.",
+    "interval, the split of global radiation, the standing person and the heat-stress indices.",
     0, nullptr, slots, nullptr, nullptr, nullptr,
 };
 

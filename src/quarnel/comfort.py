@@ -1,4 +1,5 @@
-"""The Universal Thermal Climate Index (UTCI) and its assessment scale.
+"""The Universal Thermal Climate Index (UTCI) and its assessment scale, the
+wet-bulb globe temperature (WBGT) and the indices weather services publish.
 
 ``utci(air_temperature, mean_radiant_temperature, wind_speed, vapour_pressure)``
 is the UTCI [°C] from the air temperature Ta [°C], the mean radiant
@@ -40,6 +41,37 @@ levels as the UTCI; dask arrays, bare or in DataArrays, need
 ``xarray.apply_ufunc`` (dask's protocol knows no other ufunc of two
 outputs than NumPy's).
 
+``wbgt(air_temperature, vapour_pressure, pressure, wind_speed,
+global_radiation, direct_fraction, cos_zenith)`` is the wet-bulb globe
+temperature outdoors with its two instruments, three outputs ``(wbgt,
+globe_temperature, natural_wet_bulb)`` [°C], from the air temperature [°C],
+the water vapour pressure [hPa], the air pressure [hPa], the wind speed at
+2 m [m/s], the global radiation on the horizontal [W/m²], its direct share
+[1] and the cosine of the sun's zenith angle [1]: Liljegren et al. (2008,
+J Occup Environ Hyg 5:645–655), the 50.8 mm black globe and the natural
+wet bulb each from its energy balance, solved to the root, and WBGT =
+0.7 Tnwb + 0.2 Tg + 0.1 Ta (ISO 7243). Domain: −40 ≤ Ta ≤ 60 °C; vapour
+pressure from 0 to 1.05 times saturation (Buck 1981, the authors'
+formula; above saturation counts as saturated); 300–1100 hPa; wind
+0–50 m/s (below 0.13 m/s counts as 0.13, as in the authors' code);
+global radiation up to 2000 W/m² (below 0 counts as 0); direct share
+0–1; −1 ≤ cos z ≤ 1, with no direct beam below cos z = 0.00873 (89.5°).
+
+``heat_index(air_temperature, relative_humidity)`` [°C] from °C and [%]: the
+US National Weather Service procedure (Steadman's simple form, Rothfusz's
+regression where the mean of that and T reaches 80 °F, and its two
+adjustments); 0 ≤ RH ≤ 100 %. ``humidex(air_temperature, dew_point)`` [°C]
+from °C (Masterton & Richardson 1979). ``apparent_temperature(
+air_temperature, vapour_pressure, wind_speed)`` [°C] from °C, hPa and m/s
+at 10 m: Steadman (1994) in shade, Ta + 0.33 e − 0.70 v − 4.00; e, v ≥ 0.
+``wind_chill(air_temperature, wind_speed)`` [°C] from °C and m/s at 10 m
+(JAG/TI 2001), NaN above 10 °C and below 4.8 km/h.
+
+The indices are ufuncs like the UTCI: NaN outside each domain and for a
+NaN input, quietly; the same bits at every instruction-set level; large
+arrays split over the cores. ``wbgt`` has three outputs: dask arrays need
+``xarray.apply_ufunc``, as for ``standing_person``.
+
 ``UTCI_CATEGORIES``, ``UTCI_FLAG_VALUES``, ``UTCI_FLAG_MEANINGS`` and
 ``UTCI_CATEGORY_FILL`` are the CF attributes of a category variable
 (``flag_values``, ``flag_meanings``, ``_FillValue``).
@@ -55,7 +87,8 @@ import numpy.typing as npt
 from quarnel import _kernels
 
 __all__ = [
-    "utci", "utci_category", "standing_person", "UTCI_CATEGORIES", "UTCI_CATEGORY_BOUNDS", "UTCI_FLAG_VALUES",
+    "utci", "utci_category", "standing_person", "wbgt", "heat_index", "humidex", "apparent_temperature",
+    "wind_chill", "UTCI_CATEGORIES", "UTCI_CATEGORY_BOUNDS", "UTCI_FLAG_VALUES",
     "UTCI_FLAG_MEANINGS", "UTCI_CATEGORY_FILL",
 ]
 
@@ -67,6 +100,19 @@ utci_category: np.ufunc = _kernels.utci_category
 #: (tmrt_sun [°C], tmrt_shade [°C]) from (sun_zenith [°], longwave [W/m²],
 #: scattered [W/m²], beam [W/m²], absorption [1])
 standing_person: np.ufunc = _kernels.standing_person
+#: (wbgt [°C], globe_temperature [°C], natural_wet_bulb [°C]) from
+#: (air_temperature [°C], vapour_pressure [hPa], pressure [hPa], wind_speed
+#: [m/s at 2 m], global_radiation [W/m²], direct_fraction [1], cos_zenith [1])
+wbgt: np.ufunc = _kernels.wbgt
+#: heat index [°C] from (air_temperature [°C], relative_humidity [%])
+heat_index: np.ufunc = _kernels.heat_index
+#: humidex [°C] from (air_temperature [°C], dew_point [°C])
+humidex: np.ufunc = _kernels.humidex
+#: apparent temperature [°C] from (air_temperature [°C], vapour_pressure
+#: [hPa], wind_speed [m/s at 10 m])
+apparent_temperature: np.ufunc = _kernels.apparent_temperature
+#: wind chill index [°C] from (air_temperature [°C], wind_speed [m/s at 10 m])
+wind_chill: np.ufunc = _kernels.wind_chill
 
 #: the classes of the assessment scale, in code order
 UTCI_CATEGORIES: Final[tuple[str, ...]] = (

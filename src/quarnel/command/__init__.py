@@ -17,13 +17,15 @@ import sys
 from collections.abc import Sequence
 from typing import Any
 
-from quarnel.command.arguments import MODEL_OPTIONS, PROG, parser
+from quarnel import tmrt
+from quarnel.command.arguments import PROG, message, parser
 from quarnel.command.csv_io import csv_run
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.grid import grid_run
 from quarnel.command.grid_input import input_kind, output_kind
 from quarnel.command.plot import check_matplotlib
 from quarnel.command.staging import Staging
+from quarnel.tmrt.settings import MODEL
 
 __all__ = ["main", "parser", "Failure"]
 
@@ -32,8 +34,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     top = parser()
     args = top.parse_args(argv)
     names = dict(args.column)
-    model: dict[str, Any] = {name: getattr(args, name) for name in MODEL_OPTIONS}
-    model["projection_factor"] = args.projection_factor
+    model: dict[str, Any] = {name: getattr(args, name) for name in MODEL}
     if args.output.resolve() == args.input.resolve():
         top.error("OUTPUT is INPUT: write the results to another file")
     if not args.input.exists():
@@ -52,11 +53,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     if kind != "csv" and args.missing_value:
         top.error("--missing-value is for CSV input: NetCDF marks missing values itself "
                   "(_FillValue)")
-    if kind == "csv" and args.accumulation is not None:
+    if kind == "csv" and args.accumulation != tmrt.SETTINGS["accumulation"].default:
         top.error("--accumulation is for a grid's fluxes in J/m²: a CSV's are in W/m²")
     if kind == "csv" and args.dtype is not None:
         top.error("--dtype is for grids: CSV keeps every digit")
-    if kind == "csv" and (args.lat is None or args.lon is None):
+    if kind == "csv" and (args.latitude is None or args.longitude is None):
         top.error("a CSV input needs the site: --lat and --lon")
     if args.plot is not None and args.plot.suffix.lower() != ".png":
         top.error("--plot writes PNG: name it .png")
@@ -85,7 +86,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return _fail(f"{e.filename or args.input}: {e.strerror or e}")
     except Exception as e:  # noqa: BLE001 - the promise is a message, never a traceback
         staging.abort()
-        return _fail(f"{args.input}: {type(e).__name__}: {e}")
+        return _fail(f"{args.input}: {type(e).__name__}: {message(e)}")
     print(f"wrote {args.output}" + (f" and {args.plot}" if args.plot else ""), file=sys.stderr)
     return 0
 

@@ -3,11 +3,11 @@
 from __future__ import annotations
 
 import argparse
-import inspect
 import pathlib
-from collections.abc import Callable
+from collections.abc import Callable, Mapping
 
 from quarnel import __version__, tmrt
+from quarnel.tmrt.settings import MODEL
 
 PROG = "quarnel"
 CSV_COLUMNS = {
@@ -23,15 +23,35 @@ CSV_COLUMNS = {
     "diffuse_radiation": "W/m², on the horizontal (optional)",
     "longwave_downward_radiation": "W/m² (optional)",
 }
-MODEL_OPTIONS = {
-    "ground_albedo": "short-wave albedo of the ground [1]",
-    "ground_emissivity": "long-wave emissivity of the ground [1]",
-    "bowen_ratio": "Bowen ratio of the ground, sensible over latent heat flux [1]",
-    "person_albedo": "short-wave albedo of the person [1]",
-    "sky_view_factor": "share of the upper hemisphere that is sky [1]; the rest is at air temperature",
-    "cloud_factor": "a in the cloud reduction of global radiation 1 - a (N/8)^b [1]",
-    "cloud_exponent": "b in the cloud reduction of global radiation [1]",
-}
+#: the command's name for a setting, where it is not --NAME-WITH-DASHES
+OPTIONS = {"latitude": "--lat", "longitude": "--lon", "invalid": "--out-of-range"}
+#: the command's words for a setting's words, where they differ
+WORDS = {"invalid": {"refuse": "raise", "missing": "mask"}}
+#: what the command adds to a setting's help
+NOTES = {"latitude": "needed for CSV input", "longitude": "needed for CSV input"}
+METAVARS = {"latitude": "DEG", "longitude": "DEG", "height": "M", "utc_offset": "H",
+            "accumulation": "HOW"}
+#: the settings of the site, in the order of the help (the model's: MODEL)
+SITE = ("latitude", "longitude", "height", "utc_offset")
+
+
+def option(name: str) -> str:
+    """The command-line option of a setting."""
+    return OPTIONS.get(name, "--" + name.replace("_", "-"))
+
+
+def option_spelling(name: str, value: str = "") -> str:
+    """A setting as the command's user writes it: ``--accumulation HOURS``."""
+    return f"{option(name)} {value}".strip()
+
+
+def message(error: BaseException) -> str:
+    """A library error's message, the settings it names spelt as options."""
+    if isinstance(error, (tmrt.SettingError, tmrt.ObservationError)):
+        return error.text(option_spelling)
+    if isinstance(error, KeyError) and error.args:
+        return str(error.args[0])
+    return str(error)
 
 
 def _mapping(text: str) -> tuple[str, str]:
@@ -42,30 +62,55 @@ def _mapping(text: str) -> tuple[str, str]:
     return quantity, name
 
 
-def _setting(name: str) -> Callable[[str], float]:
-    """An option's type: a number within the setting's physical range."""
-    def parse(text: str) -> float:
+def _words(name: str) -> dict[str, str]:
+    """The command's words of a setting -> the library's."""
+    return WORDS.get(name, {w: w for w in tmrt.SETTINGS[name].words})
+
+
+def _setting(name: str) -> Callable[[str], float | str]:
+    """An option's type: one of the setting's words, or a number within
+    the setting's range."""
+    setting = tmrt.SETTINGS[name]
+    words = _words(name)
+
+    def parse(text: str) -> float | str:
+        if text in words:
+            return words[text]
+        if not setting.takes_numbers:
+            raise argparse.ArgumentTypeError(f"'{text}' is not one of {', '.join(words)}")
         try:
             value = float(text)
         except ValueError:
-            raise argparse.ArgumentTypeError(f"'{text}' is not a number") from None
+            raise _refused(text, setting, words, f"'{text}' is not a number") from None
         try:
-            tmrt.check_setting(name, value)
+            return float(tmrt.check_setting(name, value))
         except ValueError as e:
-            raise argparse.ArgumentTypeError(str(e)) from None
-        return value
+            raise _refused(text, setting, words, str(e)) from None
     parse.__name__ = name          # argparse names the type in its messages
     return parse
 
 
-def _accumulation(text: str) -> str | float:
-    if text in ("interval", "since-00utc"):
-        return text
-    try:
-        return _setting("accumulation")(text)
-    except argparse.ArgumentTypeError as e:
-        raise argparse.ArgumentTypeError(
-            f"'{text}' is neither interval, since-00utc nor a number of hours ({e})") from None
+def _refused(text: str, setting: tmrt.Setting, words: Mapping[str, str],
+             why: str) -> argparse.ArgumentTypeError:
+    if not words:
+        return argparse.ArgumentTypeError(why)
+    return argparse.ArgumentTypeError(
+        f"'{text}' is neither {', '.join(words)} nor {setting.numbers} ({why})")
+
+
+def _add(group: argparse._ActionsContainer, name: str) -> None:
+    """The option of a setting, from the table: its type, default and help."""
+    setting = tmrt.SETTINGS[name]
+    words = _words(name)
+    default = setting.default
+    if isinstance(default, str):        # in the command's words: argparse parses it
+        default = next(k for k, v in words.items() if v == default)
+    text = setting.help + (f"; {NOTES[name]}" if name in NOTES else "")
+    if default is not None:
+        text += f" (default {default if isinstance(default, str) else f'{default:g}'})"
+    metavar = METAVARS.get(name, "X") if setting.takes_numbers else "{" + ",".join(words) + "}"
+    group.add_argument(option(name), dest=name, type=_setting(name), default=default,
+                       metavar=metavar, help=text)
 
 
 def _names(text: str) -> list[str]:
@@ -121,22 +166,15 @@ def parser() -> argparse.ArgumentParser:
                "quantities and the inputs under their standard names and as they were. The "
                "format follows OUTPUT's suffix: .csv for CSV input (every input column and "
                "every quantity, each to the last digit); .nc (NetCDF-4) or .zarr for a grid "
-               "(by default " + ", ".join(_headline()) + " in float32, CF attributes).")
+               "(by default " + ", ".join(tmrt.HEADLINE) + " in float32, CF attributes).")
     p.add_argument("input", type=pathlib.Path, metavar="INPUT",
                    help="observations: a CSV file, a NetCDF file, a Zarr store or a GRIB file")
     p.add_argument("-o", "--output", type=pathlib.Path, required=True, metavar="OUTPUT",
                    help="file or store to write: .csv for CSV input, .nc or .zarr for a grid; "
                         "replaced only when the whole computation has succeeded")
     site = p.add_argument_group("the site (a grid takes latitude and longitude from its coordinates)")
-    site.add_argument("--lat", type=_setting("latitude"), metavar="DEG",
-                      help="latitude [°, north positive]; needed for CSV input")
-    site.add_argument("--lon", type=_setting("longitude"), metavar="DEG",
-                      help="longitude [°, east positive]; needed for CSV input")
-    site.add_argument("--height", type=_setting("height"), default=0.0, metavar="M",
-                      help="height above sea level [m] (default 0)")
-    site.add_argument("--utc-offset", type=_setting("utc_offset"), default=0.0, metavar="H",
-                      help="offset from UTC [h] of the clock of times that carry none, e.g. 1 "
-                           "for UTC+1 (default 0: UTC); times with an offset keep theirs")
+    for name in SITE:
+        _add(site, name)
     p.add_argument("--column", type=_mapping, action="append", default=[],
                    metavar="QUANTITY=NAME",
                    help="read QUANTITY (a name listed below) from the column or variable NAME; "
@@ -147,33 +185,19 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--missing-value", type=float, action="append", default=[], metavar="X",
                    help="a number that marks a missing observation in CSV input, e.g. -999; "
                         "repeatable")
-    p.add_argument("--out-of-range", choices=["refuse", "missing"], default="refuse",
-                   help="observations outside their physical range (e.g. cloud cover above 8 "
-                        "octas): refuse the input (default) or treat them as missing values")
+    _add(p, "invalid")
     model = p.add_argument_group("model assumptions (defaults: a summer lawn in a park)")
-    defaults = inspect.signature(tmrt.compute).parameters
-    for name, text in MODEL_OPTIONS.items():
-        default = defaults[name].default
-        model.add_argument("--" + name.replace("_", "-"), type=_setting(name), default=default,
-                           metavar="X", help=f"{text} (default {default:g})")
-    model.add_argument("--projection-factor", choices=["published", "module"],
-                       default="published",
-                       help="the standing person's projection factor for the direct beam: "
-                            "published (Jendritzky et al. 1990, VDI 3787-2; default) or module "
-                            "(MittlStrTemp's own)")
+    for name in MODEL:
+        _add(model, name)
     p.add_argument("--variables", type=_names, metavar="NAME,...",
                    help="the quantities to write (names below), or 'all' (every input and "
-                        "quantity); default for a grid: " + ", ".join(_headline()) + "; for CSV "
+                        "quantity); default for a grid: " + ", ".join(tmrt.HEADLINE) + "; for CSV "
                         "all (the input columns are always kept)")
     grid = p.add_argument_group("grids (NetCDF, Zarr, GRIB)")
     grid.add_argument("--dtype", choices=["float32", "float64"],
                       help="precision of the floating-point outputs (default float32, the "
                            "precision of ERA5; integer quantities stay integer)")
-    grid.add_argument("--accumulation", type=_accumulation, metavar="HOW",
-                      help="how fluxes in J/m² were accumulated: interval (over the spacing of "
-                           "the time steps, ending at each: ERA5's hourly reanalysis, 3-hourly "
-                           "ensemble; default), HOURS (over that many hours before each step), "
-                           "or since-00utc (running totals since 00 UTC, as ERA5-Land)")
+    _add(grid, "accumulation")
     grid.add_argument("--chunks", type=_chunks, default={}, metavar="DIM=N,...",
                       help="block size per dimension, computed and written one block at a "
                            "time (default: whole chunks of the input, some 500,000 "
@@ -186,8 +210,3 @@ def parser() -> argparse.ArgumentParser:
                            "too), with a .nc OUTPUT they compute and compress and this machine "
                            "writes")
     return top
-
-
-
-def _headline() -> tuple[str, ...]:
-    return tuple(getattr(tmrt, "HEADLINE", ("mean_radiant_temperature",)))

@@ -20,10 +20,11 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel import comfort, tmrt
-from quarnel.command.arguments import CSV_COLUMNS, PROG
+from quarnel.command.arguments import CSV_COLUMNS, PROG, option_spelling
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.plot import PLOTTED, plot, site
 from quarnel.command.staging import Staging
+from quarnel.tmrt.quantities import HUMIDITY, REQUIRED
 
 
 # Column separators a CSV file may use: the comma, or the semicolon and the
@@ -170,15 +171,15 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
              staging: Staging) -> None:
     table = CsvTable(args.input)
     unused = _unused(table.header, names)
-    for q in ("time", *tmrt.REQUIRED):
+    for q in ("time", *REQUIRED):
         if names.get(q, q) not in table.header:
             raise Failure(f"{args.input}, line {table.header_line}: no column '{names.get(q, q)}' "
                           f"({CSV_COLUMNS.get(q, '')}; columns: {', '.join(table.header)})"
                           + _instead(unused, (q,)))
-    if not any(names.get(q, q) in table.header for q in tmrt.HUMIDITY):
+    if not any(names.get(q, q) in table.header for q in HUMIDITY):
         raise Failure(f"{args.input}, line {table.header_line}: no humidity column: one of "
-                      + ", ".join(f"'{names.get(q, q)}'" for q in tmrt.HUMIDITY)
-                      + _instead(unused, tmrt.HUMIDITY))
+                      + ", ".join(f"'{names.get(q, q)}'" for q in HUMIDITY)
+                      + _instead(unused, HUMIDITY))
     observations: dict[str, Any] = {names.get("time", "time"): table.times(names.get("time", "time"),
                                                                        args.utc_offset)}
     for q in tmrt.INPUTS:
@@ -186,13 +187,13 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         if source in table.header:
             observations[source] = table.numbers(source, args.missing_value)
     try:
-        result = tmrt.compute(observations, latitude=args.lat, longitude=args.lon,
+        result = tmrt.compute(observations, latitude=args.latitude, longitude=args.longitude,
                               height=args.height, utc_offset=0.0, names=names,
-                              invalid="mask" if args.out_of_range == "missing" else "raise",
-                              **model)
+                              invalid=args.invalid, **model)
     except tmrt.ObservationError as e:
         where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
-        raise Failure(f"{where}: {e.detail} (if it marks a missing value: --missing-value)") from None
+        raise Failure(f"{where}: {e.detail_text(option_spelling)} (if it marks a missing value: "
+                      "--missing-value)") from None
     if unused:
         # Only quantities no column gives are suggested, and never for a
         # name of ours (an output column read back in).
@@ -206,9 +207,9 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
     # Input columns as they were, but those the chain fills in (humidity,
     # global radiation) with what it used; then the new quantities.
     replaced = {i: k for i, k in enumerate(table.header)
-                if k in result and (k in tmrt.OUTPUTS or k in tmrt.HUMIDITY)}
+                if k in result and (k in tmrt.OUTPUTS or k in HUMIDITY)}
     added = [k for k in result if k not in table.header and k not in observations]
-    header = table.header + _chosen(added, list(table.header), args.variables)
+    header = table.header + _written(added, list(table.header), args.variables)
     tmp = staging.temporary(args.output)
     with open(tmp, "w", newline="", encoding="utf-8") as f:
         writer = csv.writer(f, delimiter=table.delimiter, lineterminator="\n")
@@ -227,20 +228,20 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         utc = observations[names.get("time", "time")]
         series = {k: np.asarray(result[k]) for k in PLOTTED if k in result}
         series["air_temperature"] = observations[names.get("air_temperature", "air_temperature")]
-        plot(utc, series, f"{args.input.name}: {site(args.lat, args.lon)}",
+        plot(utc, series, f"{args.input.name}: {site(args.latitude, args.longitude)}",
              staging.temporary(args.plot))
 
 
-def _chosen(added: list[str], inputs: list[str], wanted: list[str] | None) -> list[str]:
+def _written(added: list[str], inputs: list[str], variables: list[str] | None) -> list[str]:
     """The computed columns written: all, or those --variables names (in the
     order of the chain); the input's columns are always kept."""
-    if wanted is None or "all" in wanted:
+    if variables is None or "all" in variables:
         return added
-    unknown = [k for k in wanted if k not in added and k not in inputs]
+    unknown = [k for k in variables if k not in added and k not in inputs]
     if unknown:
         raise UsageError(f"--variables: no quantity {', '.join(repr(k) for k in unknown)}; "
                          f"valid: all, {', '.join(added)}")
-    return [k for k in added if k in wanted]
+    return [k for k in added if k in variables]
 
 
 def _unused(header: list[str], names: dict[str, str]) -> list[str]:
@@ -258,9 +259,9 @@ def _meant(column: str, quantities: Sequence[str]) -> str | None:
     return close[0] if close else None
 
 
-def _instead(unused: list[str], wanted: Sequence[str]) -> str:
+def _instead(unused: list[str], quantities: Sequence[str]) -> str:
     """A hint for a missing quantity: an unused column whose name is close."""
-    for q in wanted:
+    for q in quantities:
         for k in unused:
             if _meant(k, [q]):
                 return f" (did you mean '{k}'? --column {q}={k})"

@@ -14,33 +14,30 @@ import numpy.typing as npt
 
 from quarnel import tmrt
 from quarnel.command import grid_input, pipeline
+from quarnel.command.arguments import message
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.grid_input import Kind
 from quarnel.command.grid_output import NetcdfOutput, ZarrOutput, cf_attrs, global_attrs
 from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
 from quarnel.command.plot import PLOTTED, plot
 from quarnel.command.staging import Staging
+from quarnel.tmrt.names import era5_quantities
 
 TIME_DIMS = ("time", "valid_time")
 
 
-def headline() -> tuple[str, ...]:
-    """The quantities a grid's output holds unless --variables says otherwise."""
-    return tuple(getattr(tmrt, "HEADLINE", ("mean_radiant_temperature",)))
-
-
-def choose(available: Sequence[str], wanted: Sequence[str] | None) -> list[str]:
+def choose(available: Sequence[str], variables: Sequence[str] | None) -> list[str]:
     """The output's variables: those named (``all``: every one), else the
-    headline quantities there are."""
-    if wanted is None:
-        return [k for k in headline() if k in available]
-    if "all" in wanted:
+    headline quantities there are (``tmrt.HEADLINE``)."""
+    if variables is None:
+        return [k for k in tmrt.HEADLINE if k in available]
+    if "all" in variables:
         return list(available)
-    unknown = [k for k in wanted if k not in available]
+    unknown = [k for k in variables if k not in available]
     if unknown:
         raise UsageError(f"--variables: no variable {', '.join(repr(k) for k in unknown)}; "
                          f"valid: all, {', '.join(available)}")
-    return list(dict.fromkeys(wanted))
+    return list(dict.fromkeys(variables))
 
 
 def output_var(name: str, da: Any, dtype: str) -> OutputVar:
@@ -57,14 +54,14 @@ def output_var(name: str, da: Any, dtype: str) -> OutputVar:
     return OutputVar(name, tuple(str(d) for d in da.dims), out_dtype, cf_attrs(name, da.attrs), fill)
 
 
-# Bytes a block may take in its outputs (as computed and as written): many
-# outputs make smaller blocks, so that memory stays flat whatever is asked.
+# Bytes a block may take in its variables (as computed and as written): many
+# variables make smaller blocks, so that memory stays flat whatever is asked.
 BLOCK_BYTES = 160 << 20
 
 
-def block_target(outputs: Sequence[OutputVar]) -> int:
-    """Site-hours a block aims at for these outputs."""
-    per_site_hour = 64 + sum(8 + np.dtype(v.dtype).itemsize for v in outputs)
+def block_target(variables: Sequence[OutputVar]) -> int:
+    """Site-hours a block aims at for these variables of the output."""
+    per_site_hour = 64 + sum(8 + np.dtype(v.dtype).itemsize for v in variables)
     return max(1 << 14, min(pipeline.TARGET_SITE_HOURS, BLOCK_BYTES // per_site_hour))
 
 
@@ -87,39 +84,33 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
     if not sizes or any(n == 0 for n in sizes.values()):
         raise Failure(f"{args.input}: empty dimension")
     time_dim = next((d for d in TIME_DIMS if d in sizes), None)
-    renames = grid_input.era5_renames(ds)
-    back = {short: long for long, short in renames.items()}
     kwargs: dict[str, Any] = dict(
-        latitude=args.lat, longitude=args.lon, height=args.height, utc_offset=args.utc_offset,
-        names={**grid_input.era5_quantities(ds, names), **names},
-        invalid="mask" if args.out_of_range == "missing" else "raise", **model)
+        latitude=args.latitude, longitude=args.longitude, height=args.height,
+        utc_offset=args.utc_offset, names=era5_quantities(ds, names), invalid=args.invalid,
+        **model)
     kwargs["accumulation"], halo = _accumulation(args, ds, time_dim)
 
-    probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes}, renames)
+    probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes})
     try:
         first = tmrt.compute(probe, **kwargs)
     except (KeyError, ValueError) as e:
-        message = e.args[0] if isinstance(e, KeyError) else str(e)
-        raise Failure(f"{args.input}: {message}") from None
-    available = [back.get(str(k), str(k)) for k in first.data_vars]
-    chosen = choose(available, args.variables)
-    outputs = tuple(output_var(k, first[renames.get(k, k)], args.dtype or "float32")
-                    for k in chosen)
+        raise Failure(f"{args.input}: {message(e)}") from None
+    variables = tuple(output_var(k, first[k], args.dtype or "float32")
+                      for k in choose([str(k) for k in first.data_vars], args.variables))
     plotted = tuple(k for k in PLOTTED if k in first.data_vars) if args.plot else ()
 
     block = pipeline.plan_blocks(sizes, grid_input.storage_chunks(ds, sizes), args.chunks,
-                                 target=block_target(outputs))
+                                 target=block_target(variables))
     todo = pipeline.regions(sizes, block)
     coords = {d: ds[d] for d in sizes if d in ds.coords}
     attrs = global_attrs(ds.attrs, f"quarnel tmrt {args.input.name}")
     tmp = str(staging.temporary(args.output, directory=out_kind == "zarr"))
     writer: NetcdfOutput | ZarrOutput
     if out_kind == "zarr":
-        writer = ZarrOutput(tmp, sizes, coords, attrs, outputs, block)
+        writer = ZarrOutput(tmp, sizes, coords, attrs, variables, block)
     else:
-        writer = NetcdfOutput(tmp, sizes, coords, attrs, outputs, block)
-    job = BlockJob(path, kind, kwargs, outputs, time_dim, plotted, renames, stamp=when,
-                   halo=halo)
+        writer = NetcdfOutput(tmp, sizes, coords, attrs, variables, block)
+    job = BlockJob(path, kind, kwargs, variables, time_dim, plotted, stamp=when, halo=halo)
 
     ntime = sizes[time_dim] if time_dim else 0
     sums = {k: np.zeros(ntime) for k in plotted}
@@ -144,7 +135,7 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
         else:
             pipeline.run_local(job, todo, writer.sink, writer.write, done)
     except tmrt.ObservationError as e:
-        raise Failure(f"{args.input}: {e}") from None
+        raise Failure(f"{args.input}: {message(e)}") from None
     finally:
         writer.close()
         progress.finish()
@@ -160,21 +151,21 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
 
 def _accumulation(args: argparse.Namespace, ds: Any, time_dim: str | None
                   ) -> tuple[str | float, int]:
-    """How compute takes the input's J/m² fluxes in every block, and the
-    leading time steps a block needs: a block cannot see the spacing of the
-    whole time coordinate, and running totals are differenced to the step
-    before the block."""
-    how = args.accumulation or "interval"
+    """The accumulation every block's compute takes, and the leading time
+    steps a block needs: a block cannot see the spacing of the whole time
+    coordinate, and running totals are differenced to the step before the
+    block."""
+    accumulation: str | float = args.accumulation
     if time_dim is None or not any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars):
-        return how, 0
-    if how == "since-00utc":
-        return how, 1
-    if how == "interval":
+        return accumulation, 0
+    if accumulation == "since-00utc":
+        return accumulation, 1
+    if accumulation == "interval":
         try:
             return tmrt.accumulation_hours(ds[time_dim].values), 0
         except ValueError as e:
-            raise Failure(f"{args.input}: {e}") from None
-    return how, 0
+            raise Failure(f"{args.input}: {message(e)}") from None
+    return accumulation, 0
 
 
 def _client(address: str) -> Any:

@@ -15,9 +15,7 @@ import threading
 from collections.abc import Mapping
 from typing import TYPE_CHECKING, Literal, TypeAlias
 
-from quarnel import tmrt
 from quarnel.command.failure import Failure
-from quarnel.era5_names import ERA5_NAMES, SHORT_NAMES
 
 if TYPE_CHECKING:
     import xarray as xr
@@ -126,27 +124,6 @@ def close_all() -> None:
         _OPEN.clear()
 
 
-def era5_renames(ds: xr.Dataset) -> dict[str, str]:
-    """Long ERA5 wind names -> the short ones tmrt reads (u10, v10), where
-    the short ones are absent."""
-    return {long: short for long, short in SHORT_NAMES.items()
-            if long in ds.data_vars and short not in ds.data_vars
-            and ERA5_NAMES[long] in ("eastward_wind", "northward_wind")}
-
-
-def era5_quantities(ds: xr.Dataset, names: Mapping[str, str]) -> dict[str, str]:
-    """Standard name -> the variable holding it, for the ERA5 names (short
-    or long) of quantities tmrt reads that no --column and no variable of
-    the standard name already give."""
-    found: dict[str, str] = {}
-    for var in ds.data_vars:
-        quantity = ERA5_NAMES.get(str(var))
-        if (quantity is not None and quantity in tmrt.INPUTS and quantity not in names
-                and quantity not in ds.data_vars and quantity not in found):
-            found[quantity] = str(var)
-    return found
-
-
 def storage_chunks(ds: xr.Dataset, sizes: Mapping[str, int]) -> dict[str, int]:
     """The input's chunk size per dimension (largest over its variables); a
     variable stored without chunks counts as one step of its first dimension
@@ -169,16 +146,13 @@ def storage_chunks(ds: xr.Dataset, sizes: Mapping[str, int]) -> dict[str, int]:
     return {d: chunks.get(d, 1) for d in sizes}
 
 
-def read_block(ds: xr.Dataset, kind: Kind, region: Region,
-               renames: Mapping[str, str]) -> xr.Dataset:
+def read_block(ds: xr.Dataset, kind: Kind, region: Region) -> xr.Dataset:
     """The region of the input, in memory (NumPy-backed)."""
     sel = ds.isel({d: slice(lo, hi) for d, (lo, hi) in region.items()})
     if kind == "zarr":
-        block = sel.load()
-    else:
-        with HDF5_LOCK:
-            block = sel.load()
-    return block.rename(dict(renames)) if renames else block
+        return sel.load()
+    with HDF5_LOCK:
+        return sel.load()
 
 
 def site_hours(region: Region) -> int:

@@ -5,7 +5,7 @@ variables chunked as the blocks, deflate level 1 behind HDF5's shuffle,
 as ``zlib=True, complevel=1`` makes them); then h5py writes each block's
 chunks as they are, compressed beforehand on the thread or worker that
 computed the block (``NetcdfChunks``): any netCDF or HDF5 reader reads them
-with its standard filters, and compressing no longer waits on one thread.
+with its standard filters, and the compressing is spread over the threads.
 
 Zarr: xarray lays out the store (format 2, consolidated metadata); each
 block is written into its region where it was computed (``ZarrRegion``),
@@ -23,9 +23,9 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import tmrt
 from quarnel.command.grid_input import HDF5_LOCK, Region
 from quarnel.command.pipeline import Chunk, OutputVar
+from quarnel.tmrt.quantities import described
 
 if TYPE_CHECKING:
     import xarray as xr
@@ -40,29 +40,16 @@ except ImportError:
 CONVENTIONS = "CF-1.8"
 LEVEL = 1
 TIME_UNITS = "seconds since 1970-01-01 00:00:00"
-# CF standard names of the quantities that have one.
-STANDARD_NAMES = {
-    "air_temperature": "air_temperature",
-    "dew_point": "dew_point_temperature",
-    "relative_humidity": "relative_humidity",
-    "vapour_pressure": "water_vapor_partial_pressure_in_air",
-    "wind_speed": "wind_speed",
-    "zenith_angle": "solar_zenith_angle",
-    "azimuth_angle": "solar_azimuth_angle",
-    "global_radiation": "surface_downwelling_shortwave_flux_in_air",
-    "diffuse_radiation": "surface_diffuse_downwelling_shortwave_flux_in_air",
-    "counter_radiation": "surface_downwelling_longwave_flux_in_air",
-    "surface_temperature": "surface_temperature",
-}
 _DROPPED = ("scale_factor", "add_offset", "missing_value", "coordinates")
 
 
 def cf_attrs(name: str, attrs: Mapping[str, Any]) -> dict[str, Any]:
     """The attributes a variable keeps: its own (units, long_name, flags),
-    not those of its encoding, and a CF standard name where one exists."""
+    not those of its encoding, and the CF standard name of its quantity
+    where it has none and the quantity has one."""
     out = {str(k): v for k, v in attrs.items() if not str(k).startswith("_") and k not in _DROPPED}
-    quantity = tmrt.OUTPUTS.get(name) or tmrt.INPUTS.get(name)
-    standard = getattr(quantity, "standard_name", None) or STANDARD_NAMES.get(name)
+    quantity = described(name)
+    standard = None if quantity is None else quantity.attrs.get("standard_name")
     if standard and "standard_name" not in out:
         out["standard_name"] = standard
     return out
@@ -146,11 +133,11 @@ class NetcdfOutput:
     """A NetCDF-4 file: laid out by netCDF4, its chunks written by h5py."""
 
     def __init__(self, path: str, sizes: Mapping[str, int], coords: Mapping[str, xr.DataArray],
-                 attrs: Mapping[str, Any], outputs: Sequence[OutputVar],
+                 attrs: Mapping[str, Any], variables: Sequence[OutputVar],
                  block: Mapping[str, int]) -> None:
         import h5py
         import netCDF4
-        chunks = {v.name: chunk_shape(v, sizes, block) for v in outputs}
+        chunks = {v.name: chunk_shape(v, sizes, block) for v in variables}
         with HDF5_LOCK:
             with netCDF4.Dataset(path, "w", format="NETCDF4") as nc:
                 nc.setncatts(dict(attrs))
@@ -158,17 +145,17 @@ class NetcdfOutput:
                     nc.createDimension(d, n)
                 for d, coord in coords.items():
                     _write_coordinate(nc, d, coord)
-                for v in outputs:
+                for v in variables:
                     var = nc.createVariable(v.name, v.dtype, v.dims, zlib=True,
                                             complevel=1, shuffle=True, fill_value=v.fill,
                                             chunksizes=chunks[v.name] if v.dims else None)
                     var.setncatts(dict(v.attrs))
             self.file = h5py.File(path, "r+")
-            self.datasets = {v.name: self.file[v.name] for v in outputs}
+            self.datasets = {v.name: self.file[v.name] for v in variables}
             direct = {v.name: bool(v.dims) and _plain_deflate(self.datasets[v.name])
-                      for v in outputs}
-        self.sink = NetcdfChunks({v.name: v.dims for v in outputs}, chunks,
-                                 {v.name: v.fill for v in outputs}, direct)
+                      for v in variables}
+        self.sink = NetcdfChunks({v.name: v.dims for v in variables}, chunks,
+                                 {v.name: v.fill for v in variables}, direct)
 
     def write(self, chunks: list[Chunk]) -> None:
         with HDF5_LOCK:
@@ -217,30 +204,30 @@ class ZarrOutput:
     """A Zarr store (format 2, consolidated metadata) laid out by xarray."""
 
     def __init__(self, path: str, sizes: Mapping[str, int], coords: Mapping[str, xr.DataArray],
-                 attrs: Mapping[str, Any], outputs: Sequence[OutputVar],
+                 attrs: Mapping[str, Any], variables: Sequence[OutputVar],
                  block: Mapping[str, int]) -> None:
         import dask.array as da
         import xarray as xr
         encoding: dict[str, dict[str, Any]] = {}
-        variables: dict[str, xr.Variable] = {}
+        laid: dict[str, xr.Variable] = {}
         for d, coord in coords.items():
             values = np.asarray(coord.values)
             cattrs = {a: v for a, v in coord.attrs.items() if not str(a).startswith("_")}
-            variables[d] = xr.Variable((d,), values, cattrs)
+            laid[d] = xr.Variable((d,), values, cattrs)
             if np.issubdtype(values.dtype, np.datetime64):
                 encoding[d] = {"units": TIME_UNITS, "calendar": "proleptic_gregorian",
                                "dtype": "int64"}
-        for v in outputs:
+        for v in variables:
             shape = chunk_shape(v, sizes, block)
             empty = da.empty(tuple(sizes[d] for d in v.dims), chunks=shape, dtype=v.dtype)
-            variables[v.name] = xr.Variable(v.dims, empty, dict(v.attrs))
+            laid[v.name] = xr.Variable(v.dims, empty, dict(v.attrs))
             encoding[v.name] = {"chunks": shape, "_FillValue": v.fill}
-        template = xr.Dataset({k: x for k, x in variables.items() if k not in coords},
-                              coords={k: variables[k] for k in coords}, attrs=dict(attrs))
+        template = xr.Dataset({k: x for k, x in laid.items() if k not in coords},
+                              coords={k: laid[k] for k in coords}, attrs=dict(attrs))
         template.to_zarr(path, mode="w", compute=False, zarr_format=2, consolidated=True,
                          encoding=encoding)
         self.path = path
-        self.sink = ZarrRegion(path, {v.name: v.dims for v in outputs})
+        self.sink = ZarrRegion(path, {v.name: v.dims for v in variables})
 
     def write(self, chunks: list[Chunk]) -> None:
         pass                                    # the blocks wrote themselves

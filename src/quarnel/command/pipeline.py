@@ -25,7 +25,7 @@ import time
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Protocol
 
 import numpy as np
@@ -66,10 +66,9 @@ class BlockJob:
     path: str
     kind: Kind
     kwargs: Mapping[str, Any]              # for tmrt.compute
-    outputs: tuple[OutputVar, ...]
+    variables: tuple[OutputVar, ...]      # of the output
     time_dim: str | None
     plotted: tuple[str, ...] = ()          # per-time sums for the plot
-    renames: Mapping[str, str] = field(default_factory=dict)   # input name -> name tmrt reads
     halo: int = 0                          # leading time steps computed, then dropped
     stamp: tuple[int, int] | None = None   # of the input, as grid_input.stamp
 
@@ -148,15 +147,15 @@ def compute_block(job: BlockJob, region: Region, sink: Sink) -> BlockResult:
         lo, hi = region[str(job.time_dim)]
         halo = min(job.halo, lo)
         read[str(job.time_dim)] = (lo - halo, hi)
-    block = grid_input.read_block(ds, job.kind, read, job.renames)
+    block = grid_input.read_block(ds, job.kind, read)
     # Only the quantities written or plotted are kept: the rest of the chain's
     # results would only hold memory.
-    wanted = {v.name for v in job.outputs} | set(job.plotted)
-    result = tmrt.compute(block, outputs=[k for k in tmrt.OUTPUTS if k in wanted], **job.kwargs)
+    needed = {v.name for v in job.variables} | set(job.plotted)
+    result = tmrt.compute(block, variables=[k for k in tmrt.OUTPUTS if k in needed], **job.kwargs)
     arrays: dict[str, npt.NDArray[Any]] = {}
-    for var in job.outputs:
+    for var in job.variables:
         if _writes(var.dims, region):
-            values = result[job.renames.get(var.name, var.name)].transpose(*var.dims).values
+            values = result[var.name].transpose(*var.dims).values
             arrays[var.name] = _drop(values, var.dims, job.time_dim, halo).astype(var.dtype,
                                                                                    copy=False)
     sums: dict[str, npt.NDArray[np.float64]] = {}

@@ -1,0 +1,16 @@
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+_Array = npt.NDArray[np.floating[Any]]
+
+def sky(dsm: npt.ArrayLike, pixel_size: float, directions: int, halves: bool, angles: bool, max_distance: float,
+        centre_row: float, centre_col: float, /) -> tuple[
+    _Array, tuple[_Array, _Array, _Array, _Array] | None, _Array | None]: ...
+def shadow(dsm: npt.ArrayLike, pixel_size: float, azimuth: float, elevation: float,
+           wall_height: npt.ArrayLike | None, wall_aspect: npt.ArrayLike | None, max_distance: float,
+           centre_row: float, centre_col: float, /) -> tuple[
+    _Array, _Array | None]: ...
+
+isa: str

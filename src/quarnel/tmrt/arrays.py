@@ -1,0 +1,90 @@
+"""The chain on a mapping of NumPy arrays, a block of elements at a time."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable, Mapping
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from quarnel.tmrt import chain, clock
+from quarnel.tmrt.checks import checked_numpy
+from quarnel.tmrt.names import present
+from quarnel.tmrt.quantities import CATEGORIES
+from quarnel.tmrt.settings import Assumptions, Invalid
+
+__all__ = ["compute_arrays", "in_blocks", "required"]
+
+FloatArray = npt.NDArray[np.float64]
+
+# Elements computed at a time: the chain's temporaries of a block stay in
+# the caches and are reused, instead of each being a fresh array of the
+# whole size; the ufuncs still split a block over the cores.
+BLOCK = 1 << 15
+
+
+def required(value: Any, what: str) -> Any:
+    """A value of the site that must be given (no grid coordinate gives it)."""
+    if value is None:
+        raise ValueError(f"the site's {what} is needed")
+    return value
+
+
+def compute_arrays(observations: Mapping[str, Any], latitude: Any, longitude: Any, height: Any,
+                   utc_offset: float, names: dict[str, str], invalid: Invalid,
+                   assumptions: Assumptions,
+                   labels: Callable[[tuple[int, ...]], str] | None = None
+                   ) -> dict[str, npt.NDArray[Any]]:
+    """compute() on a mapping of arrays; ``labels`` names an element's place
+    in messages (a DataFrame's index)."""
+    found = present(observations, names)
+    time_name = names.get("time", "time")
+    if time_name not in observations:
+        raise KeyError(f"no times: expected an entry '{time_name}'")
+    utc = clock.utc(observations[time_name], utc_offset)
+    obs = {q: checked_numpy(np.asarray(observations[s], dtype=np.float64), q, s, invalid, labels)
+           for q, s in found.items()}
+    lat = np.asarray(required(latitude, "latitude"), dtype=np.float64)
+    lon = np.asarray(required(longitude, "longitude"), dtype=np.float64)
+    site = {"latitude": lat, "longitude": lon, "height": np.asarray(height, dtype=np.float64)}
+    computed = in_blocks(obs, site, utc, assumptions)
+    result = dict(observations)
+    result.update(computed)
+    return result
+
+
+def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
+              utc: npt.NDArray[np.datetime64], assumptions: Assumptions,
+              accumulation_hours: float = 0.0) -> dict[str, npt.NDArray[Any]]:
+    """The chain over arrays that broadcast together, a block of rows of
+    the first axis at a time (about BLOCK elements); arrays that broadcast
+    along an axis are expanded a block at a time only."""
+    arrays = {**obs, **site, "time": utc}
+    shape = np.broadcast_shapes(*(v.shape for v in arrays.values()))
+    if not shape:
+        shape = (1,)
+    full = {k: v.reshape((1,) * (len(shape) - v.ndim) + v.shape) if v.ndim else v
+            for k, v in arrays.items()}
+    rest = math.prod(shape[1:])
+    rows = max(1, BLOCK // max(rest, 1))
+    out: dict[str, npt.NDArray[Any]] = {}
+    with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
+        for start in range(0, shape[0], rows):
+            part = slice(start, min(start + rows, shape[0]))
+            here = (part.stop - part.start,) + shape[1:]
+            block: dict[str, npt.NDArray[Any]] = {
+                k: np.broadcast_to(v[part] if v.shape[0] > 1 else v, here).reshape(-1)
+                if v.ndim else v for k, v in full.items()}
+            szeit, day = clock.solar_time(*clock.calendar(block["time"]), block["longitude"])
+            computed = chain.run({k: block[k] for k in obs}, block["latitude"], block["height"],
+                                 szeit, day, assumptions, accumulation_hours)
+            for k, v in computed.items():
+                if not assumptions.keeps(k):
+                    continue
+                if k not in out:
+                    out[k] = np.empty(shape, dtype=np.int8 if k in CATEGORIES else np.float64)
+                out[k][part] = np.reshape(v, here)
+    final = np.broadcast_shapes(*(v.shape for v in arrays.values()))
+    return {k: v.reshape(final) for k, v in out.items()}

@@ -1,0 +1,210 @@
+"""The chain on an xarray Dataset: a grid or a station, in memory or lazy.
+
+In memory, the Dataset's values go through the NumPy path a block at a
+time; dask-backed, the chain is built on the DataArrays and stays lazy.
+Either way each result lies along the dimensions it varies along.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Hashable
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
+
+from quarnel.tmrt import chain, clock
+from quarnel.tmrt.accumulation import HINT, flux, length
+from quarnel.tmrt.arrays import in_blocks, required
+from quarnel.tmrt.checks import checked_xarray
+from quarnel.tmrt.names import ERA5_WIND, era5_quantities, present
+from quarnel.tmrt.quantities import CATEGORIES, INPUTS, RADIATION, SHORTWAVE, described
+from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, check_setting
+from quarnel.tmrt.units import converted, is_accumulated
+
+if TYPE_CHECKING:
+    import xarray as xr
+
+__all__ = ["compute_dataset"]
+
+FloatArray = npt.NDArray[np.float64]
+
+
+def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
+                    utc_offset: float, names: dict[str, str], invalid: Invalid,
+                    assumptions: Assumptions, accumulation: Accumulation) -> xr.Dataset:
+    """compute() on a Dataset with a time coordinate."""
+    import xarray as xr
+
+    names = era5_quantities(ds, names)
+    variables: dict[str, Any] = {}
+    if "wind_speed" not in names and "wind_speed" not in ds:
+        pair = next((p for p in ERA5_WIND if all(c in ds for c in p)), None)
+        if pair is not None:
+            u, v = (converted(ds[c], "wind_speed", c) for c in pair)
+            variables["wind_speed"] = np.hypot(u, v)
+    found = present(set(ds.data_vars) | set(variables), names)
+
+    time_name = names.get("time") or next((c for c in ("time", "valid_time") if c in ds.coords),
+                                          None)
+    if time_name is None or time_name not in ds.coords:
+        raise KeyError("no times: expected a coordinate 'time' or 'valid_time'")
+    if ds[time_name].ndim != 1:
+        raise ValueError(f"the time coordinate '{time_name}' must be one-dimensional")
+    time_dim = ds[time_name].dims[0]
+    chunks = ds.chunksizes if ds.chunks else None
+
+    def along(values: Any, dim: Hashable) -> xr.DataArray:
+        da = xr.DataArray(values, dims=(dim,), coords={dim: ds[dim]})
+        if chunks is not None and dim in chunks:
+            da = da.chunk({dim: chunks[dim]})
+        return da
+
+    utc = clock.utc(ds[time_name].values, utc_offset)
+    hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
+
+    def coordinate(param: Any, candidates: tuple[str, ...], what: str) -> Any:
+        name = next((c for c in candidates if c in ds.coords), None)
+        if name is None:
+            return required(param, what)
+        if param is not None:
+            raise ValueError(f"the dataset has {what}s ('{name}'): no {what} may be given")
+        coord = ds[name]
+        try:
+            check_setting(what, coord)
+        except ValueError as e:
+            raise ValueError(f"coordinate '{name}': {e}") from None
+        return along(coord.values, coord.dims[0]) if coord.ndim == 1 else coord
+
+    lat = coordinate(latitude, ("latitude", "lat"), "latitude")
+    lon = coordinate(longitude, ("longitude", "lon"), "longitude")
+
+    # Accumulated fluxes: their accumulation's length, and the sun of their interval.
+    accumulated = [q for q, s in found.items() if q in RADIATION and s not in variables
+                   and is_accumulated(ds[s])]
+    accumulation_hours = length(accumulation, utc) if accumulated else 0.0
+    obs: dict[str, Any] = {}
+    for q, s in found.items():
+        if s in variables:
+            da = variables[s]
+        elif q in accumulated:
+            da = flux(ds[s], q, s, time_dim, utc, accumulation, accumulation_hours, invalid)
+        else:
+            da = converted(ds[s], q, s)
+        obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
+    # The chain pairs short-wave fluxes with the sun of their accumulation;
+    # long-wave ones need no sun: without accumulated short-wave, the stamp's.
+    if not any(q in SHORTWAVE for q in accumulated):
+        accumulation_hours = 0.0
+    if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), lat, lon, height)):
+        szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
+        computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours)
+    else:
+        computed = _in_memory(ds, obs, {"latitude": lat, "longitude": lon, "height": height},
+                              utc, time_dim, assumptions, accumulation_hours)
+    computed = {k: v for k, v in computed.items() if assumptions.keeps(k)}
+    described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor)
+
+    new: dict[str, xr.DataArray] = {}
+    for q, s in found.items():
+        # Each quantity also under its standard name, in the chain's unit.
+        quantity = INPUTS[q]
+        if s != q or q not in ds or ds[q].attrs.get("units", quantity.unit) != quantity.unit:
+            new[q] = obs[q].assign_attrs(units=quantity.unit, long_name=quantity.long_name,
+                                         **quantity.attrs)
+    # Results in the order of the observations' dimensions.
+    first = obs["air_temperature"].dims
+    dims = list(first) + [d for d in ds.dims if d not in first]
+    for k, v in computed.items():
+        da = v if isinstance(v, xr.DataArray) else xr.DataArray(v)
+        order = [d for d in dims if d in da.dims]
+        if list(da.dims)[:len(order)] != order:
+            da = da.transpose(*order, ...)
+        if k in CATEGORIES and da.dtype != np.int8:
+            da = da.astype(np.int8)
+        result = described(k)
+        assert result is not None
+        attrs = {"units": result.unit, "long_name": result.long_name, **result.attrs}
+        if k in described_sources:
+            attrs["source"] = described_sources[k]
+        new[k] = da.assign_attrs(attrs)
+    # As variables over the Dataset's own dimensions: nothing to align.
+    return ds.assign({k: v.variable for k, v in new.items()})
+
+
+def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any],
+               utc: npt.NDArray[np.datetime64], time_dim: Hashable, assumptions: Assumptions,
+               accumulation_hours: float) -> dict[str, xr.DataArray]:
+    """The chain over a Dataset's values in memory: each input as a NumPy
+    array over the results' dimensions (length 1 where it does not vary),
+    computed in blocks, the results as DataArrays."""
+    import xarray as xr
+
+    first = obs["air_temperature"].dims
+    order = list(first) + [d for d in ds.dims if d not in first]
+    used = {time_dim}.union(*(v.dims for v in (*obs.values(), *site.values())
+                              if isinstance(v, xr.DataArray)))
+    dims = [d for d in order if d in used]
+
+    def aligned(value: Any) -> FloatArray:
+        if not isinstance(value, xr.DataArray):
+            return np.asarray(value, dtype=np.float64)
+        value = value.transpose(*[d for d in dims if d in value.dims])
+        shape = [value.sizes[d] if d in value.dims else 1 for d in dims]
+        return np.asarray(value.values, dtype=np.float64).reshape(shape)
+
+    times = utc.reshape([utc.size if d == time_dim else 1 for d in dims])
+    computed = in_blocks({q: aligned(v) for q, v in obs.items()},
+                         {k: aligned(v) for k, v in site.items()}, times, assumptions,
+                         accumulation_hours)
+    # Each result over the dimensions it varies along, as the lazy path has it.
+    varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours)
+    coords = {d: ds[d].variable for d in dims if d in ds.coords}
+    out = {}
+    for k, v in computed.items():
+        own = [d for d in dims if d in varies[k]]
+        v = v[tuple(slice(None) if d in own else 0 for d in dims)]
+        out[k] = xr.DataArray(v, dims=own, coords={d: coords[d] for d in own if d in coords})
+    return out
+
+
+def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
+                 assumptions: Assumptions, accumulation_hours: float
+                 ) -> dict[str, tuple[Hashable, ...]]:
+    """The dimensions of each result of the chain: the chain run on one
+    element along every dimension of its inputs (once for each way the
+    inputs lie along their dimensions: the blocks of a grid all share it)."""
+    def dims_of(value: Any) -> tuple[Hashable, ...] | None:
+        return tuple(value.dims) if hasattr(value, "dims") else None
+
+    key = (tuple((q, dims_of(v)) for q, v in obs.items()),
+           tuple((k, dims_of(v)) for k, v in site.items()), time_dim, assumptions,
+           accumulation_hours)
+    found = _RESULT_DIMS.get(key)
+    if found is None:
+        found = _RESULT_DIMS[key] = _probe_result_dims(obs, site, time_dim, assumptions,
+                                                       accumulation_hours)
+    return found
+
+
+_RESULT_DIMS: dict[Any, dict[str, tuple[Hashable, ...]]] = {}
+
+
+def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
+                       assumptions: Assumptions, accumulation_hours: float
+                       ) -> dict[str, tuple[Hashable, ...]]:
+    import xarray as xr
+
+    def one(value: Any) -> Any:
+        if isinstance(value, xr.DataArray):
+            return value.isel({d: slice(0, 1) for d in value.dims}).drop_vars(
+                list(value.coords))
+        return value
+
+    t = xr.DataArray(np.zeros(1), dims=(time_dim,))
+    with np.errstate(all="ignore"):
+        szeit, day = clock.solar_time(t + 12.0, t + 172.0, t + 365.0, t + 365.0,
+                                      one(site["longitude"]))
+        results = chain.run({q: one(v) for q, v in obs.items()}, one(site["latitude"]),
+                            one(site["height"]), szeit, day, assumptions, accumulation_hours)
+    return {k: v.dims if isinstance(v, xr.DataArray) else () for k, v in results.items()}
