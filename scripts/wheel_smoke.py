@@ -1,6 +1,7 @@
 """Checks an installed quarnel (from a wheel, not the source tree): every
-extension imports, every ufunc gives its value, the instruction-set levels
-give the same bits, the command runs, and no C++ source was installed.
+extension imports, every ufunc (and the places' geometry) gives its value,
+the instruction-set levels give the same bits, the command runs, and no
+C++ source was installed.
 
 Usage: python scripts/wheel_smoke.py
 Run by scripts/wheel-smoke.sh in a fresh venv, and by cibuildwheel after
@@ -22,6 +23,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+from typing import Any
 
 import numpy as np
 
@@ -47,7 +49,17 @@ VALUES: dict[str, tuple[tuple[float, ...], tuple[float, ...]]] = {
     "interval_cos_zenith": ((13.0, 52.5, 172.0, 1.0), (0.8677570454835235, 1.0)),
     "split_global": ((600.0, 0.7, 1.0, 172.0, 101325.0), (543.6866484634567, 219.41934607558034)),
     "standing_person": ((40.0, 400.0, 150.0, 700.0, 0.72), (49.314751670116266, 34.50938201019085)),
+    "wbgt": ((30.0, 20.0, 1013.0, 2.0, 700.0, 0.7, 0.8),
+             (27.896413980457474, 42.73159011642991, 23.35727993881642)),
+    "heat_index": ((32.0, 60.0), (37.07428412177792,)),
+    "humidex": ((30.0, 20.0), (37.56977752633921,)),
+    "apparent_temperature": ((30.0, 20.0, 2.0), (31.200000000000003,)),
+    "wind_chill": ((-5.0, 5.0), (-11.190933253695526,)),
 }
+# A 10 m box on a 41 x 41 raster of 1 m pixels: the sky view factor [1]
+# 10 m west of its middle, and the sunlit tops under a sun in the south at 30°.
+BOX_SKY_VIEW = 0.940616318376263
+BOX_SUNLIT = 1596
 RTOL = 1e-12
 FAILURES: list[str] = []
 
@@ -85,17 +97,42 @@ def arguments(f: np.ufunc, n: int, seed: int) -> list[np.ndarray]:
     return [x * rng.uniform(0.8, 1.2, n) for x in base]
 
 
+def place() -> Any:
+    """quarnel.place, where the package has it."""
+    try:
+        return importlib.import_module("quarnel.place")
+    except ModuleNotFoundError as e:
+        if e.name != "quarnel.place":
+            raise
+        return None
+
+
+def box() -> np.ndarray:
+    dsm = np.zeros((41, 41))
+    dsm[18:23, 18:23] = 10.0
+    return dsm
+
+
+def digest(*arrays: np.ndarray) -> str:
+    h = hashlib.sha256()
+    for a in arrays:
+        h.update(np.ascontiguousarray(a).tobytes())
+    return h.hexdigest()
+
+
 def digests() -> dict[str, str]:
     """The bits every ufunc gives on arrays large enough for the vector
-    kernels and the worker threads, one digest per ufunc."""
+    kernels and the worker threads, one digest per ufunc; and the places'
+    geometry on a rough surface."""
     out = {}
     with np.errstate(all="ignore"):
         for k, (name, f) in enumerate(sorted(ufuncs().items())):
             r = f(*arguments(f, 200_003, k))
-            h = hashlib.sha256()
-            for a in r if isinstance(r, tuple) else (r,):
-                h.update(np.ascontiguousarray(a).tobytes())
-            out[name] = h.hexdigest()
+            out[name] = digest(*(r if isinstance(r, tuple) else (r,)))
+    if (p := place()) is not None:
+        dsm = np.random.default_rng(7).uniform(0.0, 20.0, (96, 96))
+        out["place.sky_view_factor"] = digest(p.sky_view_factor(dsm, 1.0))
+        out["place.shadow"] = digest(p.shadow(dsm, 1.0, 200.0, 35.0))
     return out
 
 
@@ -166,6 +203,13 @@ def values() -> None:
                 same = True
             check(same, f"{name}: the ufunc and quarnel.Strahlwerk.{name} differ")
     print(f"wheel-smoke: {len(found)} ufuncs give their values")
+    if (p := place()) is not None:
+        sky = float(p.sky_view_factor(box(), 1.0)[20, 10])
+        sunlit = int(p.shadow(box(), 1.0, 180.0, 30.0).sum())
+        check(math.isclose(sky, BOX_SKY_VIEW, rel_tol=RTOL) and sunlit == BOX_SUNLIT,
+              f"a box's sky view factor {sky} (expected {BOX_SKY_VIEW}), {sunlit} sunlit tops "
+              f"(expected {BOX_SUNLIT})")
+        print("wheel-smoke: quarnel.place gives a box's sky view factor and shadow")
 
 
 def levels() -> None:
