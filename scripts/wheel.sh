@@ -74,7 +74,7 @@ PY
         "$tools/bin/python" -m zipfile -e "${wheel[0]}" "$unpacked"
         code="$(objdump -d --no-show-raw-insn "$unpacked"/quarnel/*.so)"
         grep -q "%ymm" <<<"$code" && grep -q "%zmm" <<<"$code" || {
-            say "the extensions lack AVX2 or AVX-512 code: built for one level only?"
+            say "the extensions lack the AVX2 or the AVX-512 kernels"
             exit 1
         }
         rm -rf "$unpacked"
