@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 from quarnel import tmrt
+from support.sky import hourly_global
 
 pd = pytest.importorskip("pandas")
 xr = pytest.importorskip("xarray")
@@ -124,7 +125,10 @@ def test_era5_fluxes_give_the_person_of_era5_heat():
 
 def test_accumulations_are_divided_by_their_true_period():
     rng = np.random.default_rng(5)
-    flux = np.concatenate([np.zeros(5), rng.uniform(0, 800, 14), np.zeros(5)] * 2)  # two days
+    times = pd.date_range("2023-06-21T01:00", periods=48, freq="h").values
+    # two days: what the sun of each hour allows at 48° N, 11° E
+    flux = hourly_global(rng.uniform(0, 1, 48)[:, None, None], times, [48.0], [11.0])[:, 0, 0]
+    flux /= 3600.0
     hourly = era5(48, "2023-06-21T01:00", ssrd=flux * 3600.0)
     want = tmrt.compute(hourly)["global_radiation"].values[:, 0, 0]
     np.testing.assert_allclose(want, flux, rtol=1e-12, atol=1e-9)

@@ -48,7 +48,8 @@ def test_a_setting_of_the_wrong_kind_is_refused_by_its_name(name):
             assert s.text in refused(name, wrong)
     else:
         for wrong in (1.0, "nonsense", None):
-            assert " or ".join(map(repr, s.words)) in refused(name, wrong)
+            message = refused(name, wrong)
+            assert ", ".join(map(repr, s.words[:-1])) + f" or {s.words[-1]!r}" in message
 
 
 @pytest.mark.parametrize("name", [n for n, s in tmrt.SETTINGS.items() if s.takes_numbers])
@@ -95,9 +96,12 @@ def test_table_signature_overloads_and_docs_agree():
     assert list(rows) == list(tmrt.SETTINGS)
     for name, s in tmrt.SETTINGS.items():
         default, span, unit = rows[name]
-        assert default == ("" if s.default is None else str(s.default) if s.flag
-                           else f'"{s.default}"' if isinstance(s.default, str)
-                           else f"{s.default:g}"), name
+        if s.by_input is not None:          # by the kind of input
+            assert default == f"{s.by_input[0]:g} at a station, {s.by_input[1]:g} on a grid"
+        else:
+            assert default == ("" if s.default is None else str(s.default) if s.flag
+                               else f'"{s.default}"' if isinstance(s.default, str)
+                               else f"{s.default:g}"), name
         assert [w.strip('"') for w in re.findall(r'"[^"]*"', span)] == list(s.words), name
         if s.takes_numbers:
             low, high = re.search(r"(-?[\d./]+) to (-?[\d./]+)$", span).groups()

@@ -21,6 +21,8 @@ from typing import Any
 
 import numpy as np
 
+from support import sky
+
 TESTS = pathlib.Path(__file__).resolve().parents[1]
 PINNED = TESTS / "data" / "pinned"
 ROOT = TESTS.parent
@@ -105,8 +107,14 @@ def era5(i: dict[str, np.ndarray], fluxes: tuple[str, ...] = ("ssrd", "fdir", "s
     sl = slice(None, None, every)
     k = {name: i[f"gr_{name}"][sl] for name in ("t2m", "dd", "tcc", "u10", "v10", "ssrd",
                                                  "fdir_share", "strd", "str")}
-    # accumulations over `every` hours: the hourly ones summed
-    hourly = {name: i[f"gr_{name}"].astype(np.float64) for name in ("ssrd", "strd", "str")}
+    # accumulations over `every` hours: the hourly ones summed; the recorded
+    # shares of global and long-wave radiation made what each hour allows
+    times = pd.date_range("2023-03-20T01:00", periods=GRID[0], freq="h")
+    lat, lon = [62.0, -20.0], [-75.0, 135.0]
+    hourly = {
+        "ssrd": sky.hourly_global(i["gr_ssrd"] / 3.0e6, times.values, lat, lon),
+        "strd": sky.hourly_longwave((i["gr_strd"] - 0.9e6) / 0.5e6, i["gr_t2m"]),
+        "str": i["gr_str"].astype(np.float64)}
     acc = {name: np.add.reduceat(v, np.arange(0, v.shape[0], every), axis=0)
            for name, v in hourly.items()} if every > 1 else hourly
     values = {
@@ -125,13 +133,13 @@ def era5(i: dict[str, np.ndarray], fluxes: tuple[str, ...] = ("ssrd", "fdir", "s
             "strd": "surface_thermal_radiation_downwards", "ssr": "surface_net_solar_radiation",
             "str": "surface_net_thermal_radiation"}
     wanted = ("t2m", "d2m", "tcc", "u10", "v10", *fluxes)
-    times = pd.date_range("2023-03-20T01:00", periods=GRID[0], freq="h")[every - 1::every]
+    times = times[every - 1::every]
     return xr.Dataset(
         {long[n] if long_names else n: (dims, values[n][0], {"units": values[n][1]})
          for n in wanted},
         coords={"valid_time": times,
-                "latitude": ("latitude", [62.0, -20.0], {"units": "degrees_north"}),
-                "longitude": ("longitude", [-75.0, 135.0], {"units": "degrees_east"})})
+                "latitude": ("latitude", lat, {"units": "degrees_north"}),
+                "longitude": ("longitude", lon, {"units": "degrees_east"})})
 
 
 def running_totals(ds: Any) -> Any:

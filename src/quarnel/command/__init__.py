@@ -62,8 +62,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     if kind != "csv" and args.missing_value:
         top.error("--missing-value is for CSV input: NetCDF marks missing values itself "
                   "(_FillValue)")
-    if kind == "csv" and args.accumulation != tmrt.SETTINGS["accumulation"].default:
-        top.error("--accumulation is for a grid's fluxes in J/m²: a CSV's are in W/m²")
+    if (kind == "csv" and args.accumulation != tmrt.SETTINGS["accumulation"].default
+            and (args.timestamps == "instant" or isinstance(args.accumulation, str))):
+        top.error("--accumulation is for a grid's fluxes in J/m², and for the hours of the "
+                  "means a CSV's rows cover with --timestamps interval-...")
     if kind == "csv" and args.dtype is not None:
         top.error("--dtype is for grids: CSV keeps every digit")
     if kind != "csv" and args.group is not None:

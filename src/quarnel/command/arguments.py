@@ -51,7 +51,7 @@ METAVARS = {"latitude": "DEG", "longitude": "DEG", "height": "M", "utc_offset": 
 #: the settings of the site, in the order of the help (the model's: MODEL)
 SITE = ("latitude", "longitude", "height", "utc_offset", "timezone")
 #: the settings of the measurements, in the order of the help
-MEASUREMENTS = ("clock_check", "wind_height", "globe_diameter")
+MEASUREMENTS = ("timestamps", "clock_check", "wind_height", "globe_diameter")
 
 
 def option(name: str) -> str:
@@ -140,6 +140,8 @@ def _add(group: argparse._ActionsContainer, name: str) -> None:
         default = next(k for k, v in words.items() if v == default)
     if default is not None:
         text += f" (default {default if isinstance(default, str) else f'{default:g}'})"
+    elif setting.by_input is not None:
+        text += f" (default {setting.default_text()})"
     metavar = (METAVARS.get(name, "X") if setting.takes_numbers or setting.text
                else "{" + ",".join(words) + "}")
     group.add_argument(option(name), dest=name, type=_setting(name), default=default,
@@ -217,7 +219,9 @@ def parser() -> argparse.ArgumentParser:
                "others follow through the Magnus formula. Radiation is used as given: direct "
                "and diffuse where measured, else split off the measured global radiation "
                "(DISC), else modelled from the clear sky and the cloud; the sun of each time "
-               "stamp; cloud_cover is not needed where global (or direct and diffuse) and "
+               "stamp, or of the interval the stamp ends, starts or centres (--timestamps; "
+               "hourly means ending at the stamp: --timestamps interval-end); cloud_cover is "
+               "not needed where global (or direct and diffuse) and "
                "long-wave downward radiation are given. A globe_temperature gives the mean "
                "radiant temperature in the sun (ISO 7726). Several stations in one file: "
                "latitude and longitude columns (and height, sky_view_factor, utc_offset) give "

@@ -198,7 +198,8 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         observations[station] = np.array(table.column(station))
     try:
         result = tmrt.compute(observations, **place, **clock, names=names,
-                              invalid=args.invalid, **{**model, **place_model})
+                              invalid=args.invalid, accumulation=args.accumulation,
+                              **{**model, **place_model})
     except tmrt.ObservationError as e:
         raise observation_failure(args, table, e) from None
     if unused:

@@ -22,6 +22,7 @@ from quarnel.command.grid_output import (SITE_COORDINATES, NetcdfOutput, ZarrOut
 from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
 from quarnel.command.plot import PLOTTED, plot
 from quarnel.command.staging import Staging
+from quarnel.tmrt.accumulation import row_spacing
 from quarnel.tmrt.names import era5_quantities
 
 TIME_DIMS = ("time", "valid_time")
@@ -161,13 +162,16 @@ def _accumulation(args: argparse.Namespace, ds: Any, time_dim: str | None
     coordinate, and running totals are differenced to the step before the
     block."""
     accumulation: str | float = args.accumulation
-    if time_dim is None or not any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars):
+    accumulated = any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars)
+    if time_dim is None or not (accumulated or args.timestamps != "instant"):
         return accumulation, 0
     if accumulation == "since-00utc":
         return accumulation, 1
     if accumulation == "interval":
+        # W/m² means: the library's spacing of rows, over the whole time axis
+        spacing = tmrt.accumulation_hours if accumulated else row_spacing
         try:
-            return tmrt.accumulation_hours(ds[time_dim].values), 0
+            return spacing(ds[time_dim].values), 0
         except ValueError as e:
             raise Failure(f"{args.input}: {message(e)}") from None
     return accumulation, 0

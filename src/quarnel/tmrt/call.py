@@ -15,7 +15,7 @@ from quarnel.tmrt.datasets import compute_dataset
 from quarnel.tmrt.frames import compute_frame
 from quarnel.tmrt.quantities import OUTPUTS
 from quarnel.tmrt.settings import (MODEL, SETTINGS, Accumulation, Assumptions, Invalid, Projection,
-                                   Reading, SettingError, check_setting)
+                                   Reading, SettingError, Timestamps, check_setting)
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -35,6 +35,7 @@ class Keywords(TypedDict, total=False):
     timezone: str | None
     invalid: Invalid
     accumulation: Accumulation
+    timestamps: Timestamps
     clock_check: bool
     wind_height: Any
     globe_diameter: float
@@ -60,10 +61,11 @@ def compute(observations: Mapping[str, npt.ArrayLike], **keywords: Unpack[Keywor
 def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             height: Any = 0.0, utc_offset: Any = 0.0, timezone: str | None = None,
             invalid: Invalid = "raise", accumulation: Accumulation = "interval",
+            timestamps: Timestamps = "instant",
             clock_check: bool = True, wind_height: Any = 10.0, globe_diameter: float = 0.15,
             projection_factor: Projection = "published",
             ground_albedo: float = 0.2, ground_emissivity: float = 0.95, bowen_ratio: float = 0.8,
-            person_albedo: float = 0.3, sky_view_factor: Any = 0.8,
+            person_albedo: float = 0.3, sky_view_factor: Any = None,
             cloud_factor: float = 0.75, cloud_exponent: float = 3.4,
             names: Mapping[str, str] | None = None,
             variables: Collection[str] | None = None) -> Any:
@@ -120,6 +122,15 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
         many hours before each step), or "since-00utc" (running totals
         since 00 UTC, as ERA5-Land: differenced into hourly fluxes; the
         first step is missing unless at 01 UTC). Accumulated fluxes are
+        paired with the sun of their interval. A number of hours is also
+        the interval fluxes in W/m² are means over (``timestamps``).
+    timestamps: what the time stamp of fluxes in W/m² means: "instant"
+        (a moment, paired with the sun at the stamp), or a mean over an
+        interval that ends ("interval-end"), starts ("interval-start") or
+        is centred ("interval-middle") at the stamp, paired with the
+        interval's sun; its length is the rows' most common spacing, or
+        ``accumulation`` given in hours. Hourly means ending at the stamp,
+        as TMY3 years and many station records: "interval-end".
         paired with the sun of their interval.
     clock_check: measured global radiation (W/m², not accumulated)
         against the sun: where far more than a handful of values above
@@ -141,8 +152,12 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     sky_view_factor, cloud_factor, cloud_exponent: the model's
         assumptions (docs/reference.md gives their sources); the cloud
         reduces the clear-sky global radiation by the factor
-        1 - cloud_factor (N/8)**cloud_exponent. ``sky_view_factor`` may
-        be an array with a value per row (several stations).
+        1 - cloud_factor (N/8)**cloud_exponent. The sky view factor's
+        default depends on the input: 0.8 at a station (a park with trees
+        around), 1 on a grid (a Dataset with latitude and longitude
+        coordinates: reanalysis is open terrain, as in ERA5-HEAT).
+        ``sky_view_factor`` may be an array with a value per row (several
+        stations).
     names: standard name (or ``time``, ``station``) -> the column or
         variable holding it.
     variables: the names of ``OUTPUTS`` to return (default: all); the
@@ -163,6 +178,7 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     """
     given = dict(latitude=latitude, longitude=longitude, height=height, utc_offset=utc_offset,
                  timezone=timezone, invalid=invalid, accumulation=accumulation,
+                 timestamps=timestamps,
                  clock_check=clock_check, wind_height=wind_height,
                  globe_diameter=globe_diameter, projection_factor=projection_factor,
                  ground_albedo=ground_albedo, ground_emissivity=ground_emissivity,
@@ -172,6 +188,10 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     # Each checked once, against the table; no latitude or longitude: a grid's.
     s: dict[str, Any] = {name: None if value is None and SETTINGS[name].default is None
                          else check_setting(name, value) for name, value in given.items()}
+    # Defaults by the kind of input: a grid's or a station's.
+    grid = _is_grid(observations)
+    s.update({name: SETTINGS[name].default_for(grid) for name, value in s.items()
+              if value is None and SETTINGS[name].by_input is not None})
     if s["timezone"] is not None and not _is_zero(s["utc_offset"]):
         raise SettingError("timezone and utc_offset both say the clock: give one of them",
                            "timezone")
@@ -182,7 +202,8 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
                                                  else float(svf)}
     assumptions = Assumptions(**model, variables=kept, globe_diameter=s["globe_diameter"])
     reading = Reading(timezone=s["timezone"], clock_check=s["clock_check"],
-                      wind_height=s["wind_height"], sky_view_factor=svf if per_row_svf else None)
+                      wind_height=s["wind_height"], sky_view_factor=svf if per_row_svf else None,
+                      timestamps=s["timestamps"], accumulation=s["accumulation"])
     site = (s["latitude"], s["longitude"], s["height"], s["utc_offset"])
     names = _names(names)
     pd_mod, xr_mod = sys.modules.get("pandas"), sys.modules.get("xarray")
@@ -198,6 +219,14 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
                     f"xarray Dataset, not {type(observations).__name__}")
 
 
+def _is_grid(observations: Any) -> bool:
+    """A Dataset whose latitude and longitude are coordinates."""
+    xr_mod = sys.modules.get("xarray")
+    if xr_mod is None or not isinstance(observations, xr_mod.Dataset):
+        return False
+    coords = observations.coords
+    return (any(c in coords for c in ("latitude", "lat"))
+            and any(c in coords for c in ("longitude", "lon")))
 def _is_zero(value: Any) -> bool:
     return np.ndim(getattr(value, "values", value)) == 0 and float(value) == 0
 

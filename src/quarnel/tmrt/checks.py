@@ -1,5 +1,7 @@
-"""Observations checked against their physical ranges: refused with the
-first bad element and where it is, or masked as missing values.
+"""Observations checked against their physical ranges, and against each
+other (vapour pressure against saturation at the air temperature; fluxes
+against the sun and the air, in ``accumulation``): refused with the first
+bad element and where it is, or masked as missing values.
 
 In a dask-backed array the check runs block by block as the array is
 computed, and the error comes then, placed by the block's offset.
@@ -8,7 +10,8 @@ computed, and the error comes then, placed by the block's offset.
 from __future__ import annotations
 
 import functools
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -22,9 +25,11 @@ from quarnel.tmrt.settings import Invalid, Spelling, as_keyword, spelled
 if TYPE_CHECKING:
     import xarray as xr
 
-__all__ = ["ObservationError", "first_bad", "checked_numpy", "checked_xarray", "series_codes",
-           "checked_utc", "once_per_series", "first_out_of_order", "fraction_humidity",
-           "spacing_hours", "clock_check", "CLOCK_LIGHT", "CLOCK_HANDFUL", "CLOCK_SHARE"]
+__all__ = ["ObservationError", "first_bad", "checked_numpy", "checked_xarray", "Relation",
+           "related_numpy", "related_xarray", "SATURATION_TOLERANCE", "saturation_magnus",
+           "humidity_checked", "series_codes", "checked_utc", "once_per_series",
+           "first_out_of_order", "fraction_humidity", "spacing_hours", "clock_check",
+           "CLOCK_LIGHT", "CLOCK_HANDFUL", "CLOCK_SHARE"]
 
 FloatArray = npt.NDArray[np.float64]
 Label = Callable[[tuple[int, ...]], str]
@@ -155,6 +160,141 @@ def _coordinate_text(value: Any) -> str:
     return f"{value:g}" if isinstance(value, (float, np.floating)) else str(value)
 
 
+# Observations against each other ----------------------------------------------
+
+@dataclass(frozen=True)
+class Relation:
+    """A condition an observation must meet together with other arrays (the
+    air temperature, the sun): ``bad(value, *others)`` marks the elements
+    that break it (element-wise, on NumPy arrays and DataArrays alike),
+    ``detail(value, *others)`` says why for one element. ``setting``,
+    ``value``: the setting the message advises, spelt as a placeholder."""
+
+    bad: Callable[..., Any]
+    detail: Callable[..., str]
+    setting: str | None = None
+    value: str = ""
+
+
+def _related_error(relation: Relation, quantity: str, source: str, where: str, row: int | None,
+                   at: Sequence[Any]) -> ObservationError:
+    return ObservationError(relation.detail(*(float(a) for a in at)), quantity, source, where, row,
+                            relation.setting, relation.value)
+
+
+def related_numpy(values: FloatArray, others: Sequence[Any], relation: Relation, quantity: str,
+                  source: str, invalid: Invalid, label: Label | None = None) -> FloatArray:
+    """The values, or with invalid="mask" NaN where they break the relation
+    (broadcast with the others); invalid="raise": ObservationError for the
+    first element that breaks it."""
+    with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
+        bad = np.asarray(relation.bad(values, *others), dtype=bool)
+    if not bad.any():
+        return values
+    if invalid == "mask":
+        masked: FloatArray = np.where(bad, np.nan, values)
+        return masked
+    hit = first_bad(bad, label=label)
+    assert hit is not None
+    index, where = hit
+    at = [np.broadcast_to(a, bad.shape)[index] for a in (values, *others)]
+    row = index[0] if bad.ndim == 1 else None
+    raise _related_error(relation, quantity, source, where, row, at)
+
+
+def related_xarray(da: xr.DataArray, others: Sequence[Any], relation: Relation, quantity: str,
+                   source: str, invalid: Invalid) -> xr.DataArray:
+    """related_numpy for a DataArray (the others DataArrays or numbers);
+    places named by coordinates, lazily for dask-backed data."""
+    import xarray as xr
+
+    if invalid == "mask":
+        return da.where(~relation.bad(da, *others))
+    arrays = [o for o in others if isinstance(o, xr.DataArray)]
+    full, *rest = xr.broadcast(da, *arrays)
+    spread = iter(rest)
+    every = [next(spread) if isinstance(o, xr.DataArray) else o for o in others]
+    dims = tuple(str(d) for d in full.dims)
+    if full.chunks is not None:
+        chunks = full.chunksizes
+        lazy = [o.chunk(chunks).data if isinstance(o, xr.DataArray) else o for o in every]
+
+        def check(block: FloatArray, *parts: Any,
+                  block_info: dict[Any, Any] | None = None) -> FloatArray:
+            with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
+                bad = np.asarray(relation.bad(block, *parts), dtype=bool)
+            hit = first_bad(bad, dims, block_info=block_info)
+            if hit is not None:
+                index, where = hit
+                at = [np.broadcast_to(a, bad.shape)[index] for a in (block, *parts)]
+                raise _related_error(relation, quantity, source, where, None, at)
+            return block
+
+        import dask.array
+
+        checked = dask.array.map_blocks(check, full.chunk(chunks).data, *lazy, dtype=da.dtype)
+        return full.copy(data=checked)
+
+    def label(index: tuple[int, ...]) -> str:
+        return ", ".join(f"{d} {_coordinate_text(full[d].values[i]) if d in full.coords else i}"
+                         for d, i in zip(dims, index))
+    related_numpy(np.asarray(full.values), [np.asarray(getattr(o, "values", o)) for o in every],
+                  relation, quantity, source, invalid, label)
+    return da
+
+
+# Humidity against saturation --------------------------------------------------
+
+#: Vapour pressure up to this share above saturation is sensor noise (a
+#: relative humidity sensor's few per cent near saturation, the Magnus
+#: forms' spread) and is taken as saturation; beyond, it is refused.
+SATURATION_TOLERANCE = 1.03
+
+
+def saturation_magnus(t: Any) -> Any:
+    """Saturation vapour pressure over water [hPa] at t [°C] by Magnus'
+    formula with the coefficients of Alduchov and Eskridge (1996), within
+    0.3 % of Hardy's ITS-90 form from −40 to 50 °C: the yardstick of
+    supersaturation (the chain itself uses Sonntag's coefficients, within
+    0.1 % of these)."""
+    return 6.1094 * np.exp(17.625 * t / (243.04 + t))
+
+
+def _over_saturation(what: str, unit: str) -> Relation:
+    def bad(value: Any, t: Any) -> Any:
+        e = value if what == "vapour_pressure" else saturation_magnus(value)
+        return e > SATURATION_TOLERANCE * saturation_magnus(t)
+
+    def detail(value: float, t: float) -> str:
+        e = value if what == "vapour_pressure" else float(saturation_magnus(value))
+        share = 100.0 * (e / float(saturation_magnus(t)) - 1.0)
+        given = f"a vapour pressure of {value:g} hPa" if what == "vapour_pressure" else \
+            f"a dew point of {value:g} °C"
+        return (f"{given} is {share:.0f} % above saturation at the air temperature of {t:g} °C "
+                f"(up to {100 * (SATURATION_TOLERANCE - 1):.0f} % is taken as saturation): is it "
+                f"the right column, in {unit}?")
+    return Relation(bad, detail)
+
+
+_SATURATION = {"vapour_pressure": _over_saturation("vapour_pressure", "hPa"),
+               "dew_point": _over_saturation("dew_point", "°C")}
+
+
+def humidity_checked(obs: Mapping[str, Any], found: Mapping[str, str], invalid: Invalid,
+                     label: Label | None = None) -> dict[str, Any]:
+    """The observations with a vapour pressure or dew point more than
+    SATURATION_TOLERANCE above saturation at the air temperature refused
+    (naming the column), or missing with invalid="mask"; what is within it
+    the chain takes as saturation. NumPy arrays or DataArrays."""
+    out = dict(obs)
+    t = obs["air_temperature"]
+    for q, relation in _SATURATION.items():
+        if q in obs:
+            if hasattr(obs[q], "dims"):
+                out[q] = related_xarray(obs[q], [t], relation, q, found[q], invalid)
+            else:
+                out[q] = related_numpy(obs[q], [t], relation, q, found[q], invalid, label)
+    return out
 # A series' times ----------------------------------------------------------------
 
 def series_codes(station: Any, latitude: Any, longitude: Any, n: int

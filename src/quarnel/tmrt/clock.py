@@ -17,7 +17,8 @@ import numpy.typing as npt
 
 from quarnel import ufunc as U
 
-__all__ = ["equation_of_time", "utc", "zone_offsets", "calendar", "solar_time"]
+__all__ = ["equation_of_time", "utc", "zone_offsets", "calendar", "solar_time",
+           "wrapped_longitude"]
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -130,12 +131,20 @@ def _by_date(day: npt.NDArray[np.datetime64],
     return terms(day)
 
 
+def wrapped_longitude(longitude: Any) -> Any:
+    """The longitude [°E] in [−180, 180): 0–360 longitudes (ERA5's global
+    grids) beyond 180° are the same meridians west of Greenwich, whose
+    local date is a day earlier. Longitudes already in range are kept
+    bit for bit."""
+    return longitude - 360.0 * np.floor((longitude + 180.0) / 360.0)
+
+
 def solar_time(hours: Any, doy: Any, ndays: Any, nprev: Any, longitude: Any) -> tuple[Any, Any]:
     """Apparent solar time [h, in the day] and the day of the year at the
     site: UTC time of day + longitude / 15 h + the equation of time, the day
     being the local one (a day later east of Greenwich when UTC is still
-    the evening before)."""
-    local = hours + longitude / 15.0
+    the evening before); longitudes as 0–360 are taken in [−180, 180)."""
+    local = hours + wrapped_longitude(longitude) / 15.0
     shift = np.floor(local / 24.0)
     local = local - 24.0 * shift
     day = doy + shift

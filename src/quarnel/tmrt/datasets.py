@@ -14,9 +14,10 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel.tmrt import chain, checks, clock
-from quarnel.tmrt.accumulation import HINT, flux, length
+from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval, plausible
 from quarnel.tmrt.arrays import in_blocks, read_as_given, required
-from quarnel.tmrt.checks import checked_xarray
+from quarnel.tmrt.checks import checked_xarray, humidity_checked
+from quarnel.tmrt.interval_sun import interval_cos_zenith
 from quarnel.tmrt.names import ERA5_WIND, GRAVITY, era5_quantities, orography, present
 from quarnel.tmrt.quantities import CATEGORIES, INPUTS, RADIATION, SHORTWAVE, described
 from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, Reading, SettingError,
@@ -99,6 +100,14 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         else:
             da = converted(ds[s], q, s)
         obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
+    obs = humidity_checked(obs, found, invalid)
+
+    def interval_sun() -> tuple[Any, Any, Any]:
+        hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
+        szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
+        mu, sunlit = interval_cos_zenith(szeit, lat, day, accumulation_hours)
+        return mu, sunlit, day
+    obs = plausible(obs, found, accumulated, interval_sun, invalid)
     read_as_given(obs, found, reading)
     if (reading.clock_check and "global_radiation" in obs and "global_radiation" not in accumulated
             and obs["global_radiation"].chunks is None):
@@ -109,9 +118,15 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         checks.clock_check(g.values, t.values, la.values, lo.values, found["global_radiation"],
                            None, None if reading.timezone is not None else float(utc_offset))
     # The chain pairs short-wave fluxes with the sun of their accumulation;
-    # long-wave ones need no sun: without accumulated short-wave, the stamp's.
-    if not any(q in SHORTWAVE for q in accumulated):
-        accumulation_hours = 0.0
+    # long-wave ones need no sun: without accumulated short-wave, the sun of
+    # the stamp or of the interval the timestamps say the means cover.
+    interval_end = 0.0
+    if any(q in SHORTWAVE for q in accumulated):
+        if reading.timestamps not in ("instant", "interval-end"):
+            raise SettingError("fluxes in J/m² are accumulated over the interval ending at "
+                               "their time stamp: {setting}", "timestamps", "interval-end")
+    else:
+        accumulation_hours, interval_end = mean_interval(reading.timestamps, accumulation, utc)
     site = {"latitude": lat, "longitude": lon, "height": height}
     if reading.sky_view_factor is not None:
         site["sky_view_factor"] = reading.sky_view_factor
@@ -119,12 +134,13 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
         szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
         computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours,
-                             reading.sky_view_factor)
+                             interval_end, reading.sky_view_factor)
     else:
-        computed = _in_memory(ds, obs, site, utc, time_dim, assumptions, accumulation_hours)
+        computed = _in_memory(ds, obs, site, utc, time_dim, assumptions, accumulation_hours,
+                              interval_end)
     computed = {k: v for k, v in computed.items() if assumptions.keeps(k)}
     described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor,
-                                      globe_diameter=assumptions.globe_diameter,
+                                      interval_end, globe_diameter=assumptions.globe_diameter,
                                       wind_height=reading.wind_height)
 
     # Variables, not DataArrays: a DataArray copies its coordinates' indexes
@@ -196,7 +212,7 @@ def _orography(ds: xr.Dataset, names: dict[str, str], height: Any,
 
 def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any],
                utc: npt.NDArray[np.datetime64], time_dim: Hashable, assumptions: Assumptions,
-               accumulation_hours: float) -> dict[str, xr.DataArray]:
+               accumulation_hours: float, interval_end: float) -> dict[str, xr.DataArray]:
     """The chain over a Dataset's values in memory: each input as a NumPy
     array over the results' dimensions (length 1 where it does not vary),
     computed in blocks, the results as DataArrays."""
@@ -218,9 +234,9 @@ def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any
     times = utc.reshape([utc.size if d == time_dim else 1 for d in dims])
     computed = in_blocks({q: aligned(v) for q, v in obs.items()},
                          {k: aligned(v) for k, v in site.items()}, times, assumptions,
-                         accumulation_hours)
+                         accumulation_hours, interval_end)
     # Each result over the dimensions it varies along, as the lazy path has it.
-    varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours)
+    varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours, interval_end)
     out = {}
     for k, v in computed.items():
         own = [d for d in dims if d in varies[k]]
@@ -230,7 +246,7 @@ def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any
 
 
 def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
-                 assumptions: Assumptions, accumulation_hours: float
+                 assumptions: Assumptions, accumulation_hours: float, interval_end: float
                  ) -> dict[str, tuple[Hashable, ...]]:
     """The dimensions of each result of the chain: the chain run on one
     element along every dimension of its inputs (once for each way the
@@ -240,11 +256,11 @@ def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: H
 
     key = (tuple((q, dims_of(v)) for q, v in obs.items()),
            tuple((k, dims_of(v)) for k, v in site.items()), time_dim, assumptions,
-           accumulation_hours)
+           accumulation_hours, interval_end)
     found = _RESULT_DIMS.get(key)
     if found is None:
         found = _RESULT_DIMS[key] = _probe_result_dims(obs, site, time_dim, assumptions,
-                                                       accumulation_hours)
+                                                       accumulation_hours, interval_end)
     return found
 
 
@@ -252,8 +268,8 @@ _RESULT_DIMS: dict[Any, dict[str, tuple[Hashable, ...]]] = {}
 
 
 def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
-                       assumptions: Assumptions, accumulation_hours: float
-                       ) -> dict[str, tuple[Hashable, ...]]:
+                       assumptions: Assumptions, accumulation_hours: float,
+                       interval_end: float) -> dict[str, tuple[Hashable, ...]]:
     import xarray as xr
 
     def one(value: Any) -> Any:
@@ -268,5 +284,5 @@ def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_
                                       one(site["longitude"]))
         results = chain.run({q: one(v) for q, v in obs.items()}, one(site["latitude"]),
                             one(site["height"]), szeit, day, assumptions, accumulation_hours,
-                            one(site.get("sky_view_factor")))
+                            interval_end, one(site.get("sky_view_factor")))
     return {k: v.dims if isinstance(v, xr.DataArray) else () for k, v in results.items()}

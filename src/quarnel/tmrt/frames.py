@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from quarnel.tmrt.accumulation import mean_interval
 from quarnel.tmrt.arrays import compute_arrays
 from quarnel.tmrt.chain import sources
 from quarnel.tmrt.names import present
@@ -48,11 +49,12 @@ def compute_frame(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any,
     result = compute_arrays(columns, latitude, longitude, height, utc_offset, names, invalid,
                             assumptions, labels=lambda i: f"{df.index[i[0]]}", reading=reading,
                             aware=aware)
+    hours, end = mean_interval(reading.timestamps, reading.accumulation, columns[time_name])
     out = df.copy()
     for k, v in result.items():
         if k not in (time_name, station) and (k not in columns or k in OUTPUTS or k in HUMIDITY):
             out[k] = v
-    out.attrs["sources"] = sources(present(columns, names), 0.0, assumptions.projection_factor,
-                                   globe_diameter=assumptions.globe_diameter,
+    out.attrs["sources"] = sources(present(columns, names), hours, assumptions.projection_factor,
+                                   end, globe_diameter=assumptions.globe_diameter,
                                    wind_height=reading.wind_height)
     return out

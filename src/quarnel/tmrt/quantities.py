@@ -41,7 +41,8 @@ def cf_standard_name(name: str) -> dict[str, str]:
 INPUTS: dict[str, Quantity] = {
     "air_temperature": Quantity("degC", "air temperature", -90.0, 60.0,
                                 cf_standard_name("air_temperature")),
-    "relative_humidity": Quantity("%", "relative humidity", 0.0, 100.0,
+    # up to 3 % above saturation is sensor noise, taken as saturation
+    "relative_humidity": Quantity("%", "relative humidity", 0.0, 103.0,
                                   cf_standard_name("relative_humidity")),
     "vapour_pressure": Quantity("hPa", "vapour pressure", 0.0, 200.0,
                                 cf_standard_name("water_vapor_partial_pressure_in_air")),

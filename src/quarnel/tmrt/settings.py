@@ -23,9 +23,10 @@ import numpy as np
 from quarnel.tmrt.quantities import OUTPUTS
 
 __all__ = ["Setting", "SETTINGS", "check_setting", "SettingError", "as_keyword", "Accumulation",
-           "Projection", "Invalid", "Assumptions", "Reading", "MODEL"]
+           "Projection", "Invalid", "Timestamps", "Assumptions", "Reading", "MODEL"]
 
 Accumulation: TypeAlias = "Literal['interval', 'since-00utc'] | float"
+Timestamps: TypeAlias = Literal["instant", "interval-end", "interval-start", "interval-middle"]
 Projection: TypeAlias = Literal["published", "module"]
 Invalid: TypeAlias = Literal["raise", "mask"]
 Group: TypeAlias = Literal["site", "data", "model"]
@@ -67,7 +68,8 @@ class Setting:
     """A setting of the computation.
 
     ``default`` None: no default (the site's latitude and longitude, which
-    a grid's coordinates may give). ``low`` and ``high`` bound the numbers
+    a grid's coordinates may give), or one by the kind of input:
+    ``by_input`` (a station's, a grid's). ``low`` and ``high`` bound the numbers
     it takes (NaN: it takes none), ``words`` the words it takes.
     ``per_element``: also an array (a DataArray for a Dataset) that
     broadcasts with the observations, else a single value. ``numbers``
@@ -88,6 +90,22 @@ class Setting:
     numbers: str = "a number"
     flag: bool = False
     text: str = ""
+    by_input: tuple[float, float] | None = None
+
+    def default_for(self, grid: bool) -> float | str | None:
+        """The default for a station's input, or a grid's (a Dataset whose
+        latitude and longitude are coordinates)."""
+        if self.by_input is None:
+            return self.default
+        return self.by_input[1] if grid else self.by_input[0]
+
+    def default_text(self) -> str:
+        """The default in words ("" for none)."""
+        if self.by_input is not None:
+            return f"{self.by_input[0]:g} at a station, {self.by_input[1]:g} on a grid"
+        if self.default is None:
+            return ""
+        return self.default if isinstance(self.default, str) else f"{self.default:g}"
 
     @property
     def takes_numbers(self) -> bool:
@@ -133,8 +151,15 @@ SETTINGS: dict[str, Setting] = _table(
             "how fluxes in J/m² were accumulated: interval (over the spacing of the time "
             "steps, ending at each: ERA5's hourly reanalysis, 3-hourly ensemble), HOURS (over "
             "that many hours before each step), or since-00utc (running totals since 00 UTC, "
-            "as ERA5-Land)", "data", 1 / 60, 24.0, words=("interval", "since-00utc"),
+            "as ERA5-Land); HOURS is also the interval means in W/m² cover (timestamps)",
+            "data", 1 / 60, 24.0, words=("interval", "since-00utc"),
             numbers="a number of hours"),
+    Setting("timestamps", "instant", "",
+            "what the time stamp of fluxes in W/m² means: instant (the moment, paired with the "
+            "sun at the stamp), or a mean over the interval of the rows' spacing (or of HOURS "
+            "given as the accumulation) that ends (interval-end), starts (interval-start) or is "
+            "centred (interval-middle) at the stamp, paired with that interval's sun", "data",
+            words=("instant", "interval-end", "interval-start", "interval-middle")),
     Setting("clock_check", True, "",
             "measured global radiation checked against the sun: many hours of sunshine with "
             "the sun down (a wrong clock or longitude) are refused, unless this is off",
@@ -155,8 +180,9 @@ SETTINGS: dict[str, Setting] = _table(
     Setting("bowen_ratio", 0.8, "1", "Bowen ratio of the ground, sensible over latent heat "
             "flux [1]", "model", -0.9, 100.0),
     Setting("person_albedo", 0.3, "1", "short-wave albedo of the person [1]", "model", 0.0, 1.0),
-    Setting("sky_view_factor", 0.8, "1", "share of the upper hemisphere that is sky [1]; the "
-            "rest is at air temperature", "model", 0.0, 1.0, per_element=True),
+    Setting("sky_view_factor", None, "1", "share of the upper hemisphere that is sky [1]; the "
+            "rest is at air temperature; by default a park's at a station, the open sky of "
+            "reanalysis on a grid", "model", 0.0, 1.0, per_element=True, by_input=(0.8, 1.0)),
     Setting("cloud_factor", 0.75, "1", "a in the cloud reduction of global radiation "
             "1 - a (N/8)^b [1]", "model", 0.0, 1.0),
     Setting("cloud_exponent", 3.4, "1", "b in the cloud reduction of global radiation [1]",
@@ -262,9 +288,13 @@ class Assumptions:
 class Reading:
     """The checked settings of how the observations are read: the clock,
     the instruments, and the site's values per element. ``sky_view_factor``:
-    an array per element, else None (the model's single value)."""
+    an array per element, else None (the model's single value).
+    ``timestamps`` and ``accumulation``: the interval the fluxes are means
+    over."""
 
     timezone: str | None = None
     clock_check: bool = True
     wind_height: Any = 10.0
     sky_view_factor: Any = None
+    timestamps: Timestamps = "instant"
+    accumulation: Accumulation = "interval"

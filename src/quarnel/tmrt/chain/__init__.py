@@ -37,16 +37,17 @@ RESULTS = ("vapour_pressure", "relative_humidity", "dew_point", *OUTPUTS)
 
 def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
         assumptions: Assumptions, accumulation_hours: float = 0.0,
-        sky_view_factor: Any = None) -> dict[str, Any]:
+        interval_end: float = 0.0, sky_view_factor: Any = None) -> dict[str, Any]:
     """Every quantity of the chain (of the indices, those ``assumptions``
     keep). ``szeit``: apparent solar time [h];
     ``day``: the day of the year at the site; ``accumulation_hours``: the
-    length of the interval ending at each time stamp over which the
-    short-wave inputs are means (0: instantaneous); ``sky_view_factor``:
-    per element, else the assumptions'."""
+    length of the interval over which the short-wave inputs are means (0:
+    instantaneous), ending ``interval_end`` hours after each time stamp;
+    ``sky_view_factor``: per element, else the assumptions'."""
     t = obs["air_temperature"]
     r = humidity(obs)
-    here = sun(szeit, latitude, day, accumulation_hours, assumptions.keeps("azimuth_angle"))
+    here = sun(szeit, latitude, day, accumulation_hours, interval_end,
+               assumptions.keeps("azimuth_angle"))
     r.update(solar_time=szeit, **here.outputs())
     clear = clear_sky(day, latitude, height, here.zenith, r["relative_humidity"])
     r.update(shortwave(obs, here, day, height, clear, assumptions))
@@ -73,14 +74,14 @@ def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
 
 
 def sources(present: Collection[str], accumulation_hours: float = 0.0,
-            projection_factor: Projection = "published", *, globe_diameter: float = 0.15,
-            wind_height: Any = 10.0) -> dict[str, str]:
+            projection_factor: Projection = "published", interval_end: float = 0.0, *,
+            globe_diameter: float = 0.15, wind_height: Any = 10.0) -> dict[str, str]:
     """Where each radiation term and the person's temperatures come from,
     given the input quantities present (standard names), in words: the
     ``source`` attribute of the outputs. Element by element the first
     source listed that is not missing is used."""
     has = set(present)
-    out = {**shortwave_sources(has, accumulation_hours), **longwave_sources(has),
+    out = {**shortwave_sources(has, accumulation_hours, interval_end), **longwave_sources(has),
            **person_sources(projection_factor,
                             globe_diameter if "globe_temperature" in has else None),
            **indices_sources(has)}
