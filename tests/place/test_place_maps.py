@@ -47,9 +47,10 @@ def reanalysis_cell(hours=30):
 @pytest.mark.parametrize("projection", ["published", "module"])
 def test_flat_open_ground_is_the_station_under_an_open_sky(projection):
     obs = summer_day()
-    maps = place.compute(np.full((30, 40), 12.0), 1.0, obs, projection_factor=projection, **SITE)
+    maps = place.compute(np.full((30, 40), 12.0), 1.0, obs, projection_factor=projection,
+                         variables=list(place.VARIABLES), **SITE)
     station = tmrt.compute(obs, sky_view_factor=1.0, projection_factor=projection, **SITE)
-    for name in ("mean_radiant_temperature", "utci"):
+    for name in ("mean_radiant_temperature", "utci", "pet", "wbgt"):
         expected = station[name].to_numpy()[:, None, None]
         np.testing.assert_allclose(maps[name].values, np.broadcast_to(expected, maps[name].shape),
                                    rtol=0, atol=1e-4)
@@ -60,15 +61,19 @@ def test_flat_open_ground_is_the_station_under_an_open_sky(projection):
     np.testing.assert_array_equal(maps.time.values, obs.index.to_numpy())
 
 
-def test_renamed_columns_and_humidity_the_chain_completes():
+@pytest.mark.parametrize("container", ["frame", "dataset"])
+def test_renamed_columns_humidity_the_chain_completes_and_wind_at_2m(container):
     """The station's UTCI too: its vapour pressure where measured, else from
-    the relative humidity, whatever the columns are called."""
+    the relative humidity, whatever the columns are called; the wind
+    measured at 2 m brought to 10 m as the job brings it."""
     obs = summer_day(hours=(12, 13)).rename(columns={"air_temperature": "T",
                                                      "relative_humidity": "RH"})
     obs["e"] = [np.nan, 15.0]
+    if container == "dataset":
+        obs = obs.rename_axis("time").to_xarray()
     names = {"air_temperature": "T", "relative_humidity": "RH", "vapour_pressure": "e"}
-    maps = place.compute(np.zeros((4, 4)), 1.0, obs, names=names, **SITE)
-    station = tmrt.compute(obs, names=names, sky_view_factor=1.0, **SITE)
+    maps = place.compute(np.zeros((4, 4)), 1.0, obs, names=names, wind_height=2.0, **SITE)
+    station = tmrt.compute(obs, names=names, wind_height=2.0, sky_view_factor=1.0, **SITE)
     np.testing.assert_allclose(maps.utci.values[:, 2, 2], station.utci.values, atol=1e-4)
 
 
@@ -116,8 +121,12 @@ def test_shade_walls_and_ground_on_a_single_building():
     obs = summer_day(hours=(13.5,))
     dsm = np.zeros((160, 160))
     dsm[60:100, 60:100] = 20.0
-    maps = place.compute(dsm, 1.0, obs, **SITE).isel(time=0)
+    maps = place.compute(dsm, 1.0, obs, variables=["mean_radiant_temperature", "sunlit", "wbgt"],
+                         **SITE).isel(time=0)
     station = tmrt.compute(obs, sky_view_factor=1.0, **SITE).iloc[0]
+    # WBGT's instruments in the shadow are the job's shaded ones, in the open its sunlit ones.
+    assert maps.wbgt.values[55, 80] == pytest.approx(station.wbgt_shade, abs=1e-4)
+    assert maps.wbgt.values[5, 5] == pytest.approx(station.wbgt, abs=1e-4)
     t = maps.mean_radiant_temperature.values
     assert abs(t[5, 5] - station.mean_radiant_temperature) < 0.3        # open corner
     assert maps.sunlit.values[55, 80] == 0 and maps.sunlit.values[104, 80] == 1

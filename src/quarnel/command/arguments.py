@@ -281,7 +281,8 @@ def parser() -> argparse.ArgumentParser:
                            "pixels in a projected CRS (GeoTIFF or any raster GDAL reads; a CRS "
                            "in feet is converted); the site is its centre unless --lat and --lon "
                            "are given. The maps: mean_radiant_temperature, utci, sunlit (time, y, "
-                           "x) and sky_view_factor (y, x), or those --variables names")
+                           "x) and sky_view_factor (y, x), or those --variables names, also pet "
+                           "and wbgt")
     maps.add_argument("--bbox", type=_bbox, metavar="MINX,MINY,MAXX,MAXY",
                       help="the window of the DSM to map, in its CRS")
     maps.add_argument("--max-distance", type=_length, default=500.0, metavar="M",

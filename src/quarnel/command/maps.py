@@ -41,9 +41,11 @@ def _modules() -> None:
 
 
 def choose(variables: Sequence[str] | None) -> list[str]:
-    """The maps written: those named (``all``: every one), else all."""
-    from quarnel.place.maps import VARIABLES
-    if variables is None or "all" in variables:
+    """The maps written: those named (``all``: every one), else DEFAULT."""
+    from quarnel.place.maps import DEFAULT, VARIABLES
+    if variables is None:
+        return list(DEFAULT)
+    if "all" in variables:
         return list(VARIABLES)
     unknown = [k for k in variables if k not in VARIABLES]
     if unknown:

@@ -23,13 +23,14 @@ import numpy.typing as npt
 from quarnel.place import person
 from quarnel.place.raster import Raster, axis_attrs, from_array, grid_mapping, unflip
 from quarnel.place.weather import Weather, assumptions, weather
+from quarnel.tmrt.chain.indices import indices_sources
 from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, Projection
 
 if TYPE_CHECKING:
     import xarray as xr
 
-__all__ = ["MAX_DISTANCE", "VARIABLES", "Tile", "halo", "plan", "tile_views", "tile_hours",
-           "compute", "variable_attrs"]
+__all__ = ["MAX_DISTANCE", "VARIABLES", "DEFAULT", "PER_TIME", "Tile", "halo", "plan",
+           "tile_views", "tile_hours", "compute", "variable_attrs"]
 
 FloatArray = npt.NDArray[np.floating[Any]]
 
@@ -45,8 +46,14 @@ VARIABLES: dict[str, tuple[str, str]] = {
     "sunlit": ("sunlit (1) or shaded (0) top of the pixel: whether the direct beam reaches it",
                "1"),
     "sky_view_factor": ("sky view factor of the pixel's top", "1"),
+    "pet": ("physiologically equivalent temperature", "degC"),
+    "wbgt": ("wet-bulb globe temperature, the instruments in the sun or in shade as the pixel "
+             "is", "degC"),
 }
-PER_TIME = ("mean_radiant_temperature", "utci", "sunlit")
+#: The maps made unless others are asked for (PET costs about as much as
+#: the rest of an hour together).
+DEFAULT = ("mean_radiant_temperature", "utci", "sunlit", "sky_view_factor")
+PER_TIME = ("mean_radiant_temperature", "utci", "sunlit", "pet", "wbgt")
 
 
 @dataclass(frozen=True)
@@ -115,7 +122,7 @@ def tile_hours(views: person.Views, w: Weather, a: Assumptions, times: Sequence[
     """The maps of a tile's core at each of ``times`` (indices into the
     weather), those of ``names`` (PER_TIME)."""
     for k in times:
-        maps = person.hour(views, w, k, a)
+        maps = person.hour(views, w, k, a, names)
         yield k, {n: maps[n] for n in names}
 
 
@@ -126,8 +133,9 @@ def variable_attrs(name: str, raster: Raster, w: Weather | None = None) -> dict[
     if name == "mean_radiant_temperature":
         attrs["source"] = ("standing person at each pixel, after SOLWEIG's isotropic scheme "
                            "(Lindberg et al. 2008): docs/reference.md, 'The person at a place'")
-    if name == "utci":
-        attrs["source"] = "UTCI polynomial (Broede et al. 2012), wind below 0.5 m/s taken as 0.5"
+    sources = indices_sources(set())
+    if name in sources:
+        attrs["source"] = sources[name]
     if raster.crs is not None:
         attrs["grid_mapping"] = "spatial_ref"
     return attrs
@@ -170,8 +178,9 @@ def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: 
         None: the whole raster (no tiles then).
     tile_size: compute in tiles of this many pixels square, each with a
         halo (``halo``); the maps are the same.
-    variables: of ``VARIABLES`` (default all): ``mean_radiant_temperature``,
-        ``utci``, ``sunlit`` over (time, y, x), ``sky_view_factor`` over
+    variables: of ``VARIABLES`` (default ``DEFAULT``):
+        ``mean_radiant_temperature``, ``utci``, ``sunlit``, and if asked
+        ``pet`` and ``wbgt`` over (time, y, x); ``sky_view_factor`` over
         (y, x).
     progress: called with the pixel-hours of each map made.
 
@@ -216,7 +225,7 @@ def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: 
 
 def _chosen(variables: Collection[str] | None) -> list[str]:
     if variables is None:
-        return list(VARIABLES)
+        return list(DEFAULT)
     if isinstance(variables, str):
         variables = [variables]
     unknown = [v for v in variables if v not in VARIABLES]

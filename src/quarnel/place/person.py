@@ -27,22 +27,23 @@ person under an open sky, term by term.
 from __future__ import annotations
 
 import math
-from collections.abc import Callable, Mapping
+from collections.abc import Callable, Collection, Mapping
 from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-from quarnel import _place, comfort
+from quarnel import _place
 from quarnel.place import geometry
 from quarnel.place.weather import WALL_ALBEDO, Weather
 from quarnel.tmrt.chain.common import black_body
-from quarnel.tmrt.chain.indices import WIND_UTCI_LOW
+from quarnel.tmrt.chain.indices import INDICES as JOB_INDICES
+from quarnel.tmrt.chain.indices import Air
 from quarnel.tmrt.chain.person import radiant_temperature
 from quarnel.tmrt.settings import Assumptions
 
-__all__ = ["UP", "SIDE", "facade_sky", "Weights", "weights", "PERSON_HEIGHT", "GROUND_STEP", "GROUND_NEAR", "GROUND_REACH", "WALL_REACH", "INDICES",
+__all__ = ["UP", "SIDE", "facade_sky", "Weights", "weights", "air", "PERSON_HEIGHT", "GROUND_STEP", "GROUND_NEAR", "GROUND_REACH", "WALL_REACH", "INDICES",
            "Views", "views", "hour"]
 
 FloatArray = npt.NDArray[np.floating[Any]]
@@ -179,19 +180,63 @@ def _state(v: Views, w: Weather, k: int) -> tuple[FloatArray, FloatArray | None]
     return mask, share
 
 
-#: Indices of the person at each pixel: name -> (the weather, the time's
-#: index, Tmrt [°C]) -> the index. The job's indices that take a mean
-#: radiant temperature join here as they come.
-INDICES: dict[str, Callable[[Weather, int, FloatArray], FloatArray]] = {
-    "utci": lambda w, k, tmrt: comfort.utci(w.air_temperature[k], tmrt,
-                                            max(float(w.wind_speed[k]), WIND_UTCI_LOW),
-                                            w.vapour_pressure[k]),
+def air(w: Weather, k: int, tmrt: FloatArray) -> Air:
+    """What the job's indices take (quarnel.tmrt.chain.indices), at time
+    ``k`` with the person's Tmrt of each pixel."""
+    def at(values: Any) -> float:
+        return float(values[k])
+
+    pressure = at(w.inputs["air_pressure"])
+    zenith = at(w.station["radiation_zenith_angle"])
+    mu = np.cos(np.radians(zenith)) if zenith < 90.0 else 0.0      # the chain's: 0 without sun
+    return Air(temperature=at(w.air_temperature), vapour_pressure=at(w.vapour_pressure),
+               relative_humidity=at(w.inputs["relative_humidity"]),
+               dew_point=at(w.inputs["dew_point"]), wind_10m=at(w.wind_speed),
+               cloud_cover=at(w.inputs["cloud_cover"]),
+               measured_pressure=None if np.isnan(pressure) else pressure, height=w.height,
+               global_radiation=at(w.station["global_radiation"]),
+               direct_radiation=at(w.station["direct_radiation"]),
+               cos_zenith=max(float(mu), 0.0), tmrt=tmrt, tmrt_shade=tmrt)
+
+
+def _job(name: str) -> Callable[[Air], Any]:
+    """The job's index ``name`` (a row of its INDICES)."""
+    row = next(r for r in JOB_INDICES if name in r.outputs)
+    return lambda a: row.compute(a)[row.outputs.index(name)]
+
+
+def _by_sun(sun: Callable[[Air], Any], shade: Callable[[Air], Any]
+            ) -> Callable[[Air, FloatArray], FloatArray]:
+    """An index of the weather alone, in the sun or in shade as each pixel
+    is: in shade where a shadow keeps off a beam there is (without a beam,
+    as in the open)."""
+    def index(a: Air, sunlit: FloatArray) -> FloatArray:
+        beam = float(a.direct_radiation) * float(a.cos_zenith) > 0.0
+        if not beam:
+            return np.where(np.isnan(sunlit), np.nan, float(sun(a)))
+        out: FloatArray = np.where(sunlit == 1.0, float(sun(a)), float(shade(a)))
+        return np.where(np.isnan(sunlit), np.nan, out)
+    return index
+
+
+#: The indices of the person at each pixel: name -> (the job's Air with
+#: each pixel's Tmrt, the pixel's sunlit state) -> the map; the job's own
+#: rows (quarnel.tmrt.chain.indices.INDICES), so that flat open ground is
+#: the station's. WBGT takes no Tmrt: its instruments in the sun or in
+#: shade as the pixel is. The indices of the weather alone (heat index,
+#: humidex, ...) are the same over a map: the job gives them.
+INDICES: dict[str, Callable[[Air, FloatArray], FloatArray]] = {
+    "utci": lambda a, sunlit: np.asarray(a.utci),
+    "pet": lambda a, sunlit: np.asarray(_job("pet")(a)),
+    "wbgt": _by_sun(_job("wbgt"), _job("wbgt_shade")),
 }
 
 
-def hour(v: Views, w: Weather, k: int, a: Assumptions) -> Mapping[str, FloatArray]:
+def hour(v: Views, w: Weather, k: int, a: Assumptions,
+         names: Collection[str] | None = None) -> Mapping[str, FloatArray]:
     """The maps of time ``k`` over the core: ``sunlit`` [1],
-    ``mean_radiant_temperature`` [°C], and the INDICES."""
+    ``mean_radiant_temperature`` [°C], and the INDICES among ``names``
+    (None: all)."""
     mask, wall_share = _state(v, w, k)
     sunlit = mask[v.core]
     ground = _ground_share(v, mask).astype(np.float64)
@@ -226,6 +271,10 @@ def hour(v: Views, w: Weather, k: int, a: Assumptions) -> Mapping[str, FloatArra
         tmrt, _ = radiant_temperature(zenith, above, below, from_sky, scattered,
                                       sunlit.astype(np.float64) * direct, a)
     out = {"sunlit": sunlit, "mean_radiant_temperature": np.asarray(tmrt)}
-    for name, index in INDICES.items():
-        out[name] = np.asarray(index(w, k, out["mean_radiant_temperature"]))
+    wanted = [n for n in INDICES if names is None or n in names]
+    if wanted:
+        person_air = air(w, k, out["mean_radiant_temperature"])
+        with np.errstate(invalid="ignore", over="ignore", divide="ignore"):
+            for name in wanted:
+                out[name] = INDICES[name](person_air, sunlit)
     return out

@@ -67,9 +67,11 @@ class Weather:
 
     time: npt.NDArray[Any]
     air_temperature: FloatArray
-    wind_speed: FloatArray
+    wind_speed: FloatArray                  # at 10 m
     vapour_pressure: FloatArray
     station: Mapping[str, FloatArray]
+    inputs: Mapping[str, FloatArray]        # relative_humidity, dew_point, cloud_cover, air_pressure
+    height: float
     sun_azimuth: FloatArray
     sun_elevation: FloatArray
     ground_shade: FloatArray
@@ -115,7 +117,11 @@ def weather(observations: Any, *, latitude: float, longitude: float, height: flo
 
     station = {k: value(k) for k in NEEDED}
     t, e = value("air_temperature"), value("vapour_pressure")
-    wind = _wind_10m(result, value("wind_speed"), model.get("wind_height", 10.0))
+    nan = np.full(len(t), np.nan)
+    inputs = {q: value(q) if (q if _is_dataset(result) or q in HUMIDITY else names.get(q, q))
+              in result else nan for q in ("relative_humidity", "dew_point", "cloud_cover",
+                                           "air_pressure")}
+    wind = _wind_10m(value("wind_speed"), model.get("wind_height", 10.0))
     a = assumptions(model)
     with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
         szeit, day = clock.solar_time(*clock.calendar(utc), np.float64(longitude))
@@ -125,7 +131,8 @@ def weather(observations: Any, *, latitude: float, longitude: float, height: flo
             azimuth = _interval_azimuth(szeit, day, latitude, hours, station)
         shade, share = _ground_in_shade(station, t, wind, a)
         wall_lw, wall_sw = _walls_in_sun(station["direct_radiation"], t, wind, azimuth, elevation)
-    return Weather(times, t, wind, e, station, azimuth, elevation, shade, share, wall_lw, wall_sw)
+    return Weather(times, t, wind, e, station, inputs, float(height), azimuth, elevation, shade,
+                   share, wall_lw, wall_sw)
 
 
 def _is_dataset(obj: Any) -> bool:
@@ -151,12 +158,9 @@ def _one_place(observations: Any, names: Mapping[str, str]) -> Any:
     return ds.drop_vars(drop)
 
 
-def _wind_10m(result: Any, wind: FloatArray, wind_height: Any) -> FloatArray:
-    """The wind at 10 m [m/s], as the chain takes it: a Dataset's result
-    holds it so already, a mapping's or DataFrame's holds the wind as
-    measured."""
-    if _is_dataset(result):
-        return wind
+def _wind_10m(wind: FloatArray, wind_height: Any) -> FloatArray:
+    """The wind at 10 m [m/s] as the chain takes it, from the wind as
+    measured (the result of compute holds that)."""
     out: FloatArray = np.asarray(wind_at(wind, wind_height), dtype=np.float64).reshape(-1)
     return out
 
