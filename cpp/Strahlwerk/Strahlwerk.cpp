@@ -29,10 +29,10 @@ std::atomic<std::int64_t> first_interpreter{-1};
 PyObject* executed_module = nullptr;
 PyObject* code_objects[registry::max_functions];
 
-// Copies the import spec's <from> to module.<to>, skipping an attribute it lacks.
-int copy_spec_attr(PyObject* spec, PyObject* mod, const char* from, const char* to,
+// Copies the module spec's <from> to module.<to>, skipping an attribute it lacks.
+int copy_module_spec_attr(PyObject* module_spec, PyObject* mod, const char* from, const char* to,
                    bool none_allowed) {
-    PyObject* value = PyObject_GetAttrString(spec, from);
+    PyObject* value = PyObject_GetAttrString(module_spec, from);
     if (!value) {
         if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
             PyErr_Clear();
@@ -46,7 +46,7 @@ int copy_spec_attr(PyObject* spec, PyObject* mod, const char* from, const char* 
     return r;
 }
 
-PyObject* create(PyObject* spec, PyModuleDef*) {
+PyObject* create(PyObject* module_spec, PyModuleDef*) {
     const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     std::int64_t first = -1;
     if (!first_interpreter.compare_exchange_strong(first, id) && first != id) {
@@ -57,14 +57,14 @@ PyObject* create(PyObject* spec, PyModuleDef*) {
     }
     if (state().module) return Py_NewRef(state().module);
 
-    py::Ref name = py::Ref::steal(PyObject_GetAttrString(spec, "name"));
+    py::Ref name = py::Ref::steal(PyObject_GetAttrString(module_spec, "name"));
     if (!name) return nullptr;
     py::Ref mod = py::Ref::steal(PyModule_NewObject(name.get()));
     if (!mod) return nullptr;
-    if (copy_spec_attr(spec, mod.get(), "loader", "__loader__", true) < 0 ||
-        copy_spec_attr(spec, mod.get(), "origin", "__file__", true) < 0 ||
-        copy_spec_attr(spec, mod.get(), "parent", "__package__", true) < 0 ||
-        copy_spec_attr(spec, mod.get(), "submodule_search_locations", "__path__", false) < 0)
+    if (copy_module_spec_attr(module_spec, mod.get(), "loader", "__loader__", true) < 0 ||
+        copy_module_spec_attr(module_spec, mod.get(), "origin", "__file__", true) < 0 ||
+        copy_module_spec_attr(module_spec, mod.get(), "parent", "__package__", true) < 0 ||
+        copy_module_spec_attr(module_spec, mod.get(), "submodule_search_locations", "__path__", false) < 0)
         return nullptr;
     state().module = Py_NewRef(mod.get());
     return mod.release();

@@ -193,7 +193,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "quarnel.Strahlwerk.function",
     sizeof(FunctionObject),
     0,
@@ -204,7 +204,7 @@ PyType_Spec spec = {
 
 }  // namespace
 
-PyObject* create_function_type() noexcept { return PyType_FromSpec(&spec); }
+PyObject* create_function_type() noexcept { return PyType_FromSpec(&type_spec); }
 
 // Apart from the common call (PublicFunction::entry), so that that one sets
 // up no frame of its own.

@@ -6,9 +6,11 @@
 // radiation, called by quarnel.decomposition.split_global; the standing
 // person's mean radiant temperature, quarnel.comfort.standing_person. The
 // heat-stress indices (WBGT, heat index, humidex, apparent temperature,
-// wind chill) come from a table of their own (index_loops.hpp).
+// wind chill) come from a table of their own (index_loops.hpp), and so
+// does PET (pet_loops.hpp).
 #include "extension/module_setup.hpp"
 #include "kernels/index_loops.hpp"
+#include "kernels/pet_loops.hpp"
 #include "kernels/radiation_loops.hpp"
 #include "kernels/utci_loops.hpp"
 
@@ -79,7 +81,11 @@ int exec(PyObject* mod) {
     if (!extension::start(mod)) return -1;
     init_utci();
     radiation::init();
-    return extension::add_ufuncs(mod, entries) && extension::add_ufuncs(mod, index_ufuncs()) ? 0 : -1;
+    init_pet();
+    return extension::add_ufuncs(mod, entries) && extension::add_ufuncs(mod, index_ufuncs()) &&
+                   extension::add_ufuncs(mod, pet_ufuncs())
+               ? 0
+               : -1;
 }
 
 PyModuleDef_Slot slots[] = {
@@ -93,7 +99,8 @@ PyModuleDef_Slot slots[] = {
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT, "_kernels",
     "The job layer's compiled kernels as NumPy ufuncs: the UTCI and its assessment scale, the sun of an "
-    "interval, the split of global radiation, the standing person and the heat-stress indices.",
+    "interval, the split of global radiation, the standing person and the heat-stress indices (WBGT, PET and "
+    "the simple ones).",
     0, nullptr, slots, nullptr, nullptr, nullptr,
 };
 

@@ -32,8 +32,8 @@ inline constexpr int max_parts = 8;
 // piece to piece. After the first, timed, grain the rest is dealt out in
 // chunks of several grains to whichever participant asks next: a
 // participant that started late or runs on a busier core takes fewer.
-template <class Part>
-void over(npy_intp n, npy_intp grain, const Part& part, unsigned& flags) noexcept {
+template <class Piece>
+void over(npy_intp n, npy_intp grain, const Piece& part, unsigned& flags) noexcept {
     workers::Pool* p = n >= 2 * grain ? pool() : nullptr;
     if (!p) {
         flags |= part(0, n, 0);
@@ -52,7 +52,7 @@ void over(npy_intp n, npy_intp grain, const Part& part, unsigned& flags) noexcep
         return;
     }
     struct Shared {
-        const Part* part;
+        const Piece* part;
         npy_intp n, chunk;
         std::atomic<npy_intp> next;
         unsigned flags[max_parts];

@@ -183,7 +183,7 @@ private:
         return std::max(1u, std::thread::hardware_concurrency());
     }
 
-    // Part k of a split iteration, run by one of the pool's threads.
+    // Piece k of a split iteration, run by one of the pool's threads.
     template <class Chunk>
     struct Parts {
         NpyIter** iters;

@@ -12,3 +12,7 @@ heat_index: np.ufunc
 humidex: np.ufunc
 apparent_temperature: np.ufunc
 wind_chill: np.ufunc
+pet: np.ufunc
+pet_corrected: np.ufunc
+pet_person: np.ufunc
+pet_corrected_person: np.ufunc

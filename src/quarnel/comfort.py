@@ -1,5 +1,6 @@
 """The Universal Thermal Climate Index (UTCI) and its assessment scale, the
-wet-bulb globe temperature (WBGT) and the indices weather services publish.
+wet-bulb globe temperature (WBGT), the indices weather services publish and
+the physiologically equivalent temperature (PET).
 
 ``utci(air_temperature, mean_radiant_temperature, wind_speed, vapour_pressure)``
 is the UTCI [°C] from the air temperature Ta [°C], the mean radiant
@@ -75,6 +76,28 @@ arrays split over the cores. ``wbgt`` has three outputs: dask arrays need
 ``UTCI_CATEGORIES``, ``UTCI_FLAG_VALUES``, ``UTCI_FLAG_MEANINGS`` and
 ``UTCI_CATEGORY_FILL`` are the CF attributes of a category variable
 (``flag_values``, ``flag_meanings``, ``_FillValue``).
+
+``pet(air_temperature, mean_radiant_temperature, wind_speed,
+vapour_pressure)`` is the PET [°C] from Ta [°C], Tmrt [°C], the wind speed
+[m/s] at the person's height (1.1 m) and the water vapour pressure [hPa]:
+Höppe's MEMI as the VDI 3787 program computes it (Höppe 1999, Int J
+Biometeorol 43:71–75; VDI 3787-2, 2008), for the standard person of VDI
+3787-2 (35 years, male, 1.75 m, 75 kg, 80 W of activity, 0.9 clo,
+standing). ``pet_corrected`` (same arguments) is the corrected model of
+Walther & Goestchel (2018, Build Environ 137:1–10), the one pythermalcomfort
+computes. Every equation is solved inside a bracket of its root: each
+element of the domain converges. Domain, bounds included: −50 ≤ Ta ≤ 60 °C,
+−50 ≤ Tmrt − Ta ≤ 90 K, 0 ≤ v ≤ 30 m/s, 0 ≤ vapour pressure ≤ 1.1 times the
+saturation pressure at Ta (6.11·10^(7.45 Ta / (235 + Ta)) hPa); NaN outside
+and for NaN inputs, quietly. Another person: ``pet_person`` and
+``pet_corrected_person`` take six further inputs, the person's age
+[years], sex (1 male, 2 female), height [m], mass [kg], activity [W] on top
+of the basal metabolism and clothing [clo], broadcast like the others
+(``pet_person(ta, tmrt, v, e, 60, 2, 1.62, 58, 80, 0.6)``); a person
+outside 5–100 years, 1–2.3 m, 20–250 kg, 0–800 W, 0.1–2 clo gives NaN. The
+four follow the UTCI's ufunc protocol and split large arrays over the
+cores; their results do not depend on ``QUARNEL_ISA``. See PET in
+docs/reference.md for the models, their differences and the solvers.
 """
 
 from __future__ import annotations
@@ -88,8 +111,8 @@ from quarnel import _kernels
 
 __all__ = [
     "utci", "utci_category", "standing_person", "wbgt", "heat_index", "humidex", "apparent_temperature",
-    "wind_chill", "UTCI_CATEGORIES", "UTCI_CATEGORY_BOUNDS", "UTCI_FLAG_VALUES",
-    "UTCI_FLAG_MEANINGS", "UTCI_CATEGORY_FILL",
+    "wind_chill", "pet", "pet_corrected", "pet_person", "pet_corrected_person", "UTCI_CATEGORIES",
+    "UTCI_CATEGORY_BOUNDS", "UTCI_FLAG_VALUES", "UTCI_FLAG_MEANINGS", "UTCI_CATEGORY_FILL",
 ]
 
 #: UTCI [°C] from (air_temperature [°C], mean_radiant_temperature [°C],
@@ -113,6 +136,18 @@ humidex: np.ufunc = _kernels.humidex
 apparent_temperature: np.ufunc = _kernels.apparent_temperature
 #: wind chill index [°C] from (air_temperature [°C], wind_speed [m/s at 10 m])
 wind_chill: np.ufunc = _kernels.wind_chill
+#: PET [°C] of the standard person, VDI 3787 program, from (air_temperature
+#: [°C], mean_radiant_temperature [°C], wind_speed [m/s at 1.1 m],
+#: vapour_pressure [hPa]); NaN outside the domain
+pet: np.ufunc = _kernels.pet
+#: PET [°C] of the standard person, Walther & Goestchel (2018), same inputs
+pet_corrected: np.ufunc = _kernels.pet_corrected
+#: PET [°C], VDI 3787 program, from the four inputs of ``pet`` and (age
+#: [years], sex [1 male, 2 female], height [m], mass [kg], activity [W],
+#: clothing [clo])
+pet_person: np.ufunc = _kernels.pet_person
+#: PET [°C], Walther & Goestchel (2018), inputs of ``pet_person``
+pet_corrected_person: np.ufunc = _kernels.pet_corrected_person
 
 #: the classes of the assessment scale, in code order
 UTCI_CATEGORIES: Final[tuple[str, ...]] = (

@@ -19,13 +19,13 @@ CHAIN = ["Sonnenzeit", "Zenitwinkel", "Azimutwinkel", "LinkeTruebung", "RelOptLu
 @pytest.fixture(scope="module")
 def example():
     path = pathlib.Path(__file__).resolve().parents[2] / "examples" / "day_at_a_site.py"
-    spec = importlib.util.spec_from_file_location("day_at_a_site", path)
-    module = sys.modules[spec.name] = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_file_location("day_at_a_site", path)
+    module = sys.modules[module_spec.name] = importlib.util.module_from_spec(module_spec)
     try:
-        spec.loader.exec_module(module)
+        module_spec.loader.exec_module(module)
         yield module
     finally:
-        del sys.modules[spec.name]
+        del sys.modules[module_spec.name]
 
 
 def test_a_plausible_day_through_the_chain(example, monkeypatch):

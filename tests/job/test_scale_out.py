@@ -17,9 +17,9 @@ pytest.importorskip("distributed")
 @pytest.fixture(scope="module")
 def grid():
     path = pathlib.Path(__file__).resolve().parents[2] / "examples" / "grid_dask.py"
-    spec = importlib.util.spec_from_file_location("grid_dask", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("grid_dask", path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

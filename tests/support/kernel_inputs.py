@@ -65,3 +65,28 @@ def weather(n, seed):
     g = rng.uniform(0, 1, n) * 1367 * np.clip(cz, 0, None)
     f = np.where(cz >= CZA_MIN, rng.uniform(0, 1, n), 0.0)
     return ta, rh, p, v, g, f, cz
+
+
+# PET -------------------------------------------------------------------------
+
+PET_STANDARD = (35.0, 1.0, 1.75, 75.0, 80.0, 0.9)  # age, sex, height, mass, activity, clothing
+
+
+def solweig_saturation(ta):
+    """Saturation vapour pressure [hPa] by which the SOLWEIG package's PET
+    reads relative humidity (the Magnus form that reproduces its values)."""
+    return 6.107 * 10.0 ** (7.5 * ta / (238.0 + ta))
+
+
+def vdi_saturation(ta):
+    """The VDI 3787 program's Magnus form [hPa], which bounds PET's domain."""
+    return 6.11 * 10.0 ** (7.45 * ta / (235.0 + ta))
+
+
+def pet_sample(n, seed):
+    """Ta [°C], Tmrt [°C], wind at 1.1 m [m/s], relative humidity [%] over
+    the region where every element must converge."""
+    rng = np.random.default_rng(seed)
+    ta = rng.uniform(-30.0, 50.0, n)
+    return (ta, ta + rng.uniform(-30.0, 70.0, n), np.exp(rng.uniform(np.log(0.1), np.log(20.0), n)),
+            rng.uniform(5.0, 100.0, n))

@@ -16,7 +16,7 @@ namespace quarnel::budget {
 
 inline constexpr const char* atmos_gegenstr_params[] = {"LuftTemp", "Dampfdruck", "N"};
 // `epseff` is a local of the function's code description that the formula
-// no longer uses.
+// does not use.
 inline constexpr const char* atmos_gegenstr_locals[] = {"epseff", "sigma", "T", "A0", "nx", "Result"};
 inline constexpr FunctionInfo atmos_gegenstr_info{
     "AtmosGegenstr", "AtmosGegenstr", "quarnel.Strahlwerk.AtmosGegenstr", 161,

@@ -17,7 +17,8 @@ from quarnel.command import grid_input, pipeline
 from quarnel.command.arguments import message
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.grid_input import Kind
-from quarnel.command.grid_output import NetcdfOutput, ZarrOutput, cf_attrs, global_attrs
+from quarnel.command.grid_output import (SITE_COORDINATES, NetcdfOutput, ZarrOutput, cf_attrs,
+                                         global_attrs)
 from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
 from quarnel.command.plot import PLOTTED, plot
 from quarnel.command.staging import Staging
@@ -88,8 +89,8 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
     time_dim = next((d for d in TIME_DIMS if d in sizes), None)
     kwargs: dict[str, Any] = dict(
         latitude=args.latitude, longitude=args.longitude, height=args.height,
-        utc_offset=args.utc_offset, names=era5_quantities(ds, names), invalid=args.invalid,
-        timestamps=args.timestamps, fill_missing=args.fill_missing, **model)
+        utc_offset=args.utc_offset, timezone=args.timezone, names=era5_quantities(ds, names),
+        invalid=args.invalid, **model)
     kwargs["accumulation"], halo = _accumulation(args, ds, time_dim)
 
     probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes})
@@ -105,6 +106,10 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
                                  target=block_target(variables))
     todo = pipeline.regions(sizes, block)
     coords = {d: ds[d] for d in sizes if d in ds.coords}
+    # A station dimension's or a curvilinear grid's latitude and longitude too.
+    coords.update({str(c): ds[c] for c in ds.coords if str(c) not in sizes
+                   and str(c) in SITE_COORDINATES and ds[c].ndim
+                   and set(map(str, ds[c].dims)) <= set(sizes)})
     attrs = global_attrs(ds.attrs, f"quarnel tmrt {args.input.name}")
     tmp = str(staging.temporary(args.output, directory=out_kind == "zarr"))
     writer: NetcdfOutput | ZarrOutput

@@ -13,16 +13,16 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from quarnel.tmrt import chain, clock
+from quarnel.tmrt import chain, checks, clock
 from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval, plausible
-from quarnel.tmrt.arrays import in_blocks, required
+from quarnel.tmrt.arrays import in_blocks, read_as_given, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
 from quarnel.tmrt.interval_sun import interval_cos_zenith
-from quarnel.tmrt.names import ERA5_WIND, era5_quantities, present
+from quarnel.tmrt.names import ERA5_WIND, GRAVITY, era5_quantities, orography, present
 from quarnel.tmrt.quantities import INPUTS, INTEGERS, RADIATION, SHORTWAVE, described
-from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, SettingError, Timestamps,
+from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, Reading, SettingError,
                                    check_setting)
-from quarnel.tmrt.units import converted, is_accumulated
+from quarnel.tmrt.units import UnitError, converted, is_accumulated
 
 if TYPE_CHECKING:
     import xarray as xr
@@ -33,13 +33,16 @@ FloatArray = npt.NDArray[np.float64]
 
 
 def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
-                    utc_offset: float, names: dict[str, str], invalid: Invalid,
+                    utc_offset: Any, names: dict[str, str], invalid: Invalid,
                     assumptions: Assumptions, accumulation: Accumulation,
-                    timestamps: Timestamps = "instant") -> xr.Dataset:
+                    reading: Reading = Reading()) -> xr.Dataset:
     """compute() on a Dataset with a time coordinate."""
     import xarray as xr
 
-    names = era5_quantities(ds, names)
+    if np.ndim(utc_offset):
+        raise SettingError("utc_offset must be one number for a Dataset (its times are one "
+                           "coordinate)", "utc_offset")
+    names = era5_quantities(ds.data_vars.variables, names)
     variables: dict[str, Any] = {}
     if "wind_speed" not in names and "wind_speed" not in ds:
         pair = next((p for p in ERA5_WIND if all(c in ds for c in p)), None)
@@ -58,13 +61,14 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     chunks = ds.chunksizes if ds.chunks else None
 
     def along(values: Any, dim: Hashable) -> xr.DataArray:
-        da = xr.DataArray(values, dims=(dim,), coords={dim: ds[dim]})
+        # No coordinates: the results go back as variables of ds.
+        da = xr.DataArray(values, dims=(dim,))
         if chunks is not None and dim in chunks:
             da = da.chunk({dim: chunks[dim]})
         return da
 
-    utc = clock.utc(ds[time_name].values, utc_offset)
-    hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
+    utc = checks.checked_utc(ds[time_name].values, utc_offset, reading.timezone, None, time_name)
+    checks.once_per_series(utc, None, ds[time_name].values, time_name)
 
     def coordinate(param: Any, candidates: tuple[str, ...], what: str) -> Any:
         name = next((c for c in candidates if c in ds.coords), None)
@@ -81,6 +85,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
 
     lat = coordinate(latitude, ("latitude", "lat"), "latitude")
     lon = coordinate(longitude, ("longitude", "lon"), "longitude")
+    height = _orography(ds, names, height, time_dim)
 
     # Accumulated fluxes: their accumulation's length, and the sun of their interval.
     accumulated = [q for q, s in found.items() if q in RADIATION and s not in variables
@@ -98,58 +103,113 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     obs = humidity_checked(obs, found, invalid)
 
     def interval_sun(steps: Any) -> tuple[Any, Any, Any]:
-        h, d, n, p = (x if steps is None else x.isel({time_dim: steps})
-                      for x in (hours, doy, ndays, nprev))
+        h, d, n, p = (along(x, time_dim) if steps is None else along(x[steps], time_dim)
+                      for x in clock.calendar(utc))
         szeit, day = clock.solar_time(h, d, n, p, lon)
         mu, sunlit = interval_cos_zenith(szeit, lat, day, accumulation_hours)
         return mu, sunlit, day
     obs = plausible(obs, found, accumulated, time_dim, interval_sun, invalid)
+    read_as_given(obs, found, reading)
+    if (reading.clock_check and "global_radiation" in obs and "global_radiation" not in accumulated
+            and obs["global_radiation"].chunks is None):
+        time_da = xr.DataArray(utc, dims=(time_dim,))
+        g, t, la, lo = xr.broadcast(obs["global_radiation"], time_da,
+                                    *(v if isinstance(v, xr.DataArray) else xr.DataArray(v)
+                                      for v in (lat, lon)))
+        checks.clock_check(g.values, t.values, la.values, lo.values, found["global_radiation"],
+                           None, None if reading.timezone is not None else float(utc_offset))
     # The chain pairs short-wave fluxes with the sun of their accumulation;
     # long-wave ones need no sun: without accumulated short-wave, the sun of
     # the stamp or of the interval the timestamps say the means cover.
     interval_end = 0.0
     if any(q in SHORTWAVE for q in accumulated):
-        if timestamps not in ("instant", "interval-end"):
+        if reading.timestamps not in ("instant", "interval-end"):
             raise SettingError("fluxes in J/m² are accumulated over the interval ending at "
                                "their time stamp: {setting}", "timestamps", "interval-end")
     else:
-        accumulation_hours, interval_end = mean_interval(timestamps, accumulation, utc)
-    if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), lat, lon, height)):
+        accumulation_hours, interval_end = mean_interval(reading.timestamps, accumulation, utc)
+    site = {"latitude": lat, "longitude": lon, "height": height}
+    if reading.sky_view_factor is not None:
+        site["sky_view_factor"] = reading.sky_view_factor
+    if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), *site.values())):
+        hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
         szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
         computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours,
-                             interval_end)
+                             interval_end, reading.sky_view_factor)
     else:
-        computed = _in_memory(ds, obs, {"latitude": lat, "longitude": lon, "height": height},
-                              utc, time_dim, assumptions, accumulation_hours, interval_end)
+        computed = _in_memory(ds, obs, site, utc, time_dim, assumptions, accumulation_hours,
+                              interval_end)
     computed = {k: v for k, v in computed.items() if assumptions.keeps(k)}
     described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor,
-                                      interval_end, assumptions.fill_missing)
+                                      interval_end, globe_diameter=assumptions.globe_diameter,
+                                      wind_height=reading.wind_height,
+                                      fill_missing=assumptions.fill_missing)
 
-    new: dict[str, xr.DataArray] = {}
+    # Variables, not DataArrays: a DataArray copies its coordinates' indexes
+    # at every turn, which costs a block of the command more than its sums.
+    new: dict[str, xr.Variable] = {}
     for q, s in found.items():
         # Each quantity also under its standard name, in the chain's unit.
         quantity = INPUTS[q]
         if s != q or q not in ds or ds[q].attrs.get("units", quantity.unit) != quantity.unit:
-            new[q] = obs[q].assign_attrs(units=quantity.unit, long_name=quantity.long_name,
-                                         **quantity.attrs)
+            new[q] = _described(obs[q].variable, units=quantity.unit,
+                                long_name=quantity.long_name, **quantity.attrs)
     # Results in the order of the observations' dimensions.
     first = obs["air_temperature"].dims
     dims = list(first) + [d for d in ds.dims if d not in first]
     for k, v in computed.items():
-        da = v if isinstance(v, xr.DataArray) else xr.DataArray(v)
-        order = [d for d in dims if d in da.dims]
-        if list(da.dims)[:len(order)] != order:
-            da = da.transpose(*order, ...)
-        if k in INTEGERS and da.dtype != np.int8:
-            da = da.astype(np.int8)
+        var = (v if isinstance(v, xr.DataArray) else xr.DataArray(v)).variable
+        order = [d for d in dims if d in var.dims]
+        if list(var.dims)[:len(order)] != order:
+            var = var.transpose(*order, ...)
+        if k in INTEGERS and var.dtype != np.int8:
+            var = var.astype(np.int8)
         result = described(k)
         assert result is not None
         attrs = {"units": result.unit, "long_name": result.long_name, **result.attrs}
         if k in described_sources:
             attrs["source"] = described_sources[k]
-        new[k] = da.assign_attrs(attrs)
+        new[k] = _described(var, **attrs)
     # As variables over the Dataset's own dimensions: nothing to align.
-    return ds.assign({k: v.variable for k, v in new.items()})
+    return ds.assign(new)
+
+
+def _described(var: xr.Variable, **attrs: Any) -> xr.Variable:
+    """The variable's data with its attributes and these."""
+    import xarray as xr
+    return xr.Variable(var.dims, var.data, {**var.attrs, **attrs}, var.encoding)
+
+
+def _orography(ds: xr.Dataset, names: dict[str, str], height: Any,
+               time_dim: Hashable) -> Any:
+    """The site's height: ERA5's orography (the surface's geopotential
+    ``z`` [m2 s-2] / g, or a height [m]) where the Dataset has it and no
+    height is given, else the height given."""
+    source = orography(ds.data_vars, names)
+    if source is None:
+        return height
+    if source not in ds:
+        raise KeyError(f"no height: expected a variable '{source}'")
+    if not (np.ndim(getattr(height, "values", height)) == 0 and float(height) == 0.0):
+        raise SettingError(f"the dataset gives the height (its orography '{source}'): give no "
+                           "{setting} too", "height")
+    z = ds[source]
+    if time_dim in z.dims:                  # invariant, often delivered with a time
+        z = z.isel({time_dim: 0}, drop=True)
+    unit = z.attrs.get("units", "m2 s-2")
+    plain = str(unit).replace("**", "").replace("^", "").replace(" ", "").lower()
+    if plain in ("m2s-2", "m2/s2"):
+        metres = z.astype(np.float64) / GRAVITY
+    elif plain in ("m", "metre", "metres", "meter", "meters"):
+        metres = z.astype(np.float64)
+    else:
+        raise UnitError(f"variable '{source}': unit '{unit}' is not understood for the "
+                        "orography (expected m2 s-2, a geopotential, or m)")
+    try:
+        check_setting("height", metres)
+    except ValueError as e:
+        raise ValueError(f"variable '{source}' (orography): {e}") from None
+    return metres.drop_vars([c for c in metres.coords if c not in metres.dims])
 
 
 def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any],
@@ -179,12 +239,11 @@ def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any
                          accumulation_hours, interval_end)
     # Each result over the dimensions it varies along, as the lazy path has it.
     varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours, interval_end)
-    coords = {d: ds[d].variable for d in dims if d in ds.coords}
     out = {}
     for k, v in computed.items():
         own = [d for d in dims if d in varies[k]]
         v = v[tuple(slice(None) if d in own else 0 for d in dims)]
-        out[k] = xr.DataArray(v, dims=own, coords={d: coords[d] for d in own if d in coords})
+        out[k] = xr.DataArray(v, dims=own)     # the Dataset's coordinates come with assign
     return out
 
 
@@ -227,5 +286,5 @@ def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_
                                       one(site["longitude"]))
         results = chain.run({q: one(v) for q, v in obs.items()}, one(site["latitude"]),
                             one(site["height"]), szeit, day, assumptions, accumulation_hours,
-                            interval_end)
+                            interval_end, one(site.get("sky_view_factor")))
     return {k: v.dims if isinstance(v, xr.DataArray) else () for k, v in results.items()}

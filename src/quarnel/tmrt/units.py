@@ -37,10 +37,13 @@ _ACCUMULATED = ("jm-2", "j/m2")
 _UNITS: dict[str, dict[str, tuple[float, float]]] = {
     "air_temperature": _TEMPERATURE,
     "dew_point": _TEMPERATURE,
+    "surface_temperature": _TEMPERATURE,
+    "globe_temperature": _TEMPERATURE,
     "relative_humidity": {**dict.fromkeys(_PERCENT, (1.0, 0.0)),
                           **dict.fromkeys(_FRACTION, (100.0, 0.0))},
-    "vapour_pressure": {**dict.fromkeys(["hpa", "mbar", "mb"], (1.0, 0.0)),
-                        "pa": (0.01, 0.0), "kpa": (10.0, 0.0)},
+    **dict.fromkeys(("vapour_pressure", "air_pressure"), {
+        **dict.fromkeys(["hpa", "mbar", "mb"], (1.0, 0.0)), "pa": (0.01, 0.0),
+        "kpa": (10.0, 0.0)}),
     "cloud_cover": {**dict.fromkeys(["octas", "octa", "oktas", "okta", "eighths", "1/8"], (1.0, 0.0)),
                     **dict.fromkeys(_FRACTION, (8.0, 0.0)),
                     **dict.fromkeys(_PERCENT, (0.08, 0.0))},
@@ -52,7 +55,9 @@ _UNITS: dict[str, dict[str, tuple[float, float]]] = {
 }
 _EXPECTED = {
     "air_temperature": "K or °C", "dew_point": "K or °C", "relative_humidity": "% or a fraction",
-    "vapour_pressure": "hPa, Pa or kPa", "cloud_cover": "octas, a fraction (0 - 1) or %",
+    "surface_temperature": "K or °C", "globe_temperature": "K or °C",
+    "vapour_pressure": "hPa, Pa or kPa", "air_pressure": "hPa, Pa or kPa",
+    "cloud_cover": "octas, a fraction (0 - 1) or %",
     "wind_speed": "m s-1, km h-1 or knots",
     **dict.fromkeys(RADIATION, "W m-2, or J m-2 accumulated"),
 }
@@ -72,9 +77,19 @@ def conversion(quantity: str, source: str, unit: object) -> tuple[float, float]:
 def converted(da: xr.DataArray, quantity: str, source: str) -> xr.DataArray:
     """The variable in float64 and the chain's unit of its quantity."""
     unit = da.attrs.get("units")
-    scaled = da.astype(np.float64)
-    if unit is not None:
-        scale, offset = conversion(quantity, source, unit)
+    scale, offset = (1.0, 0.0) if unit is None else conversion(quantity, source, unit)
+    if isinstance(da.data, np.ndarray):
+        # In memory: one pass from the stored type where xarray takes three,
+        # the same operations (a float64 product, then the sum).
+        if scale == 1.0:        # x * 1.0 is x
+            values = np.add(da.data, offset, dtype=np.float64)
+        else:
+            values = np.multiply(da.data, scale, dtype=np.float64)
+            values += offset
+        scaled = da.copy(deep=False, data=values)
+        scaled.encoding = {}
+    else:
+        scaled = da.astype(np.float64)
         if (scale, offset) != (1.0, 0.0):
             scaled = scaled * scale + offset
     return scaled.assign_attrs(units=INPUTS[quantity].unit)
@@ -84,3 +99,4 @@ def is_accumulated(da: xr.DataArray) -> bool:
     """Whether a variable's ``units`` say it is accumulated (J m-2)."""
     unit = da.attrs.get("units")
     return isinstance(unit, str) and _plain(unit) in _ACCUMULATED
+

@@ -3,6 +3,7 @@ alike on NumPy arrays and xarray DataArrays, and the black body."""
 
 from __future__ import annotations
 
+from collections.abc import Callable, Sequence
 from typing import Any
 
 import numpy as np
@@ -26,20 +27,40 @@ def first(*candidates: Any) -> Any:
     return out
 
 
+def complete(values: Any) -> bool:
+    """Whether values are known to hold no NaN: NumPy's, checked; lazy
+    ones (DataArrays) are not looked into."""
+    if isinstance(values, (float, np.floating, np.ndarray)):
+        return not bool(np.isnan(values).any())
+    return False
+
+
+def first_or(candidates: Sequence[Any], estimate: Callable[[], Any]) -> Any:
+    """``first(*candidates, estimate())``, the estimate computed only where
+    an element needs it: not at all where the candidates (None: absent)
+    leave no NaN, which spares the model where measurements are complete."""
+    present = [c for c in candidates if c is not None]
+    if not present:
+        return estimate()
+    out = first(*present)
+    return out if complete(out) else fill(out, estimate())
+
+
 def given(*candidates: Any) -> Any:
     """``first`` of the candidates that are present, None if none is."""
     present = [c for c in candidates if c is not None]
     return first(*present) if present else None
 
 
-def supplied(measured: Any, model: Any, filling: bool) -> Any:
+def supplied(measured: Any, estimate: Callable[[], Any], filling: bool) -> Any:
     """A quantity from what was supplied for it (``measured``: measured or
     derived from measurements, None where nothing was supplied), else the
-    model: where nothing was supplied, the model; where something was, its
-    gaps (NaN) stay gaps unless ``filling``, which fills them from the model."""
+    model (``estimate()``, computed only where used): where nothing was
+    supplied, the model; where something was, its gaps (NaN) stay gaps
+    unless ``filling``, which fills them from the model."""
     if measured is None:
-        return model
-    return fill(measured, model) if filling else measured
+        return estimate()
+    return first_or([measured], estimate) if filling else measured
 
 
 def then_model(sources: list[str], model: str, filling: bool) -> str:
@@ -51,3 +72,17 @@ def then_model(sources: list[str], model: str, filling: bool) -> str:
 def black_body(t: Any) -> Any:
     """σ T⁴ [W m-2] of a temperature t [°C]."""
     return SIGMA * (t + 273.15) ** 4
+
+
+#: the roughness length of the log law UTCI's authors bring wind to 10 m with [m]
+WIND_ROUGHNESS = 0.01
+
+
+def wind_at(wind: Any, measured_at: Any, height: float = 10.0) -> Any:
+    """Wind [m/s] measured at ``measured_at`` [m] brought to ``height`` [m]
+    by the logarithmic wind profile with roughness length 0.01 m (Bröde et
+    al. 2012, Int J Biometeorol 56: v10 = vh log10(10/0.01) / log10(h/0.01));
+    as it is where the heights are the same."""
+    if np.ndim(measured_at) == 0 and float(measured_at) == height:
+        return wind
+    return wind * (np.log10(height / WIND_ROUGHNESS) / np.log10(measured_at / WIND_ROUGHNESS))

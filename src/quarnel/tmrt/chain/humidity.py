@@ -7,7 +7,7 @@ from typing import Any
 import numpy as np
 
 from quarnel._elementwise import where
-from quarnel.tmrt.chain.common import fill
+from quarnel.tmrt.chain.common import fill, first_or
 
 __all__ = ["saturation_vapour_pressure", "dew_point", "humidity"]
 
@@ -45,7 +45,8 @@ def humidity(obs: dict[str, Any]) -> dict[str, Any]:
     rh = np.minimum(100.0 * e / sat, 100.0)
     if "relative_humidity" in obs:
         rh = fill(np.minimum(obs["relative_humidity"], 100.0), rh)
-    td = dew_point(where(e > 0, e, np.nan))
-    if "dew_point" in obs:
-        td = fill(where(obs["dew_point"] > t, t, obs["dew_point"]), td)
+    measured_td = obs.get("dew_point")
+    if measured_td is not None:
+        measured_td = where(measured_td > t, t, measured_td)
+    td = first_or([measured_td], lambda: dew_point(where(e > 0, e, np.nan)))
     return {"vapour_pressure": e, "relative_humidity": rh, "dew_point": td}

@@ -3,6 +3,8 @@ sky's counter-radiation and the ground's energy balance modelled."""
 
 from __future__ import annotations
 
+from collections.abc import Callable
+from functools import cache, partial
 from typing import Any
 
 import numpy as np
@@ -99,30 +101,35 @@ def longwave_and_ground(obs: dict[str, Any], vapour_pressure: Any, absorbed: Any
     stay gaps unless ``filling``."""
     t = obs["air_temperature"]
     eps = assumptions.ground_emissivity
-    # The model's terms only where they may be used.
     given_sky = obs.get("longwave_downward_radiation")
-    sky = supplied(given_sky, U.AtmosGegenstr(t, vapour_pressure, obs["cloud_cover"])
-                   if given_sky is None or filling else None, filling)
-    net_lw = obs.get("net_longwave_radiation")
-    measured = net_lw is not None and given_sky is not None
-    modelled: dict[str, Any] = {}
-    if not measured or filling:
+    sky = supplied(given_sky, lambda: U.AtmosGegenstr(t, vapour_pressure, obs["cloud_cover"]),
+                   filling)
+
+    # The ground's balance modelled: where the fluxes are measured, only
+    # where one is missing and the model fills it.
+    @cache
+    def modelled() -> dict[str, Any]:
         gain = absorbed + eps * sky
-        modelled["surface"] = surface_temperature(gain, t, obs["wind_speed"], eps,
-                                                  assumptions.bowen_ratio)
-        emitted = eps * black_body(modelled["surface"])
-        modelled["balance"] = gain - emitted
-        modelled["ground"] = emitted + (1 - eps) * sky
+        surface = surface_temperature(gain, t, obs["wind_speed"], eps, assumptions.bowen_ratio)
+        emitted = eps * black_body(surface)
+        return {"surface": surface, "balance": gain - emitted,
+                "ground": emitted + (1 - eps) * sky}
+
+    net_lw = obs.get("net_longwave_radiation")
     if net_lw is not None and given_sky is not None:
         upward = given_sky - net_lw
         emission = np.maximum(upward - (1 - eps) * sky, 0.0) / (eps * SIGMA)
         given = {"ground": upward, "surface": emission ** 0.25 - 273.15,
                  "balance": absorbed + net_lw}
-        terms = {k: supplied(v, modelled.get(k), filling) for k, v in given.items()}
+        terms = {k: supplied(v, partial(_term, modelled, k), filling) for k, v in given.items()}
     else:
-        terms = modelled
+        terms = modelled()
     return {"counter_radiation": sky, "ground_radiation_balance": terms["balance"],
             "surface_temperature": terms["surface"], "ground_longwave_radiation": terms["ground"]}
+
+
+def _term(terms: Callable[[], dict[str, Any]], name: str) -> Any:
+    return terms()[name]
 
 
 def longwave_sources(has: set[str], filling: bool = False) -> dict[str, str]:

@@ -4,47 +4,84 @@ clear sky under cloud, split the same way."""
 
 from __future__ import annotations
 
+from collections.abc import Callable
+from functools import cached_property
 from typing import Any
 
 import numpy as np
 
 from quarnel import ufunc as U
 from quarnel._elementwise import where
-from quarnel.tmrt.chain.common import given, supplied, then_model
+from quarnel.tmrt.chain.common import first, given, supplied, then_model
 from quarnel.tmrt.chain.sun import Sun, when
 from quarnel.tmrt.decomposition import extraterrestrial_normal, split_global, station_pressure
 from quarnel.tmrt.settings import Assumptions
 
-__all__ = ["clear_sky", "shortwave", "shortwave_sources"]
+__all__ = ["ClearSky", "CLEAR_SKY", "clear_sky", "shortwave", "shortwave_sources"]
 
 
 #: LinkeTruebung's relative humidity below 85 %: its seasonal cycle alone
 DRY = 0.0
 
 
-def clear_sky(day: Any, latitude: Any, height: Any, sun: Sun,
-              over_interval: bool) -> dict[str, Any]:
+class ClearSky:
     """The clear sky of the module's functions (MaxGlobalstrahlung,
-    MaxDirekteStrahlung) with a climatological Linke turbidity, the seasonal
-    cycle of LinkeTruebung at every humidity, and the sun paired with the
-    radiation: the stamp's, or over an interval the sun of its mean cos z
-    over the sunlit part, the fluxes scaled by that part (interval means)."""
-    linke = U.LinkeTruebung(day, latitude, DRY)
-    zenith = where(sun.sunlit > 0, sun.paired_zenith, sun.zenith)
-    airmass = U.RelOptLuftmasse(zenith)
-    direct = U.MaxDirekteStrahlung(day, height, zenith, linke, airmass)
-    global_ = U.MaxGlobalstrahlung(day, height, zenith, linke)
-    if over_interval:
-        direct, global_ = sun.sunlit * direct, sun.sunlit * global_
-    return {
-        "linke_turbidity": linke,
-        "relative_air_mass": where(airmass == 999.0, np.nan, airmass),
-        "clear_sky_direct_radiation": direct,
-        "clear_sky_global_radiation": global_,
-    }
+    MaxDirekteStrahlung) with a climatological Linke turbidity, the
+    seasonal cycle of LinkeTruebung at every humidity, and the sun paired
+    with the radiation: the stamp's, or over an interval the sun of its mean
+    cos z over the sunlit part, the fluxes scaled by that part (interval
+    means). Each term computed when first used: where radiation is
+    measured, only as an output asked for or where the model fills."""
+
+    def __init__(self, day: Any, latitude: Any, height: Any, sun: Sun,
+                 over_interval: bool) -> None:
+        self.day, self.latitude, self.height = day, latitude, height
+        self.sun, self.over_interval = sun, over_interval
+
+    @cached_property
+    def zenith(self) -> Any:
+        return where(self.sun.sunlit > 0, self.sun.paired_zenith, self.sun.zenith)
+
+    def _mean(self, flux: Any) -> Any:
+        return self.sun.sunlit * flux if self.over_interval else flux
+
+    @cached_property
+    def linke_turbidity(self) -> Any:
+        return U.LinkeTruebung(self.day, self.latitude, DRY)
+
+    @cached_property
+    def airmass(self) -> Any:
+        return U.RelOptLuftmasse(self.zenith)
+
+    @cached_property
+    def relative_air_mass(self) -> Any:
+        return where(self.airmass == 999.0, np.nan, self.airmass)
+
+    @cached_property
+    def clear_sky_direct_radiation(self) -> Any:
+        return self._mean(U.MaxDirekteStrahlung(self.day, self.height, self.zenith,
+                                                self.linke_turbidity, self.airmass))
+
+    @cached_property
+    def clear_sky_global_radiation(self) -> Any:
+        return self._mean(U.MaxGlobalstrahlung(self.day, self.height, self.zenith,
+                                               self.linke_turbidity))
+
+    def outputs(self, wanted: Callable[[str], bool]) -> dict[str, Any]:
+        return {name: getattr(self, name) for name in CLEAR_SKY if wanted(name)}
 
 
-def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: dict[str, Any],
+CLEAR_SKY = ("linke_turbidity", "relative_air_mass", "clear_sky_direct_radiation",
+             "clear_sky_global_radiation")
+
+
+def clear_sky(day: Any, latitude: Any, height: Any, sun: Sun, over_interval: bool) -> ClearSky:
+    """The clear sky of the module's functions with the sun paired with the
+    radiation (``ClearSky``)."""
+    return ClearSky(day, latitude, height, sun, over_interval)
+
+
+def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: ClearSky,
               assumptions: Assumptions, filling: bool) -> dict[str, Any]:
     """Global, direct (normal to the beam), diffuse and reflected radiation
     [W m-2], each from the first source that is not missing (see
@@ -57,10 +94,9 @@ def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: dict[
     dni = obs.get("direct_normal_radiation")
     dhi = obs.get("diffuse_radiation")
     fdir = obs.get("direct_horizontal_radiation")
-    modelled_global = clear["clear_sky_global_radiation"] * (
-        1 - assumptions.cloud_factor * (n / 8) ** assumptions.cloud_exponent)
     measured_global = given(g, None if dni is None or dhi is None else dhi + dni * mu)
-    global_ = supplied(measured_global, modelled_global, filling)
+    global_ = supplied(measured_global, lambda: clear.clear_sky_global_radiation * (
+        1 - assumptions.cloud_factor * (n / 8) ** assumptions.cloud_exponent), filling)
     up = mu > 0
     safe_mu = where(up, mu, 1.0)
     # A beam from the horizontal one, at most the interval's share of the
@@ -71,23 +107,23 @@ def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: dict[
     from_diffuse = None if g is None or dhi is None else where(
         up, np.minimum(np.maximum(g - dhi, 0.0) / safe_mu, beam_cap), 0.0)
     pressure = station_pressure(height)
+    if "air_pressure" in obs:
+        pressure = first(100.0 * obs["air_pressure"], pressure)
     split = None if g is None else split_global(g, mu, sunlit, day, pressure)[0]
-    measured_direct = given(dni, from_horizontal, from_diffuse, split)
     # The model's beam: the same split of the (modelled) global radiation,
     # so that it never exceeds what that allows.
-    modelled_direct = None if measured_direct is not None and not filling else split_global(
-        global_, mu, sunlit, day, pressure)[0]
-    direct = supplied(measured_direct, modelled_direct, filling)
+    direct = supplied(given(dni, from_horizontal, from_diffuse, split),
+                      lambda: split_global(global_, mu, sunlit, day, pressure)[0], filling)
     derived_diffuse = np.maximum(global_ - direct * mu, 0.0)
     if dhi is not None and measured_global is None:
         # nothing supplied for the global radiation: the rest is the model's
-        diffuse = supplied(dhi, derived_diffuse, filling)
+        diffuse = supplied(dhi, lambda: derived_diffuse, filling)
     else:
         diffuse = given(dhi, derived_diffuse)
     net_sw = obs.get("net_shortwave_radiation")
     reflected = supplied(None if net_sw is None else np.maximum(global_ - net_sw, 0.0),
-                         assumptions.ground_albedo * global_, filling)
-    absorbed = supplied(net_sw, (1 - assumptions.ground_albedo) * global_, filling)
+                         lambda: assumptions.ground_albedo * global_, filling)
+    absorbed = supplied(net_sw, lambda: (1 - assumptions.ground_albedo) * global_, filling)
     return {"direct_radiation": direct, "global_radiation": global_,
             "diffuse_radiation": diffuse, "reflected_radiation": reflected,
             "absorbed": absorbed}
