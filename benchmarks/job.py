@@ -31,7 +31,8 @@ mark counts the image a child was forked from. MB are 2**20 bytes. Options the i
 supported by this build)".
 
 ``--compute-only`` times ``quarnel.tmrt.compute`` on a mapping of NumPy
-arrays (an hourly series at 100 sites): the job layer's own cost aside.
+arrays (an hourly series at 100 sites): the job layer's own cost aside, for
+the model's outputs but PET and WBGT, and for ``utci,pet,wbgt``.
 """
 
 from __future__ import annotations
@@ -849,16 +850,22 @@ def compute_only(n: int, repeats: int) -> None:
     print(f"versions: {versions()}")
     print(f"\nquarnel.tmrt.compute on a mapping of NumPy arrays, {n:,} site-hours (100 sites) "
           f"[ns per site-hour, best of {repeats}]")
+    # The model's outputs without the indices that solve a body or an
+    # instrument (what compute gave before them), and the indices' case.
+    solved = {"pet", "pet_shade", "wbgt", "wbgt_shade", "globe_temperature",
+              "natural_wet_bulb_temperature"}
+    choices = {"": [k for k in tmrt.OUTPUTS if k not in solved], ", " + INDICES: INDICES.split(",")}
     for with_radiation in (False, True):
         obs, lat, lon = sites_series(n, with_radiation)
-        tmrt.compute(obs, latitude=lat, longitude=lon)            # warm the pools
-        t = math.inf
-        for _ in range(repeats):
-            t0 = time.perf_counter()
-            tmrt.compute(obs, latitude=lat, longitude=lon)
-            t = min(t, time.perf_counter() - t0)
-        what = "with global_radiation" if with_radiation else "without global_radiation"
-        print(f"  {what:<28}{t / n * 1e9:8.1f} ns  ({n / t / 1e6:.2f} M site-hours/s)")
+        for label, variables in choices.items():
+            tmrt.compute(obs, latitude=lat, longitude=lon, variables=variables)   # warm the pools
+            t = math.inf
+            for _ in range(repeats):
+                t0 = time.perf_counter()
+                tmrt.compute(obs, latitude=lat, longitude=lon, variables=variables)
+                t = min(t, time.perf_counter() - t0)
+            what = ("with" if with_radiation else "without") + " global_radiation" + label
+            print(f"  {what:<44}{t / n * 1e9:8.1f} ns  ({n / t / 1e6:.2f} M site-hours/s)")
 
 
 # Entry point ------------------------------------------------------------------------
