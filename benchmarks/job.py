@@ -804,7 +804,7 @@ def targets(lines: Mapping[str, Line], scaled: Line | None) -> None:
     print(f"  --variables {INDICES} >= 1.0 M site-hours/s: "
           f"{verdict(None if ri is None else ri / 1e6, lambda r: r >= 1.0, ' M/s')}")
     peaks = [m.peak_mb for k in ("default", "indices", "all64", "all64z")
-             if (m := measured(lines[k]))]
+             if k in lines and (m := measured(lines[k]))]
     print(f"  peak memory <= 500 MB: {verdict(max(peaks) if peaks else None, lambda p: p <= 500, ' MB')}")
     if scaled is not None:
         a, b = measured(lines["default"]), measured(scaled)
