@@ -429,7 +429,7 @@ def read_alone(params: Mapping[str, Any]) -> None:
 def hand_chain(t2m: FloatArray, d2m: FloatArray, tcc: FloatArray, u10: FloatArray, v10: FloatArray,
                ssrd: FloatArray | None, hour: FloatArray, doy: FloatArray, lat: FloatArray,
                lon: FloatArray, albedo: float = 0.2, emissivity: float = 0.95, bowen: float = 0.8,
-               person_albedo: float = 0.3, svf: float = 0.8) -> FloatArray:
+               person_albedo: float = 0.3, svf: float = 1.0) -> FloatArray:
     """The command's chain in NumPy expressions, chain.py's formulas for the
     module's functions: ERA5 units in, mean radiant temperature [°C] out."""
     import importlib

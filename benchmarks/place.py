@@ -10,22 +10,37 @@ On a block city (blocks 40 m square split into 1-3 buildings 6-30 m high,
   half skies too), on an N x N city (default 500);
 * a shadow: quarnel.place.shadow against
   solweig.rustalgos.shadowing.calculate_shadows_wall_ht_25 (buildings
-  only), on an M x M city (default 1000), at three sun positions.
+  only), on an M x M city (default 1000), at three sun positions;
+* a whole map run: sky view factors, shadows, Tmrt (and UTCI) maps of
+  H hours of a summer day, written: ``quarnel tmrt station.csv --dsm
+  dsm.tif -o map.nc`` (in this process) against solweig's
+  ``SurfaceData.prepare`` + ``calculate`` with the isotropic sky, writing
+  its Tmrt and shadow GeoTIFFs, the same DSM and weather (its direct and
+  diffuse radiation and sun position given: ours), on a K x K city
+  (default 400; --map-hours, default 12); both run once before (imports,
+  caches) where that is cheap: ours fully, the peer's on a small city.
 
 The sky view factors are compared (mean difference, mean absolute
 difference) and the shadows' agreement is printed before the times. Prints
 the processor and the cores the process may use; the ratio is the peer's
 time over quarnel's. Without solweig installed, quarnel alone.
 
-    python benchmarks/place.py [--svf-size N] [--shadow-size M] [--rounds R]
+    python benchmarks/place.py [--svf-size N] [--shadow-size M] [--map-size K]
+                               [--map-hours H] [--rounds R] [--only svf,shadow,map]
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
+import io
+import logging
 import os
+import pathlib
 import platform
+import tempfile
 import time
+import warnings
 from collections.abc import Callable
 from typing import Any
 
@@ -77,18 +92,117 @@ def best(call: Callable[[], Any], rounds: int) -> float:
     return min(times)
 
 
+def summer_day(hours: int) -> Any:
+    """A clear summer day at a station in Berlin (UTC+2), ``hours`` hours from 7:00."""
+    import pandas as pd
+
+    local = 7.0 + np.arange(hours, dtype=float)
+    times = pd.DatetimeIndex([pd.Timestamp(2023, 7, 15) + pd.Timedelta(hours=h) for h in local])
+    sun = np.clip(np.sin((local - 5.0) / 16.0 * np.pi), 0.0, None)
+    return pd.DataFrame({"air_temperature": 18.0 + 12.0 * sun, "relative_humidity": 50.0,
+                         "cloud_cover": 1.0, "wind_speed": 2.0,
+                         "global_radiation": np.round(860.0 * sun**1.3, 1)}, index=times)
+
+
+def map_run(size: int, hours: int, solweig: Any) -> None:
+    import rasterio
+    from rasterio.transform import from_origin
+
+    from quarnel import cli, tmrt
+
+    dsm = block_city(size)
+    obs = summer_day(hours)
+    print(f"\nwhole map run, {size} x {size} block city, 1 m pixels, {hours} hours "
+          "(sky view factors, shadows, Tmrt maps, writing)")
+    with tempfile.TemporaryDirectory() as tmp:
+        folder = pathlib.Path(tmp)
+        with rasterio.open(folder / "dsm.tif", "w", driver="GTiff", height=size, width=size, count=1,
+                           dtype="float32", crs="EPSG:32633",
+                           transform=from_origin(390000.0, 5820000.0, 1.0, 1.0)) as dst:
+            dst.write(dsm, 1)
+        lines = ["time,air_temperature,relative_humidity,cloud_cover,wind_speed,global_radiation"]
+        lines += [f"{t.isoformat()}+02:00,{r.air_temperature},{r.relative_humidity},{r.cloud_cover},"
+                  f"{r.wind_speed},{r.global_radiation}" for t, r in obs.iterrows()]
+        (folder / "station.csv").write_text("\n".join(lines) + "\n")
+        def ours(output: str) -> int:
+            with contextlib.redirect_stderr(io.StringIO()):
+                return cli.main(["tmrt", str(folder / "station.csv"), "--dsm",
+                                 str(folder / "dsm.tif"), "-o", str(folder / output)])
+
+        ours("warm.nc")          # the libraries' imports (xarray, netCDF4, ...) out of the time
+        start = time.perf_counter()
+        status = ours("map.nc")
+        t_ours = time.perf_counter() - start
+        assert status == 0
+        pixel_hours = size * size * hours
+        line = (f"  quarnel tmrt --dsm (command)      {t_ours:8.2f} s  "
+                f"({t_ours / pixel_hours * 1e6:6.2f} µs/pixel-hour)")
+        if solweig is None:
+            print(line)
+            return
+        from quarnel.place.raster import open_file
+        centre = open_file(str(folder / "dsm.tif")).centre()     # the site, as the command finds it
+        assert centre is not None
+        lat, lon = centre
+        station = tmrt.compute(obs, latitude=lat, longitude=lon, utc_offset=2.0, sky_view_factor=1.0)
+        weather = [solweig.Weather(
+            datetime=t.to_pydatetime(), ta=float(o.air_temperature), rh=float(o.relative_humidity),
+            global_rad=float(o.global_radiation), ws=float(o.wind_speed),
+            measured_direct_rad=float(s.direct_radiation), measured_diffuse_rad=float(s.diffuse_radiation),
+            precomputed_sun_altitude=90.0 - float(s.zenith_angle),
+            precomputed_sun_azimuth=float(s.azimuth_angle))
+            for (t, o), (_, s) in zip(obs.iterrows(), station.iterrows())]
+        logging.disable(logging.INFO)
+        try:
+            with warnings.catch_warnings(), contextlib.redirect_stderr(io.StringIO()):
+                warnings.simplefilter("ignore")
+                small = solweig.SurfaceData.prepare(dsm=block_city(60), pixel_size=1.0)
+                solweig.calculate(small, weather[:1], solweig.Location(latitude=lat, longitude=lon,
+                                                                       utc_offset=2),
+                                  output_dir=folder / "warm", use_anisotropic_sky=False,
+                                  outputs=["tmrt", "shadow"])
+                start = time.perf_counter()
+                surface = solweig.SurfaceData.prepare(dsm=dsm, pixel_size=1.0)
+                t_prepare = time.perf_counter() - start
+                solweig.calculate(surface, weather, solweig.Location(latitude=lat, longitude=lon,
+                                                                     utc_offset=2),
+                                  output_dir=folder / "solweig", use_anisotropic_sky=False,
+                                  outputs=["tmrt", "shadow"])
+                t_theirs = time.perf_counter() - start
+        finally:
+            logging.disable(logging.NOTSET)
+        print(f"  solweig prepare + calculate       {t_theirs:8.2f} s  "
+              f"({t_theirs / pixel_hours * 1e6:6.2f} µs/pixel-hour; prepare {t_prepare:.2f} s)")
+        print(line + f"  {t_theirs / t_ours:6.1f}x")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--svf-size", type=int, default=500)
     parser.add_argument("--shadow-size", type=int, default=1000)
+    parser.add_argument("--map-size", type=int, default=400)
+    parser.add_argument("--map-hours", type=int, default=12)
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--only", default="svf,shadow,map", help="the parts to run")
     args = parser.parse_args()
+    parts = set(args.only.split(","))
     try:
         import solweig
     except ImportError:
         solweig = None
     print(f"{processor()}, {usable_cores()} usable cores of {os.cpu_count()}")
 
+    if solweig is not None:
+        solweig.disable_gpu()
+    if "map" in parts:
+        map_run(args.map_size, args.map_hours, solweig)
+    if "svf" in parts:
+        sky(args, solweig)
+    if "shadow" in parts:
+        shadows(args, solweig)
+
+
+def sky(args: argparse.Namespace, solweig: Any) -> None:
     n = args.svf_size
     dsm = block_city(n)
     zero = np.zeros_like(dsm)
@@ -114,6 +228,8 @@ def main() -> None:
     print(f"  quarnel sky_view (halves)  {t_halves:8.3f} s  ({t_halves / dsm.size * 1e6:6.2f} µs/pixel)"
           + (f"  {t_theirs / t_halves:6.1f}x" if solweig is not None else ""))
 
+
+def shadows(args: argparse.Namespace, solweig: Any) -> None:
     m = args.shadow_size
     city = block_city(m)
     print(f"\nshadow, {m} x {m} block city, 1 m pixels")

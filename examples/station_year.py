@@ -6,8 +6,8 @@ The station year is the typical meteorological year of Greensboro, North
 Carolina (TMY3 723170, 36.1° N, 79.95° W, 273 m) shipped with pvlib: global,
 direct normal and diffuse radiation, total cloud in tenths, temperature,
 humidity and wind. Its radiation values are means over the hour ending at
-the stamp; here they are placed at the middle of that hour (the stamp's sun
-is used for instantaneous observations).
+the stamp (Wilcox and Marion 2008), so they are computed with
+``timestamps="interval-end"``: paired with the sun of that hour.
 
     python examples/station_year.py
 """
@@ -30,7 +30,7 @@ def station() -> tuple[pd.DataFrame, dict[str, Any]]:
     # TMY3 years differ by month: put the stamps on one calendar year.
     local = pd.DatetimeIndex(data.index)
     index = pd.DatetimeIndex([t.replace(year=1990) for t in local.tz_localize(None)])
-    index = index.tz_localize(local.tz).tz_convert("UTC") - pd.Timedelta(minutes=30)
+    index = index.tz_localize(local.tz).tz_convert("UTC")
     frame = pd.DataFrame({
         "air_temperature": data["temp_air"].to_numpy(),
         "dew_point": data["temp_dew"].to_numpy(),
@@ -41,7 +41,7 @@ def station() -> tuple[pd.DataFrame, dict[str, Any]]:
         "diffuse_radiation": data["dhi"].to_numpy(dtype=float),
     }, index=pd.DatetimeIndex(index, name="time"))
     return frame.sort_index(), {"latitude": meta["latitude"], "longitude": meta["longitude"],
-                                "height": meta["altitude"]}
+                                "height": meta["altitude"], "timestamps": "interval-end"}
 
 
 def models(frame: pd.DataFrame, site: dict[str, Any]) -> dict[str, pd.DataFrame]:

@@ -149,10 +149,8 @@ ninja -C "$out" >"$cache/build.log" 2>&1 || { cat "$cache/build.log" >&2; exit 1
 grep -E "warning:" "$cache/build.log" >&2 || true
 
 # A package of its own: the installed modules beside the Python sources.
-rm -rf "$out/pkg"
-cmake --install "$out" --prefix "$out/pkg" >/dev/null
-find "$here/src/quarnel" -maxdepth 1 \( -name "*.py" -o -name "*.pyi" -o -name py.typed \) \
-    -exec cp {} "$out/pkg/quarnel/" \;
+. "$here/scripts/package-tree.sh"
+package_tree "$out" "$out/pkg"
 for so in "$out"/pkg/quarnel/*.so; do
     "$triple-readelf" -h "$so" | grep -q "Machine: *AArch64" || { say "$so is not an aarch64 object"; exit 1; }
 done

@@ -14,7 +14,8 @@ if ! log="$(PATH="$bin:$PATH" ninja -C "$here/build" 2>&1)"; then
 fi
 # Replaced, not overwritten: a process still running the old module keeps
 # its file intact.
-for so in "$here"/build/Strahlwerk*.so "$here"/build/_ufunc*.so "$here"/build/_kernels*.so "$here"/build/_place*.so; do
+# Every extension module CMake builds lands at the top of build/.
+for so in "$here"/build/*.so; do
     cp "$so" "$here/src/quarnel/.$(basename "$so").tmp"
     mv -f "$here/src/quarnel/.$(basename "$so").tmp" "$here/src/quarnel/$(basename "$so")"
 done

@@ -1,7 +1,9 @@
 """Records the outputs the job layer and the command are pinned to
 (tests/support/pinned_cases.py) in tests/data/pinned/.
 
-Usage: PYTHONPATH=src python scripts/pin_outputs.py [--inputs]
+Usage: PYTHONPATH=src python scripts/pin_outputs.py [--inputs] [CASE ...]
+
+CASEs named: only those are recorded anew, the others kept as they were.
 
 --inputs draws the inputs anew as well (they are kept otherwise: the
 outputs of the same inputs are what a change is compared on).
@@ -27,8 +29,19 @@ def main(argv: list[str]) -> int:
     if "--inputs" in argv or not (P.PINNED / "inputs.npz").exists():
         np.savez_compressed(P.PINNED / "inputs.npz", **P.make_inputs())
     inputs = P.load("inputs.npz")
+    # Named cases are recorded anew, the others kept as they were.
+    chosen = [a for a in argv if not a.startswith("--")]
+    unknown = sorted(set(chosen) - set(P.CASES))
+    if unknown:
+        print(f"no such case: {', '.join(unknown)}", file=sys.stderr)
+        return 2
     outputs: dict[str, np.ndarray] = {}
+    if chosen:
+        with np.load(P.PINNED / "outputs.npz") as kept:
+            outputs = {k: kept[k] for k in kept.files if k.partition(":")[0] not in chosen}
     for name, run in P.CASES.items():
+        if chosen and name not in chosen:
+            continue
         with tempfile.TemporaryDirectory() as tmp:
             results = run(inputs, pathlib.Path(tmp))
         for k, v in P.pinned(results).items():

@@ -5,6 +5,7 @@
 #
 # Usage: scripts/sanitize.sh [/path/to/python] [pytest args]
 #   Without a python, the project's venv (.venv-3.13) is made or reused.
+#   CMAKE_BUILD_PARALLEL_LEVEL: compile jobs (ninja's default otherwise).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 if [ $# -gt 0 ] && [ -x "$1" ] && [ ! -d "$1" ]; then
@@ -19,16 +20,11 @@ out="$here/build-sanitize"
 
 [ -f "$out/build.ninja" ] || PATH="$bin:$PATH" cmake -S "$here" -B "$out" -G Ninja \
     -DPython_EXECUTABLE="$py" -DQUARNEL_SANITIZE=ON >/dev/null
-PATH="$bin:$PATH" ninja -C "$out" >/dev/null
+PATH="$bin:$PATH" ninja -C "$out" ${CMAKE_BUILD_PARALLEL_LEVEL:+-j "$CMAKE_BUILD_PARALLEL_LEVEL"} >/dev/null
 
 # A package of its own, so the developer build in src/ stays as it is.
-pkg="$out/pkg/quarnel"
-rm -rf "$out/pkg"
-mkdir -p "$pkg"
-# The package as laid out (its sub-packages too), with this build's modules.
-(cd "$here/src/quarnel" && find . \( -name "*.py" -o -name "*.pyi" -o -name py.typed \) \
-    -not -path "*/__pycache__/*" -exec cp --parents {} "$pkg/" \;)
-cp "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_kernels*.so "$out"/_place*.so "$pkg/"
+. "$here/scripts/package-tree.sh"
+PATH="$bin:$PATH" package_tree "$out" "$out/pkg"
 
 # libasan must come first; libstdc++ with it, so that its interceptor of
 # C++ throws finds the real one (the interpreter itself is plain C).

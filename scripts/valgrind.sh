@@ -7,6 +7,7 @@
 #
 # Usage: scripts/valgrind.sh [/path/to/python]
 #   Without a python, the project's venv (.venv-3.13) is made or reused.
+#   CMAKE_BUILD_PARALLEL_LEVEL: compile jobs (ninja's default otherwise).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 if [ $# -gt 0 ]; then
@@ -22,13 +23,9 @@ out="$here/build-valgrind"
 
 [ -f "$out/build.ninja" ] || PATH="$bin:$PATH" cmake -S "$here" -B "$out" -G Ninja \
     -DPython_EXECUTABLE="$py" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g >/dev/null
-PATH="$bin:$PATH" ninja -C "$out" >/dev/null
-rm -rf "$out/pkg"
-mkdir -p "$out/pkg/quarnel"
-# The package as laid out (its sub-packages too), with this build's modules.
-(cd "$here/src/quarnel" && find . \( -name "*.py" -o -name "*.pyi" -o -name py.typed \) \
-    -not -path "*/__pycache__/*" -exec cp --parents {} "$out/pkg/quarnel/" \;)
-cp "$out"/Strahlwerk*.so "$out"/_ufunc*.so "$out"/_kernels*.so "$out/pkg/quarnel/"
+PATH="$bin:$PATH" ninja -C "$out" ${CMAKE_BUILD_PARALLEL_LEVEL:+-j "$CMAKE_BUILD_PARALLEL_LEVEL"} >/dev/null
+. "$here/scripts/package-tree.sh"
+PATH="$bin:$PATH" package_tree "$out" "$out/pkg"
 
 # Every Python allocation through malloc, where memcheck watches it.
 PYTHONMALLOC=malloc PYTHONPATH="$out/pkg${PYTHONPATH:+:$PYTHONPATH}" \

@@ -8,6 +8,7 @@
 #include "kernels/pet_loops.hpp"
 
 #include "formulas/indices/pet.hpp"
+#include "formulas/indices/pet_corrected.hpp"
 #include "kernels/quiet_split.hpp"
 #include "machine/block_io.hpp"
 

@@ -5,6 +5,7 @@
 // call can reach past an array.
 #include "extension/module_setup.hpp"
 #include "formulas/place/sweep.hpp"
+#include "formulas/place/views.hpp"
 #include "machine/parallel.hpp"
 
 #include <algorithm>
@@ -415,6 +416,106 @@ PyObject* shadow(PyObject*, PyObject* args) noexcept {
     return PyTuple_Pack(2, mask.get(), walls ? lit.get() : Py_None);
 }
 
+// An array of the type and shape of `like` (2-D, C order), converted if need be.
+py::Ref same_as(PyObject* obj, PyArrayObject* like, const char* what) noexcept {
+    py::Ref a = py::Ref::steal(PyArray_FROMANY(obj, PyArray_TYPE(like), 2, 2, NPY_ARRAY_IN_ARRAY));
+    if (a && !PyArray_SAMESHAPE(arr(a), like)) {
+        PyErr_Format(PyExc_ValueError, "%s must have the surface model's shape", what);
+        return py::Ref();
+    }
+    return a;
+}
+
+// ground(dsm, sunlit, pixel_size, height, near, reach, stride, step) -> share
+PyObject* ground(PyObject*, PyObject* args) noexcept {
+    PyObject *obj, *sun_obj;
+    double pixel, height, near, reach, step;
+    Py_ssize_t stride;
+    if (!PyArg_ParseTuple(args, "OOddddnd", &obj, &sun_obj, &pixel, &height, &near, &reach, &stride, &step))
+        return nullptr;
+    if (!valid_pixel(pixel)) return nullptr;
+    if (!(height > 0.0 && std::isfinite(height) && near >= 0.0 && reach >= 0.0 && reach < 1e6 && stride >= 1 &&
+          stride < 1024 && step >= 0.0)) {
+        PyErr_SetString(PyExc_ValueError, "ground: height > 0, reach and near >= 0, stride >= 1, step >= 0");
+        return nullptr;
+    }
+    if (reach / pixel > 4096.0) {
+        PyErr_SetString(PyExc_ValueError, "ground: the reach spans too many pixels");
+        return nullptr;
+    }
+    py::Ref dsm = heights(obj);
+    if (!dsm || !nonempty(arr(dsm))) return nullptr;
+    py::Ref sun = same_as(sun_obj, arr(dsm), "the sunlit map");
+    if (!sun) return nullptr;
+    const int type = PyArray_TYPE(arr(dsm));
+    const npy_intp* dims = PyArray_DIMS(arr(dsm));
+    py::Ref out = py::Ref::steal(PyArray_EMPTY(2, const_cast<npy_intp*>(dims), type, 0));
+    if (!out) return nullptr;
+    bool failed = false;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        const GroundTaps taps(pixel, height, near, reach, Index(stride));
+        auto run = [&](auto tag) {
+            using T = decltype(tag);
+            const T* z = static_cast<const T*>(PyArray_DATA(arr(dsm)));
+            const T* s = static_cast<const T*>(PyArray_DATA(arr(sun)));
+            T* o = static_cast<T*>(PyArray_DATA(arr(out)));
+            const Index rows = dims[0], cols = dims[1];
+            deal(rows, 8, rows * cols * Index(taps.w.size()) / 16, [&](Index r0, Index r1, int) {
+                ground_share(z, s, rows, cols, taps, step, r0, r1, o);
+            });
+        };
+        if (type == NPY_FLOAT) run(float{});
+        else run(double{});
+    } catch (...) {
+        failed = true;
+    }
+    Py_END_ALLOW_THREADS
+    if (failed) return PyErr_NoMemory();
+    return out.release();
+}
+
+// wall_views(lit_share, aspect, pixel_size, max_distance) -> (north, east, south, west)
+PyObject* wall_views(PyObject*, PyObject* args) noexcept {
+    PyObject *lit_obj, *aspect_obj;
+    double pixel, distance;
+    if (!PyArg_ParseTuple(args, "OOdd", &lit_obj, &aspect_obj, &pixel, &distance)) return nullptr;
+    if (!valid_pixel(pixel) || !valid_distance(distance)) return nullptr;
+    py::Ref lit = heights(lit_obj);
+    if (!lit || !nonempty(arr(lit))) return nullptr;
+    py::Ref aspect = same_as(aspect_obj, arr(lit), "wall aspects");
+    if (!aspect) return nullptr;
+    const int type = PyArray_TYPE(arr(lit));
+    const npy_intp* dims = PyArray_DIMS(arr(lit));
+    py::Ref out[4];
+    for (auto& o : out)
+        if (!(o = py::Ref::steal(PyArray_EMPTY(2, const_cast<npy_intp*>(dims), type, 0)))) return nullptr;
+    bool failed = false;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        auto run = [&](auto tag) {
+            using T = decltype(tag);
+            auto data = [](const py::Ref& r) { return static_cast<T*>(PyArray_DATA(arr(r))); };
+            const T* l = data(lit);
+            const T* a = data(aspect);
+            const Index rows = dims[0], cols = dims[1];
+            deal(cols, 64, rows * cols, [&](Index c0, Index c1, int) {
+                walls_north_south(l, a, rows, cols, pixel, distance, c0, c1, data(out[0]), data(out[2]));
+            });
+            deal(rows, 16, rows * cols, [&](Index r0, Index r1, int) {
+                walls_east_west(l, a, cols, pixel, distance, r0, r1, data(out[1]), data(out[3]));
+            });
+        };
+        if (type == NPY_FLOAT) run(float{});
+        else run(double{});
+    } catch (...) {
+        failed = true;
+    }
+    Py_END_ALLOW_THREADS
+    if (failed) return PyErr_NoMemory();
+    return PyTuple_Pack(4, out[0].get(), out[1].get(), out[2].get(), out[3].get());
+}
+
 PyMethodDef methods[] = {
     {"sky", sky, METH_VARARGS,
      "sky(dsm, pixel_size, directions, halves, angles, max_distance, centre_row, centre_col)\n"
@@ -427,6 +528,14 @@ PyMethodDef methods[] = {
      "  -> (mask, wall_sunlit | None)\n\n"
      "Sunlit (1) and shaded (0) pixel tops, and the sunlit height of walls; see\n"
      "quarnel.place.shadow, which calls it."},
+    {"ground", ground, METH_VARARGS,
+     "ground(dsm, sunlit, pixel_size, height, near, reach, stride, step) -> share\n\n"
+     "Sunlit share of the ground a person `height` metres above each pixel sees; see\n"
+     "quarnel.place.views, which calls it."},
+    {"wall_views", wall_views, METH_VARARGS,
+     "wall_views(lit_share, aspect, pixel_size, max_distance) -> (north, east, south, west)\n\n"
+     "Sunlit share of the nearest wall facing each pixel in each direction; see\n"
+     "quarnel.place.views, which calls it."},
     {nullptr, nullptr, 0, nullptr},
 };
 

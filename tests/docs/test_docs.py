@@ -83,7 +83,7 @@ def test_readme_command_example_matches_the_command(tmp_path, capsys):
 
 
 def test_readme_code_runs(tmp_path, monkeypatch, capsys):
-    blocks = readme_blocks()[1:]
+    blocks = [b for b in readme_blocks()[1:] if "quarnel import place" not in b]
     assert len(blocks) == 2
     monkeypatch.chdir(tmp_path)
     exec(compile(blocks[0], "README.md", "exec"), {})  # noqa: S102
@@ -97,3 +97,12 @@ def test_readme_code_runs(tmp_path, monkeypatch, capsys):
     tmrt, air = namespace["tmrt"], namespace["air"]
     assert (tmp_path / "tmrt_day.png").stat().st_size > 10000
     assert tmrt.shape == (24,) and tmrt[12] - air[12] > 10 and tmrt[0] < air[0]
+
+
+def test_readme_map_prints_what_it_says(monkeypatch, capsys):
+    pytest.importorskip("xarray")
+    block = next(b for b in readme_blocks() if "quarnel import place" in b)
+    monkeypatch.chdir(ROOT)                      # it reads the shipped observations
+    exec(compile(block, "README.md", "exec"), {})  # noqa: S102
+    promised = block.strip().splitlines()[-1].removeprefix("# ")
+    assert capsys.readouterr().out.strip() == promised

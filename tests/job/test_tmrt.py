@@ -127,17 +127,16 @@ def test_numpy_pandas_xarray_and_dask_agree():
     assert eager["mean_radiant_temperature"].attrs["units"] == "degC"
 
     # One grid point as a mapping of arrays and as DataFrames, naive on a
-    # UTC-5 clock or time-zone aware.
+    # UTC-5 clock or time-zone aware (stations: the grid's open sky given).
     point = ds.isel(latitude=2, longitude=0)
     columns = {k: point[k].values for k in ds.data_vars}
     clock = point["time"].values - np.timedelta64(5, "h")
-    arrays = tmrt.compute({"time": clock, **columns}, latitude=55.0, longitude=-120.0,
-                          height=100.0, utc_offset=-5)
+    site = dict(latitude=55.0, longitude=-120.0, height=100.0, sky_view_factor=1.0)
+    arrays = tmrt.compute({"time": clock, **columns}, utc_offset=-5, **site)
     aware = pd.DataFrame(columns, index=pd.DatetimeIndex(point["time"].values).tz_localize(
         "UTC").tz_convert("America/New_York"))
-    frame = tmrt.compute(aware, latitude=55.0, longitude=-120.0, height=100.0)
-    naive = tmrt.compute(pd.DataFrame({"time": clock, **columns}), latitude=55.0,
-                         longitude=-120.0, height=100.0, utc_offset=-5)
+    frame = tmrt.compute(aware, **site)
+    naive = tmrt.compute(pd.DataFrame({"time": clock, **columns}), utc_offset=-5, **site)
     want = eager.isel(latitude=2, longitude=0)
     for k in tmrt.OUTPUTS:
         np.testing.assert_array_equal(arrays[k], want[k].values, err_msg=k)

@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 from quarnel import tmrt
+from support.sky import hourly_global
 
 pd = pytest.importorskip("pandas")
 xr = pytest.importorskip("xarray")
@@ -43,8 +44,8 @@ def test_global_radiation_constrains_the_beam():
 
     # Random hours all year: the invariants of the split, where the sun is up or not.
     rng = np.random.default_rng(3)
-    times = np.datetime64("2023-01-01") + rng.integers(0, 365 * 24 * 60, 4000).astype(
-        "timedelta64[m]")
+    times = np.datetime64("2023-01-01") + rng.choice(365 * 24 * 60, 4000, replace=False).astype(
+        "timedelta64[m]")                              # each minute once
     obs = station(0.0, hours=times)
     clear = tmrt.compute({**obs, "global_radiation": np.full(times.size, np.nan)}, **SITE)
     obs["global_radiation"] = clear["clear_sky_global_radiation"] * rng.uniform(0, 1.3, times.size)
@@ -124,7 +125,10 @@ def test_era5_fluxes_give_the_person_of_era5_heat():
 
 def test_accumulations_are_divided_by_their_true_period():
     rng = np.random.default_rng(5)
-    flux = np.concatenate([np.zeros(5), rng.uniform(0, 800, 14), np.zeros(5)] * 2)  # two days
+    times = pd.date_range("2023-06-21T01:00", periods=48, freq="h").values
+    # two days: what the sun of each hour allows at 48° N, 11° E
+    flux = hourly_global(rng.uniform(0, 1, 48)[:, None, None], times, [48.0], [11.0])[:, 0, 0]
+    flux /= 3600.0
     hourly = era5(48, "2023-06-21T01:00", ssrd=flux * 3600.0)
     want = tmrt.compute(hourly)["global_radiation"].values[:, 0, 0]
     np.testing.assert_allclose(want, flux, rtol=1e-12, atol=1e-9)

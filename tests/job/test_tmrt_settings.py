@@ -40,9 +40,16 @@ def test_a_setting_of_the_wrong_kind_is_refused_by_its_name(name):
     if s.takes_numbers:
         for wrong in ("-5", b"1", True, [1.0] if not s.per_element else ["1"], {"a": 1}):
             assert repr(wrong) in refused(name, wrong)
+    elif s.flag:
+        for wrong in (1, 0.0, "False", None, [True]):
+            assert f"must be True or False, not {wrong!r}" in refused(name, wrong)
+    elif s.text:
+        for wrong in (1.0, "Nowhere/Nothing", b"UTC", ["UTC"]):
+            assert s.text in refused(name, wrong)
     else:
         for wrong in (1.0, "nonsense", None):
-            assert " or ".join(map(repr, s.words)) in refused(name, wrong)
+            message = refused(name, wrong)
+            assert ", ".join(map(repr, s.words[:-1])) + f" or {s.words[-1]!r}" in message
 
 
 @pytest.mark.parametrize("name", [n for n, s in tmrt.SETTINGS.items() if s.takes_numbers])
@@ -89,8 +96,12 @@ def test_table_signature_overloads_and_docs_agree():
     assert list(rows) == list(tmrt.SETTINGS)
     for name, s in tmrt.SETTINGS.items():
         default, span, unit = rows[name]
-        assert default == ("" if s.default is None else f'"{s.default}"'
-                           if isinstance(s.default, str) else f"{s.default:g}"), name
+        if s.by_input is not None:          # by the kind of input
+            assert default == f"{s.by_input[0]:g} at a station, {s.by_input[1]:g} on a grid"
+        else:
+            assert default == ("" if s.default is None else str(s.default) if s.flag
+                               else f'"{s.default}"' if isinstance(s.default, str)
+                               else f"{s.default:g}"), name
         assert [w.strip('"') for w in re.findall(r'"[^"]*"', span)] == list(s.words), name
         if s.takes_numbers:
             low, high = re.search(r"(-?[\d./]+) to (-?[\d./]+)$", span).groups()
@@ -108,6 +119,11 @@ def test_the_command_builds_its_options_from_the_table():
         assert arguments.option(name) in action.option_strings
         assert getattr(defaults, name) == s.default, name       # in the library's words
         assert s.help in action.help, name
+    # a flag's option turns it off; a text is checked as the library checks it
+    assert tmrt_parser.parse_args(["i", "-o", "o", "--no-clock-check"]).clock_check is False
+    assert tmrt_parser.parse_args(["i", "-o", "o", "--timezone", "Europe/Berlin"]).timezone == \
+        "Europe/Berlin"
+    assert arguments.option_spelling("clock_check", "False") == "--no-clock-check"
     assert arguments.option("latitude") == "--lat"
     assert tmrt_parser.parse_args(["i", "-o", "o", "--out-of-range", "missing"]).invalid == "mask"
     assert tmrt_parser.parse_args(["i", "-o", "o", "--accumulation", "3"]).accumulation == 3.0

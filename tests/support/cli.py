@@ -3,6 +3,7 @@
 import numpy as np
 
 from quarnel import cli
+from support.sky import hourly_global
 
 
 def run(args, capsys):
@@ -25,11 +26,16 @@ def era5(path, bad_at=None):
         "tcc": (dims, rng.uniform(0, 1, shape).astype("f4"), {"units": "(0 - 1)"}),
         "u10": (dims, rng.normal(0, 3, shape).astype("f4"), {"units": "m s**-1"}),
         "v10": (dims, rng.normal(0, 3, shape).astype("f4"), {"units": "m s**-1"}),
-        "ssrd": (dims, rng.uniform(0, 2.5e6, shape).astype("f4"), {"units": "J m**-2"}),
+        "ssrd": (dims, rng.uniform(0, 1, shape), {"units": "J m**-2"}),
     }, coords={"valid_time": pd.date_range("2023-03-20T12:00", periods=30, freq="h"),
                "latitude": ("latitude", [60.0, 55.0, 50.0, 45.0, 40.0], {"units": "degrees_north"}),
                "longitude": ("longitude", [-10.0, 0.0, 10.0, 20.0], {"units": "degrees_east"})},
         attrs={"Conventions": "CF-1.7"})
+    # what the sun of each hour allows
+    ds["ssrd"].values = hourly_global(ds["ssrd"].values, ds["valid_time"].values,
+                                      ds["latitude"].values, ds["longitude"].values)
+    ds["ssrd"] = ds["ssrd"].astype("f4")
+    ds["d2m"] = np.minimum(ds["d2m"], ds["t2m"]).assign_attrs(units="K")   # never above saturation
     if bad_at is not None:
         ds["t2m"][bad_at] = 400.0
     ds.to_netcdf(path)

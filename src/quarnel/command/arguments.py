@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import math
 import pathlib
 from collections.abc import Callable, Mapping
 
@@ -22,18 +23,35 @@ CSV_COLUMNS = {
     "direct_normal_radiation": "W/m² (optional)",
     "diffuse_radiation": "W/m², on the horizontal (optional)",
     "longwave_downward_radiation": "W/m² (optional)",
+    "shortwave_upward_radiation": "W/m², a four-component radiometer's (optional)",
+    "longwave_upward_radiation": "W/m², a four-component radiometer's (optional)",
+    "surface_temperature": "°C, of the ground, measured (optional)",
+    "globe_temperature": "°C, of a black globe thermometer (optional; see --globe-diameter)",
+    "latitude": "°N, per row (several stations; in place of --lat)",
+    "longitude": "°E, per row (several stations; in place of --lon)",
+    "height": "m, per row (optional)",
+    "sky_view_factor": "per row (optional)",
+    "utc_offset": "h, per row (optional)",
+    "station": "the station of each row: its series checked apart (optional; or --group)",
     "air_pressure": "hPa (optional; else the standard atmosphere's at --height)",
 }
+#: the columns that may give the site row by row, and the settings they stand for
+SITE_COLUMNS = ("latitude", "longitude", "height", "sky_view_factor", "utc_offset")
 #: the command's name for a setting, where it is not --NAME-WITH-DASHES
-OPTIONS = {"latitude": "--lat", "longitude": "--lon", "invalid": "--out-of-range"}
+OPTIONS = {"latitude": "--lat", "longitude": "--lon", "invalid": "--out-of-range",
+           "clock_check": "--no-clock-check"}
 #: the command's words for a setting's words, where they differ
 WORDS = {"invalid": {"refuse": "raise", "missing": "mask"}}
 #: what the command adds to a setting's help
-NOTES = {"latitude": "needed for CSV input", "longitude": "needed for CSV input"}
+NOTES = {"latitude": "needed for CSV input without latitude and longitude columns",
+         "longitude": "needed for CSV input without latitude and longitude columns"}
 METAVARS = {"latitude": "DEG", "longitude": "DEG", "height": "M", "utc_offset": "H",
-            "accumulation": "HOW"}
+            "accumulation": "HOW", "timezone": "ZONE", "wind_height": "M",
+            "globe_diameter": "M"}
 #: the settings of the site, in the order of the help (the model's: MODEL)
-SITE = ("latitude", "longitude", "height", "utc_offset")
+SITE = ("latitude", "longitude", "height", "utc_offset", "timezone")
+#: the settings of the measurements, in the order of the help
+MEASUREMENTS = ("timestamps", "clock_check", "wind_height", "globe_diameter")
 
 
 def option(name: str) -> str:
@@ -42,7 +60,10 @@ def option(name: str) -> str:
 
 
 def option_spelling(name: str, value: str = "") -> str:
-    """A setting as the command's user writes it: ``--accumulation HOURS``."""
+    """A setting as the command's user writes it: ``--accumulation HOURS``;
+    a flag's option alone (``--no-clock-check``)."""
+    if tmrt.SETTINGS[name].flag if name in tmrt.SETTINGS else False:
+        return option(name)
     return f"{option(name)} {value}".strip()
 
 
@@ -77,6 +98,13 @@ def _setting(name: str) -> Callable[[str], float | str]:
     def parse(text: str) -> float | str:
         if text in words:
             return words[text]
+        if setting.text:
+            try:
+                return str(tmrt.check_setting(name, text))
+            except ValueError as e:
+                raise argparse.ArgumentTypeError(f"'{text}' is not {setting.text}: "
+                                                 f"{str(e).rpartition('(')[2].rstrip(')')}"
+                                                 ) from None
         if not setting.takes_numbers:
             raise argparse.ArgumentTypeError(f"'{text}' is not one of {', '.join(words)}")
         try:
@@ -104,12 +132,18 @@ def _add(group: argparse._ActionsContainer, name: str) -> None:
     setting = tmrt.SETTINGS[name]
     words = _words(name)
     default = setting.default
+    text = setting.help + (f"; {NOTES[name]}" if name in NOTES else "")
+    if setting.flag:                    # on by default: the option turns it off
+        group.add_argument(option(name), dest=name, action="store_false", help=text)
+        return
     if isinstance(default, str):        # in the command's words: argparse parses it
         default = next(k for k, v in words.items() if v == default)
-    text = setting.help + (f"; {NOTES[name]}" if name in NOTES else "")
     if default is not None:
         text += f" (default {default if isinstance(default, str) else f'{default:g}'})"
-    metavar = METAVARS.get(name, "X") if setting.takes_numbers else "{" + ",".join(words) + "}"
+    elif setting.by_input is not None:
+        text += f" (default {setting.default_text()})"
+    metavar = (METAVARS.get(name, "X") if setting.takes_numbers or setting.text
+               else "{" + ",".join(words) + "}")
     group.add_argument(option(name), dest=name, type=_setting(name), default=default,
                        metavar=metavar, help=text)
 
@@ -134,6 +168,36 @@ def _chunks(text: str) -> dict[str, int]:
     return out
 
 
+def _bbox(text: str) -> tuple[float, float, float, float]:
+    try:
+        values = tuple(float(v) for v in text.split(","))
+    except ValueError:
+        values = ()
+    if len(values) != 4 or not all(math.isfinite(v) for v in values):
+        raise argparse.ArgumentTypeError(f"'{text}' is not MINX,MINY,MAXX,MAXY (four numbers)")
+    return values[0], values[1], values[2], values[3]
+
+
+def _length(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not (math.isfinite(value) and value >= 0):
+        raise argparse.ArgumentTypeError(f"'{text}' is not a length >= 0 [m]")
+    return value
+
+
+def _tile(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 64 or value % 64:
+        raise argparse.ArgumentTypeError(f"'{text}' is not a multiple of 64 pixels")
+    return value
+
+
 def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(
         prog=PROG, description="Radiation and thermal comfort of people outdoors.")
@@ -155,7 +219,13 @@ def parser() -> argparse.ArgumentParser:
                "others follow through the Magnus formula. Radiation is used as given: direct "
                "and diffuse where measured, else split off the measured global radiation "
                "(DISC), else modelled from the clear sky and the cloud; the sun of each time "
-               "stamp.\n\n"
+               "stamp, or of the interval the stamp ends, starts or centres (--timestamps; "
+               "hourly means ending at the stamp: --timestamps interval-end); cloud_cover is "
+               "not needed where global (or direct and diffuse) and "
+               "long-wave downward radiation are given. A globe_temperature gives the mean "
+               "radiant temperature in the sun (ISO 7726). Several stations in one file: "
+               "latitude and longitude columns (and height, sky_view_factor, utc_offset) give "
+               "each row its site, a station column (--group) tells their series apart.\n\n"
                "Grid input (a NetCDF file, a Zarr store, or GRIB through cfgrib): ERA5 "
                "single-level variables t2m and d2m [K], tcc [0 - 1], u10 and v10 [m/s], "
                "optionally ssrd, fdir, strd, ssr and str [J/m² accumulated over the interval "
@@ -163,7 +233,8 @@ def parser() -> argparse.ArgumentParser:
                "sp [Pa], on "
                "time x latitude x longitude, or the same under ERA5's long names "
                "(2m_temperature, 10m_u_component_of_wind, surface_solar_radiation_downwards, "
-               "...); the standard names above with units attributes work too.\n\n"
+               "...); the standard names above with units attributes work too; the orography "
+               "z (geopotential) gives the height.\n\n"
                f"Output variables (--variables): {quantities}; the derived humidity "
                "quantities and the inputs under their standard names and as they were. The "
                "format follows OUTPUT's suffix: .csv for CSV input (every input column and "
@@ -177,6 +248,10 @@ def parser() -> argparse.ArgumentParser:
     site = p.add_argument_group("the site (a grid takes latitude and longitude from its coordinates)")
     for name in SITE:
         _add(site, name)
+    site.add_argument("--group", metavar="COLUMN",
+                      help="the CSV column naming each row's station (default: a column "
+                           "'station', where there is one): each station's times are checked "
+                           "apart (each once, their spacing)")
     p.add_argument("--column", type=_mapping, action="append", default=[],
                    metavar="QUANTITY=NAME",
                    help="read QUANTITY (a name listed below) from the column or variable NAME; "
@@ -188,6 +263,9 @@ def parser() -> argparse.ArgumentParser:
                    help="a number that marks a missing observation in CSV input, e.g. -999; "
                         "repeatable")
     _add(p, "invalid")
+    measured = p.add_argument_group("the measurements")
+    for name in MEASUREMENTS:
+        _add(measured, name)
     model = p.add_argument_group("model assumptions (defaults: a summer lawn in a park)")
     for name in MODEL:
         _add(model, name)
@@ -195,6 +273,24 @@ def parser() -> argparse.ArgumentParser:
                    help="the quantities to write (names below), or 'all' (every input and "
                         "quantity); default for a grid: " + ", ".join(tmrt.HEADLINE) + "; for CSV "
                         "all (the input columns are always kept)")
+    maps = p.add_argument_group(
+        "maps from a surface model (--dsm): the weather of INPUT (a station's CSV, or the grid "
+        "cell of a reanalysis nearest the site) at every pixel, written to a .nc or .zarr OUTPUT")
+    maps.add_argument("--dsm", type=pathlib.Path, metavar="DSM.tif",
+                      help="digital surface model: heights of ground and roofs [m] on square "
+                           "pixels in a projected CRS (GeoTIFF or any raster GDAL reads; a CRS "
+                           "in feet is converted); the site is its centre unless --lat and --lon "
+                           "are given. The maps: mean_radiant_temperature, utci, sunlit (time, y, "
+                           "x) and sky_view_factor (y, x), or those --variables names, also pet "
+                           "and wbgt")
+    maps.add_argument("--bbox", type=_bbox, metavar="MINX,MINY,MAXX,MAXY",
+                      help="the window of the DSM to map, in its CRS")
+    maps.add_argument("--max-distance", type=_length, default=500.0, metavar="M",
+                      help="how far shadows and horizons reach [m] (default 500)")
+    maps.add_argument("--tile", type=_tile, default=1024, metavar="PIXELS",
+                      help="maps are made in tiles this many pixels square, each read with a "
+                           "margin of --max-distance, and written a day at a time: memory stays "
+                           "bounded (default 1024; a multiple of 64)")
     grid = p.add_argument_group("grids (NetCDF, Zarr, GRIB)")
     grid.add_argument("--dtype", choices=["float32", "float64"],
                       help="precision of the floating-point outputs (default float32, the "

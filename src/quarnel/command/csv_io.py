@@ -20,11 +20,14 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel import comfort, tmrt
-from quarnel.command.arguments import CSV_COLUMNS, PROG, option_spelling
+from quarnel.command.arguments import CSV_COLUMNS, PROG, SITE_COLUMNS, option_spelling
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.plot import PLOTTED, plot, site
 from quarnel.command.staging import Staging
-from quarnel.tmrt.quantities import HUMIDITY, REQUIRED
+from quarnel.tmrt import checks as tmrt_checks
+from quarnel.tmrt import clock as tmrt_clock
+from quarnel.tmrt.names import needed
+from quarnel.tmrt.quantities import HUMIDITY
 
 
 # Column separators a CSV file may use: the comma, or the semicolon and the
@@ -128,18 +131,20 @@ class CsvTable:
                 values[k] = math.nan
         return values
 
-    def times(self, name: str, utc_offset: float) -> npt.NDArray[np.datetime64]:
-        """UTC times; a time without offset is on the clock of utc_offset."""
-        out = np.empty(len(self.rows), dtype="datetime64[us]")
-        clock = datetime.timezone(datetime.timedelta(hours=utc_offset))
+    def times(self, name: str) -> tuple[npt.NDArray[np.datetime64], npt.NDArray[np.float64]]:
+        """The times as written (on their own clocks), and the UTC offset [h]
+        of those that carry one (NaN: none)."""
+        local = np.empty(len(self.rows), dtype="datetime64[us]")
+        own = np.full(len(self.rows), math.nan)
         for k, cell in enumerate(self.column(name)):
             t = _time(cell)
             if t is None:
                 raise Failure(f"{self.where(k, name)}: '{cell}' is not an ISO 8601 time") from None
-            if t.tzinfo is None:
-                t = t.replace(tzinfo=clock)
-            out[k] = np.datetime64(t.astimezone(datetime.UTC).replace(tzinfo=None), "us")
-        return out
+            offset = t.utcoffset()
+            if offset is not None:
+                own[k] = offset.total_seconds() / 3600.0
+            local[k] = np.datetime64(t.replace(tzinfo=None), "us")
+        return local, own
 
 
 # Times other than ISO 8601 that station records and spreadsheets write, all
@@ -170,30 +175,33 @@ def _time(cell: str) -> datetime.datetime | None:
 def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, Any],
              staging: Staging) -> None:
     table = CsvTable(args.input)
-    unused = _unused(table.header, names)
-    for q in ("time", *REQUIRED):
-        if names.get(q, q) not in table.header:
-            raise Failure(f"{args.input}, line {table.header_line}: no column '{names.get(q, q)}' "
-                          f"({CSV_COLUMNS.get(q, '')}; columns: {', '.join(table.header)})"
-                          + _instead(unused, (q,)))
-    if not any(names.get(q, q) in table.header for q in HUMIDITY):
-        raise Failure(f"{args.input}, line {table.header_line}: no humidity column: one of "
-                      + ", ".join(f"'{names.get(q, q)}'" for q in HUMIDITY)
-                      + _instead(unused, HUMIDITY))
-    observations: dict[str, Any] = {names.get("time", "time"): table.times(names.get("time", "time"),
-                                                                       args.utc_offset)}
+    if args.group is not None:
+        if args.group not in table.header:
+            raise Failure(f"{args.input}, line {table.header_line}: --group: no column "
+                          f"'{args.group}' (columns: {', '.join(table.header)})")
+        names = {**names, "station": args.group}
+    place = _site(table, args, names)
+    if args.plot is not None and np.ndim(place["latitude"]):
+        raise UsageError("--plot draws one station's record: this CSV has a site per row")
+    unused = _columns(table, names)
+    time_name = names.get("time", "time")
+    local, own = table.times(time_name)
+    observations: dict[str, Any] = {time_name: local}
+    clock = _clock(table, time_name, local, own, place.pop("utc_offset"), args.timezone)
+    place_model = {k: place.pop(k) for k in ("sky_view_factor",) if k in place}
     for q in tmrt.INPUTS:
         source = names.get(q, q)
         if source in table.header:
             observations[source] = table.numbers(source, args.missing_value)
+    station = names.get("station", "station")
+    if station in table.header:
+        observations[station] = np.array(table.column(station))
     try:
-        result = tmrt.compute(observations, latitude=args.latitude, longitude=args.longitude,
-                              height=args.height, utc_offset=0.0, names=names,
-                              invalid=args.invalid, **model)
+        result = tmrt.compute(observations, **place, **clock, names=names,
+                              invalid=args.invalid, accumulation=args.accumulation,
+                              **{**model, **place_model})
     except tmrt.ObservationError as e:
-        where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
-        raise Failure(f"{where}: {e.detail_text(option_spelling)} (if it marks a missing value: "
-                      "--missing-value)") from None
+        raise observation_failure(args, table, e) from None
     if unused:
         # Only quantities no column gives are suggested, and never for a
         # name of ours (an output column read back in).
@@ -225,11 +233,111 @@ def csv_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, An
         f.flush()
         os.fsync(f.fileno())
     if args.plot is not None:
-        utc = observations[names.get("time", "time")]
+        utc = tmrt_checks.checked_utc(local, clock["utc_offset"], clock["timezone"], None,
+                                      time_name)
         series = {k: np.asarray(result[k]) for k in PLOTTED if k in result}
         series["air_temperature"] = observations[names.get("air_temperature", "air_temperature")]
         plot(utc, series, f"{args.input.name}: {site(args.latitude, args.longitude)}",
              staging.temporary(args.plot))
+
+
+def _columns(table: CsvTable, names: dict[str, str]) -> list[str]:
+    """The columns the computation needs, checked; the header's columns it
+    does not read."""
+    unused = _unused(table.header, names)
+    given = {q for q in tmrt.INPUTS if names.get(q, q) in table.header}
+    for q in ("time", *needed(given)):
+        if names.get(q, q) not in table.header:
+            raise Failure(f"{table.path}, line {table.header_line}: no column '{names.get(q, q)}' "
+                          f"({CSV_COLUMNS.get(q, '')}; columns: {', '.join(table.header)})"
+                          + _instead(unused, (q,)))
+    if not any(names.get(q, q) in table.header for q in HUMIDITY):
+        raise Failure(f"{table.path}, line {table.header_line}: no humidity column: one of "
+                      + ", ".join(f"'{names.get(q, q)}'" for q in HUMIDITY)
+                      + _instead(unused, HUMIDITY))
+    return unused
+
+
+def observation_failure(args: argparse.Namespace, table: CsvTable,
+                        e: tmrt.ObservationError) -> Failure:
+    """An observation refused, where it is in the file."""
+    where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
+    marker = " (if it marks a missing value: --missing-value)" if e.out_of_range else ""
+    return Failure(f"{where}: {e.detail_text(option_spelling)}{marker}")
+
+
+def csv_weather(args: argparse.Namespace, names: dict[str, str]
+                ) -> tuple[CsvTable, dict[str, Any], dict[str, Any]]:
+    """One station's CSV as the maps take it: its observations (the times
+    as written, the numbers) and how its times are read (``utc_offset``,
+    ``timezone``); the site is the map's."""
+    table = CsvTable(args.input)
+    rows = [c for c in SITE_COLUMNS if names.get(c, c) in table.header]
+    if args.group is not None or rows:
+        raise UsageError("maps (--dsm) take one station's weather: the site is the DSM's (or "
+                         f"--lat and --lon), not the CSV's ({', '.join(rows) or '--group'})")
+    _columns(table, names)
+    time_name = names.get("time", "time")
+    local, own = table.times(time_name)
+    observations: dict[str, Any] = {time_name: local}
+    clock = _clock(table, time_name, local, own, args.utc_offset, args.timezone)
+    for q in tmrt.INPUTS:
+        source = names.get(q, q)
+        if source in table.header:
+            observations[source] = table.numbers(source, args.missing_value)
+    return table, observations, clock
+
+
+def _site(table: CsvTable, args: argparse.Namespace, names: dict[str, str]) -> dict[str, Any]:
+    """The site's settings: per row from latitude and longitude columns
+    (several stations; with height, sky view factor and UTC offset columns
+    where there are), else the options."""
+    columns = {k: names.get(k, k) for k in SITE_COLUMNS if names.get(k, k) in table.header}
+    site: dict[str, Any] = {k: getattr(args, k) for k in SITE_COLUMNS if k != "sky_view_factor"}
+    if "latitude" not in columns and "longitude" not in columns:
+        if args.latitude is None or args.longitude is None:
+            raise UsageError("a CSV input needs the site: --lat and --lon, or latitude and "
+                             "longitude columns")
+        return site
+    for k in ("latitude", "longitude"):
+        if k not in columns:
+            raise Failure(f"{table.path}, line {table.header_line}: a {k} column is needed "
+                          f"beside the {({'latitude', 'longitude'} - {k}).pop()} column")
+    for k, column in columns.items():
+        default = tmrt.SETTINGS[k].default
+        if getattr(args, k) != default:
+            raise UsageError(f"{option_spelling(k)}: the CSV gives {k} row by row (column "
+                             f"'{column}'); give one or the other")
+        values = table.numbers(column)
+        bad = np.flatnonzero(np.isnan(values))
+        if bad.size:
+            raise Failure(f"{table.where(int(bad[0]), column)}: no {k} (each row needs its site)")
+        try:
+            site[k] = tmrt.check_setting(k, values)
+        except ValueError:
+            s = tmrt.SETTINGS[k]
+            row = int(np.flatnonzero((values < s.low) | (values > s.high))[0])
+            raise Failure(f"{table.where(row, column)}: {values[row]:g} is not a {k} "
+                          f"({s.range_text()})") from None
+    return site
+
+
+def _clock(table: CsvTable, name: str, local: npt.NDArray[np.datetime64],
+           own: npt.NDArray[np.float64], utc_offset: Any, timezone: str | None) -> dict[str, Any]:
+    """How compute reads the times: each on its own offset where it carries
+    one (per row), the others on --utc-offset (the column's) or --timezone."""
+    aware = ~np.isnan(own)
+    if not aware.any():
+        return {"utc_offset": utc_offset, "timezone": timezone}
+    offsets = np.where(aware, own, utc_offset)
+    if timezone is not None and not aware.all():
+        zoned, skipped = tmrt_clock.zone_offsets(local[~aware].astype("datetime64[ns]"), timezone)
+        if skipped.any():
+            row = int(np.flatnonzero(~aware)[np.argmax(skipped)])
+            raise Failure(f"{table.where(row, name)}: '{table.column(name)[row]}' does not exist "
+                          f"in {timezone} (the clocks go forward then)")
+        offsets[~aware] = zoned
+    return {"utc_offset": offsets, "timezone": None}
 
 
 def _written(added: list[str], inputs: list[str], variables: list[str] | None) -> list[str]:
@@ -247,7 +355,8 @@ def _written(added: list[str], inputs: list[str], variables: list[str] | None) -
 def _unused(header: list[str], names: dict[str, str]) -> list[str]:
     """The header's columns the computation does not read (they are copied
     to the output all the same): a misspelt name is easily one of them."""
-    read = {names.get(q, q) for q in ("time", *tmrt.INPUTS)} | set(names.values())
+    read = {names.get(q, q) for q in ("time", "station", *tmrt.INPUTS, *SITE_COLUMNS)} | set(
+        names.values())
     return [k for k in header if k.strip() and k not in read]
 
 

@@ -17,10 +17,12 @@ from quarnel.command import grid_input, pipeline
 from quarnel.command.arguments import message
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.grid_input import Kind
-from quarnel.command.grid_output import NetcdfOutput, ZarrOutput, cf_attrs, global_attrs
+from quarnel.command.grid_output import (SITE_COORDINATES, NetcdfOutput, ZarrOutput, cf_attrs,
+                                         global_attrs)
 from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
 from quarnel.command.plot import PLOTTED, plot
 from quarnel.command.staging import Staging
+from quarnel.tmrt.accumulation import row_spacing
 from quarnel.tmrt.names import era5_quantities
 
 TIME_DIMS = ("time", "valid_time")
@@ -86,8 +88,8 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
     time_dim = next((d for d in TIME_DIMS if d in sizes), None)
     kwargs: dict[str, Any] = dict(
         latitude=args.latitude, longitude=args.longitude, height=args.height,
-        utc_offset=args.utc_offset, names=era5_quantities(ds, names), invalid=args.invalid,
-        **model)
+        utc_offset=args.utc_offset, timezone=args.timezone, names=era5_quantities(ds, names),
+        invalid=args.invalid, **model)
     kwargs["accumulation"], halo = _accumulation(args, ds, time_dim)
 
     probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes})
@@ -103,6 +105,10 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
                                  target=block_target(variables))
     todo = pipeline.regions(sizes, block)
     coords = {d: ds[d] for d in sizes if d in ds.coords}
+    # A station dimension's or a curvilinear grid's latitude and longitude too.
+    coords.update({str(c): ds[c] for c in ds.coords if str(c) not in sizes
+                   and str(c) in SITE_COORDINATES and ds[c].ndim
+                   and set(map(str, ds[c].dims)) <= set(sizes)})
     attrs = global_attrs(ds.attrs, f"quarnel tmrt {args.input.name}")
     tmp = str(staging.temporary(args.output, directory=out_kind == "zarr"))
     writer: NetcdfOutput | ZarrOutput
@@ -156,13 +162,16 @@ def _accumulation(args: argparse.Namespace, ds: Any, time_dim: str | None
     coordinate, and running totals are differenced to the step before the
     block."""
     accumulation: str | float = args.accumulation
-    if time_dim is None or not any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars):
+    accumulated = any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars)
+    if time_dim is None or not (accumulated or args.timestamps != "instant"):
         return accumulation, 0
     if accumulation == "since-00utc":
         return accumulation, 1
     if accumulation == "interval":
+        # W/m² means: the library's spacing of rows, over the whole time axis
+        spacing = tmrt.accumulation_hours if accumulated else row_spacing
         try:
-            return tmrt.accumulation_hours(ds[time_dim].values), 0
+            return spacing(ds[time_dim].values), 0
         except ValueError as e:
             raise Failure(f"{args.input}: {message(e)}") from None
     return accumulation, 0

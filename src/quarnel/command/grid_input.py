@@ -42,10 +42,23 @@ def input_kind(path: pathlib.Path) -> Kind:
             head = f.read(8)
     except OSError as e:
         raise Failure(f"{path}: {e.strerror}") from None
+    suffix = path.suffix.lower()
     if head.startswith(NETCDF_MAGIC):
         return "netcdf"
-    if head.startswith(b"GRIB") or path.suffix.lower() in GRIB_SUFFIXES:
+    if head.startswith(b"GRIB"):
         return "grib"
+    # Named as a grid, but not one: say what is wrong with the input.
+    what = ("NetCDF" if suffix in NETCDF_SUFFIXES else "GRIB" if suffix in GRIB_SUFFIXES
+            else "Zarr" if suffix == ".zarr" else None)
+    if what is not None and not head:
+        raise Failure(f"{path}: an empty file, not {what}")
+    if what == "Zarr":
+        raise Failure(f"{path}: a file, not a Zarr store (a directory)")
+    if what == "NetCDF":
+        raise Failure(f"{path}: not a NetCDF file (it begins neither as netCDF-3 nor as "
+                      "NetCDF-4/HDF5 does); a damaged or partial download?")
+    if what == "GRIB":
+        return "grib"                   # messages may follow a header: cfgrib tells
     return "csv"
 
 

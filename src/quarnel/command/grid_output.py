@@ -55,6 +55,30 @@ def cf_attrs(name: str, attrs: Mapping[str, Any]) -> dict[str, Any]:
     return out
 
 
+#: the site's coordinates as CF names them: name -> (standard_name, units)
+SITE_COORDINATES = {"latitude": ("latitude", "degrees_north"), "lat": ("latitude", "degrees_north"),
+                    "longitude": ("longitude", "degrees_east"), "lon": ("longitude", "degrees_east")}
+
+
+def coordinate_attrs(name: str, attrs: Mapping[str, Any]) -> dict[str, Any]:
+    """A coordinate's attributes, not those of its encoding; latitude and
+    longitude with their CF standard name and units where they lack them."""
+    out = {str(a): v for a, v in attrs.items() if not str(a).startswith("_")}
+    if name in SITE_COORDINATES:
+        standard, units = SITE_COORDINATES[name]
+        out.setdefault("standard_name", standard)
+        out.setdefault("units", units)
+    return out
+
+
+def auxiliary(coords: Mapping[str, xr.DataArray], sizes: Mapping[str, int],
+              dims: Sequence[str]) -> list[str]:
+    """The coordinates that are not dimensions and lie along ``dims``: a
+    variable's CF ``coordinates``."""
+    return [c for c, coord in coords.items()
+            if c not in sizes and set(map(str, coord.dims)) <= set(dims)]
+
+
 def global_attrs(attrs: Mapping[str, Any], history: str) -> dict[str, Any]:
     now = datetime.datetime.now(datetime.UTC).strftime("%Y-%m-%dT%H:%M:%SZ")
     out = {str(k): v for k, v in attrs.items() if not str(k).startswith("_")}
@@ -104,17 +128,21 @@ class NetcdfChunks:
         return out
 
 
-def _write_coordinate(nc: Any, dim: str, coord: xr.DataArray) -> None:
+def _write_coordinate(nc: Any, name: str, coord: xr.DataArray) -> None:
     values = np.asarray(coord.values)
-    attrs = {a: v for a, v in coord.attrs.items() if not str(a).startswith("_")}
+    dims = tuple(str(d) for d in coord.dims)
+    attrs = coordinate_attrs(name, coord.attrs)
     if np.issubdtype(values.dtype, np.datetime64):
-        var = nc.createVariable(dim, np.int64, (dim,))
+        var = nc.createVariable(name, np.int64, dims)
         var[:] = values.astype("datetime64[s]").astype(np.int64)
         attrs.update(units=TIME_UNITS, calendar="proleptic_gregorian")
+    elif values.dtype.kind in "UO":
+        var = nc.createVariable(name, str, dims)      # names of stations: variable-length
+        var[:] = values.astype(str).astype(object)
     else:
         # by kind and size: in this machine's byte order, whatever the input's
         kind = f"{values.dtype.kind}{values.dtype.itemsize}" if values.dtype.kind in "iuf" else values.dtype
-        var = nc.createVariable(dim, kind, (dim,))
+        var = nc.createVariable(name, kind, dims)
         var[:] = values
     var.setncatts(attrs)
 
@@ -134,7 +162,8 @@ class NetcdfOutput:
 
     def __init__(self, path: str, sizes: Mapping[str, int], coords: Mapping[str, xr.DataArray],
                  attrs: Mapping[str, Any], variables: Sequence[OutputVar],
-                 block: Mapping[str, int]) -> None:
+                 block: Mapping[str, int], scalars: Mapping[str, Mapping[str, Any]] | None = None
+                 ) -> None:
         import h5py
         import netCDF4
         chunks = {v.name: chunk_shape(v, sizes, block) for v in variables}
@@ -145,11 +174,17 @@ class NetcdfOutput:
                     nc.createDimension(d, n)
                 for d, coord in coords.items():
                     _write_coordinate(nc, d, coord)
+                for name, scalar_attrs in (scalars or {}).items():
+                    # A grid mapping and the like: attributes on a scalar.
+                    var = nc.createVariable(name, np.int32, ())
+                    var.setncatts(dict(scalar_attrs))
                 for v in variables:
                     var = nc.createVariable(v.name, v.dtype, v.dims, zlib=True,
                                             complevel=1, shuffle=True, fill_value=v.fill,
                                             chunksizes=chunks[v.name] if v.dims else None)
-                    var.setncatts(dict(v.attrs))
+                    along = auxiliary(coords, sizes, v.dims)
+                    var.setncatts(dict(v.attrs) | ({"coordinates": " ".join(along)}
+                                                   if along else {}))
             self.file = h5py.File(path, "r+")
             self.datasets = {v.name: self.file[v.name] for v in variables}
             direct = {v.name: bool(v.dims) and _plain_deflate(self.datasets[v.name])
@@ -205,15 +240,15 @@ class ZarrOutput:
 
     def __init__(self, path: str, sizes: Mapping[str, int], coords: Mapping[str, xr.DataArray],
                  attrs: Mapping[str, Any], variables: Sequence[OutputVar],
-                 block: Mapping[str, int]) -> None:
+                 block: Mapping[str, int], scalars: Mapping[str, Mapping[str, Any]] | None = None
+                 ) -> None:
         import dask.array as da
         import xarray as xr
         encoding: dict[str, dict[str, Any]] = {}
         laid: dict[str, xr.Variable] = {}
         for d, coord in coords.items():
             values = np.asarray(coord.values)
-            cattrs = {a: v for a, v in coord.attrs.items() if not str(a).startswith("_")}
-            laid[d] = xr.Variable((d,), values, cattrs)
+            laid[d] = xr.Variable(coord.dims, values, coordinate_attrs(d, coord.attrs))
             if np.issubdtype(values.dtype, np.datetime64):
                 encoding[d] = {"units": TIME_UNITS, "calendar": "proleptic_gregorian",
                                "dtype": "int64"}
@@ -222,8 +257,11 @@ class ZarrOutput:
             empty = da.empty(tuple(sizes[d] for d in v.dims), chunks=shape, dtype=v.dtype)
             laid[v.name] = xr.Variable(v.dims, empty, dict(v.attrs))
             encoding[v.name] = {"chunks": shape, "_FillValue": v.fill}
-        template = xr.Dataset({k: x for k, x in laid.items() if k not in coords},
-                              coords={k: laid[k] for k in coords}, attrs=dict(attrs))
+        for name, scalar_attrs in (scalars or {}).items():
+            laid[name] = xr.Variable((), np.int32(0), dict(scalar_attrs))
+        template = xr.Dataset({k: x for k, x in laid.items() if k not in coords and k not in (scalars or {})},
+                              coords={k: laid[k] for k in (*coords, *(scalars or {}))},
+                              attrs=dict(attrs))
         template.to_zarr(path, mode="w", compute=False, zarr_format=2, consolidated=True,
                          encoding=encoding)
         self.path = path

@@ -234,8 +234,8 @@ class Progress:
     """A bar on standard error, when that is a terminal; the rate and the
     time left from the site-hours written so far."""
 
-    def __init__(self, total: int, enabled: bool) -> None:
-        self.total, self.written, self.enabled = total, 0, enabled
+    def __init__(self, total: int, enabled: bool, unit: str = "site-hours") -> None:
+        self.total, self.written, self.enabled, self.unit = total, 0, enabled, unit
         self.start = time.monotonic()
 
     def advance(self, site_hours: int) -> None:
@@ -247,7 +247,7 @@ class Progress:
         left = (self.total - self.written) / rate if rate > 0 else math.inf
         filled = 30 * self.written // max(self.total, 1)
         sys.stderr.write(f"\r{PROG}: [{'#' * filled}{'.' * (30 - filled)}] "
-                         f"{self.written / 1e6:.1f}/{self.total / 1e6:.1f} M site-hours, "
+                         f"{self.written / 1e6:.1f}/{self.total / 1e6:.1f} M {self.unit}, "
                          f"{rate / 1e6:.2f} M/s, {_duration(left)} left ")
         sys.stderr.flush()
 

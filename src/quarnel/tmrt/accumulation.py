@@ -5,25 +5,40 @@ The setting ``accumulation`` says how a Dataset's fluxes were accumulated:
 of hours before each step, or "since-00utc" (running totals since 00 UTC,
 differenced into hours). Its length in hours, :func:`length`, divides the
 fluxes and is the interval whose sun the short-wave fluxes are paired with.
+
+Fluxes in W m-2 are means over an interval too where the setting
+``timestamps`` says so (:func:`mean_interval`): of the rows' spacing, or
+of the accumulation's hours where given, placed at the stamp as it says.
+
+A wrong accumulation period divides every flux by the wrong number, and the
+results stay inside the range checks (hourly accumulations taken every
+third hour as 3-hourly ones: G 33 instead of 100 W/m², strd 117 instead
+of 350). :func:`plausible` refuses accumulated fluxes the physics does not
+allow: global radiation above what the interval's sun can give (Long and
+Dutton 2002), long-wave radiation far from the air's black-body emission.
 """
 
 from __future__ import annotations
 
-from collections.abc import Hashable
+from collections.abc import Callable, Collection, Hashable, Mapping
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
 
 from quarnel._elementwise import where
-from quarnel.tmrt.checks import ObservationError, first_bad
+from quarnel.tmrt.chain.common import black_body
+from quarnel.tmrt.checks import (ObservationError, Relation, first_bad, first_out_of_order,
+                                 related_xarray)
+from quarnel.tmrt.decomposition import extraterrestrial_normal
 from quarnel.tmrt.quantities import INPUTS, RADIATION
-from quarnel.tmrt.settings import SETTINGS, Accumulation, Invalid, SettingError
+from quarnel.tmrt.settings import SETTINGS, Accumulation, Invalid, SettingError, Timestamps
 
 if TYPE_CHECKING:
     import xarray as xr
 
-__all__ = ["ACCUMULATION_NOISE", "HINT", "accumulation_hours", "length", "flux"]
+__all__ = ["ACCUMULATION_NOISE", "HINT", "accumulation_hours", "in_order", "length", "flux",
+           "row_spacing", "mean_interval", "global_limit", "LONGWAVE_RATIO", "plausible"]
 
 # Packing noise and rounding let accumulated fluxes dip a little below 0:
 # down to this [W m-2] they are 0, below it they are refused.
@@ -41,6 +56,7 @@ def accumulation_hours(times: Any) -> float:
     if t.size < 2:
         raise SettingError("the accumulation period of J/m² fluxes cannot be told from a single "
                            "time step: give it ({setting})", "accumulation", "HOURS")
+    in_order(t, "time")
     steps = np.unique(np.diff(t.ravel()))
     if steps.size != 1 or steps[0] <= np.timedelta64(0, "s"):
         raise SettingError("the time steps are not evenly spaced, so the accumulation period of "
@@ -52,6 +68,54 @@ def accumulation_hours(times: Any) -> float:
         raise SettingError(f"the time steps are {hours:g} h apart: accumulations over that long "
                            "are not used (give {setting})", "accumulation", "HOURS")
     return hours
+
+
+def row_spacing(times: Any) -> float:
+    """The most common spacing [h] between distinct times (rows of a station
+    record may be missing, or several stations share the times)."""
+    t = np.unique(np.asarray(times).astype("datetime64[s]").ravel())
+    t = t[~np.isnat(t)]
+    if t.size < 2:
+        raise SettingError("the interval each time stamp's means cover cannot be told from a "
+                           "single time: give its length ({setting})", "accumulation", "HOURS")
+    steps, counts = np.unique(np.diff(t), return_counts=True)
+    return float(steps[np.argmax(counts)] / np.timedelta64(1, "s")) / 3600.0
+
+
+#: where each kind of interval ends, in its lengths after the stamp
+_ENDS = {"interval-end": 0.0, "interval-start": 1.0, "interval-middle": 0.5}
+
+
+def mean_interval(timestamps: Timestamps, accumulation: Accumulation,
+                  utc: npt.NDArray[np.datetime64]) -> tuple[float, float]:
+    """The interval fluxes in W m-2 are means over: its length [h] and its
+    end after the stamp [h]; (0, 0) for instants. The length is the
+    accumulation's hours where given as a number, else the rows' spacing."""
+    if timestamps == "instant":
+        return 0.0, 0.0
+    if accumulation == "since-00utc":
+        raise SettingError("running totals since 00 UTC are J/m² accumulations: fluxes in W/m² "
+                           "are means over HOURS or the rows' spacing ({setting})",
+                           "accumulation", "HOURS")
+    hours = row_spacing(utc) if accumulation == "interval" else float(accumulation)
+    s = SETTINGS["accumulation"]
+    if not s.low <= hours <= s.high:
+        raise SettingError(f"the rows are {hours:g} h apart: means over that long are not used "
+                           "(give {setting})", "accumulation", "HOURS")
+    return hours, _ENDS[timestamps] * hours
+def in_order(times: npt.NDArray[np.datetime64], source: str) -> None:
+    """Times each once and in order (where the spacing of the steps means
+    something), else ObservationError naming the first that is not."""
+    t = times.reshape(-1).astype("datetime64[s]")
+    repeated = np.flatnonzero(np.diff(t) == np.timedelta64(0, "s"))
+    back = first_out_of_order(t)
+    if repeated.size and (back is None or repeated[0] + 1 < back):
+        row = int(repeated[0]) + 1
+        raise ObservationError(f"the time {t[row]} is repeated", "time", source,
+                               f"{source} {row}", row)
+    if back is not None:
+        raise ObservationError(f"the times are out of order: {t[back]} after {t[back - 1]} (sort "
+                               "them by time)", "time", source, f"{source} {back}", back)
 
 
 def length(accumulation: Accumulation, utc: npt.NDArray[np.datetime64]) -> float:
@@ -83,6 +147,7 @@ def flux(da: xr.DataArray, quantity: str, source: str, time_dim: Hashable,
         return out.assign_attrs(units=INPUTS[quantity].unit)
     joules = da.astype(np.float64)
     if accumulation == "since-00utc":
+        in_order(utc, str(time_dim))
         steps = np.diff(utc.astype("datetime64[s]"))
         if steps.size and (steps != np.timedelta64(3600, "s")).any():
             raise ValueError(f"variable '{source}': running totals since 00 UTC are differenced "
@@ -123,3 +188,67 @@ def _increasing(steps: xr.DataArray, source: str, time_dim: Hashable,
         return steps.copy(data=steps.data.map_blocks(check, dtype=steps.dtype))
     check(steps.values)
     return steps
+
+
+# Fluxes against the physics of their period -----------------------------------
+
+def global_limit(mu: Any, sunlit: Any, dayofyear: Any) -> Any:
+    """The physically possible global radiation [W m-2] over an interval
+    (Long and Dutton 2002, BSRN quality control: 1.5 S0 μ^1.2 + 100 W m-2,
+    S0 the extraterrestrial irradiance of the day), with the sun of the
+    interval: its sunlit share f and the mean cos z μ over that share,
+    f · 1.5 S0 μ^1.2 + 100 (100 W m-2 with no sun)."""
+    return sunlit * 1.5 * extraterrestrial_normal(dayofyear) * mu ** 1.2 + 100.0
+
+
+#: Long-wave radiation downwards as a share of the air's black-body emission
+#: σTa⁴: Long and Dutton (2002) flag below 0.4; real skies reach about 1.3
+#: over polar inversions (cloud warmer than the air at 2 m). A wrong
+#: accumulation period moves nearly every element by its factor, so the
+#: first beyond these wide bounds tells it.
+LONGWAVE_RATIO = (0.4, 1.5)
+
+_PERIOD = ("is the accumulation period right? see {setting}", "accumulation", "HOURS")
+
+
+def _global_detail(g: float, limit: float) -> str:
+    return (f"{g:g} W/m² of global radiation is more than the sun of its interval can give "
+            f"(at most {limit:.0f} W/m², Long and Dutton 2002): {_PERIOD[0]}")
+
+
+def _longwave_detail(value: float, t: float) -> str:
+    emitted = float(black_body(t))
+    low, high = LONGWAVE_RATIO
+    return (f"{value:g} W/m² of long-wave radiation is {value / emitted:.2f} times the black-body "
+            f"emission of the air at {t:g} °C ({emitted:.0f} W/m²), outside {low:g} to {high:g}: "
+            f"{_PERIOD[0]}")
+
+
+def _longwave_bad(value: Any, t: Any) -> Any:
+    emitted = black_body(t)
+    return (value < LONGWAVE_RATIO[0] * emitted) | (value > LONGWAVE_RATIO[1] * emitted)
+
+
+_GLOBAL = Relation(lambda g, limit: g > limit, _global_detail, *_PERIOD[1:])
+_LONGWAVE = Relation(_longwave_bad, _longwave_detail, *_PERIOD[1:])
+
+
+def plausible(obs: Mapping[str, xr.DataArray], found: Mapping[str, str],
+              accumulated: Collection[str], interval_sun: Callable[[], tuple[Any, Any, Any]],
+              invalid: Invalid) -> dict[str, xr.DataArray]:
+    """The observations with accumulated global and long-wave radiation
+    checked against their period: refused (ObservationError naming the
+    setting ``accumulation``) or missing with invalid="mask".
+    ``interval_sun()`` gives the accumulation's sun: μ, the sunlit share
+    and the day of the year."""
+    out = dict(obs)
+    if "global_radiation" in accumulated:
+        mu, sunlit, day = interval_sun()
+        out["global_radiation"] = related_xarray(
+            obs["global_radiation"], [global_limit(mu, sunlit, day)], _GLOBAL,
+            "global_radiation", found["global_radiation"], invalid)
+    if "longwave_downward_radiation" in accumulated:
+        out["longwave_downward_radiation"] = related_xarray(
+            obs["longwave_downward_radiation"], [obs["air_temperature"]], _LONGWAVE,
+            "longwave_downward_radiation", found["longwave_downward_radiation"], invalid)
+    return out

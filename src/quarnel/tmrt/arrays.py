@@ -9,13 +9,15 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from quarnel.tmrt import chain, clock
-from quarnel.tmrt.checks import checked_numpy
+from quarnel.tmrt import chain, checks, clock
+from quarnel.tmrt.accumulation import mean_interval
+from quarnel.tmrt.chain.common import wind_at
+from quarnel.tmrt.checks import checked_numpy, humidity_checked
 from quarnel.tmrt.names import present
 from quarnel.tmrt.quantities import CATEGORIES
-from quarnel.tmrt.settings import Assumptions, Invalid
+from quarnel.tmrt.settings import Assumptions, Invalid, Reading
 
-__all__ = ["compute_arrays", "in_blocks", "required"]
+__all__ = ["compute_arrays", "in_blocks", "read_as_given", "required"]
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -33,34 +35,68 @@ def required(value: Any, what: str) -> Any:
 
 
 def compute_arrays(observations: Mapping[str, Any], latitude: Any, longitude: Any, height: Any,
-                   utc_offset: float, names: dict[str, str], invalid: Invalid,
+                   utc_offset: Any, names: dict[str, str], invalid: Invalid,
                    assumptions: Assumptions,
-                   labels: Callable[[tuple[int, ...]], str] | None = None
+                   labels: Callable[[tuple[int, ...]], str] | None = None,
+                   reading: Reading = Reading(), aware: bool = False
                    ) -> dict[str, npt.NDArray[Any]]:
     """compute() on a mapping of arrays; ``labels`` names an element's place
-    in messages (a DataFrame's index)."""
+    in messages (a DataFrame's index); ``aware``: the times were converted
+    to UTC from their own offsets (utc_offset is not theirs); the reading's
+    ``timestamps`` and ``accumulation``: the interval the fluxes are means
+    over."""
     found = present(observations, names)
     time_name = names.get("time", "time")
     if time_name not in observations:
         raise KeyError(f"no times: expected an entry '{time_name}'")
-    utc = clock.utc(observations[time_name], utc_offset)
-    obs = {q: checked_numpy(np.asarray(observations[s], dtype=np.float64), q, s, invalid, labels)
-           for q, s in found.items()}
+    times = np.asarray(observations[time_name])
     lat = np.asarray(required(latitude, "latitude"), dtype=np.float64)
     lon = np.asarray(required(longitude, "longitude"), dtype=np.float64)
+    series = None
+    if times.ndim == 1:
+        series = checks.series_codes(observations.get(names.get("station", "station")), lat, lon,
+                                     times.size)
+    utc = checks.checked_utc(times, utc_offset, reading.timezone, series, time_name, labels)
+    checks.once_per_series(utc, series, times, time_name, labels)
+    obs = {q: checked_numpy(np.asarray(observations[s], dtype=np.float64), q, s, invalid, labels)
+           for q, s in found.items()}
+    obs = humidity_checked(obs, found, invalid, labels)
+    read_as_given(obs, found, reading)
+    if reading.clock_check and "global_radiation" in obs:
+        stated = None if aware or reading.timezone is not None or np.ndim(utc_offset) else float(
+            utc_offset)
+        checks.clock_check(obs["global_radiation"], utc, lat, lon, found["global_radiation"],
+                           series, stated)
     site = {"latitude": lat, "longitude": lon, "height": np.asarray(height, dtype=np.float64)}
-    computed = in_blocks(obs, site, utc, assumptions)
+    if reading.sky_view_factor is not None:
+        site["sky_view_factor"] = np.asarray(reading.sky_view_factor, dtype=np.float64)
+    hours, end = mean_interval(reading.timestamps, reading.accumulation, utc)
+    computed = in_blocks(obs, site, utc, assumptions, hours, end)
     result = dict(observations)
     result.update(computed)
     return result
 
 
+def read_as_given(obs: dict[str, Any], found: Mapping[str, str], reading: Reading) -> None:
+    """The observations as the chain takes them, in place: relative
+    humidity refused as a fraction, the wind brought to 10 m, and cloud
+    cover missing where no column gives it (it is not needed)."""
+    if "relative_humidity" in obs and getattr(obs["relative_humidity"], "chunks", None) is None:
+        checks.fraction_humidity(np.asarray(obs["relative_humidity"]), found["relative_humidity"])
+    obs["wind_speed"] = wind_at(obs["wind_speed"], reading.wind_height)
+    if "cloud_cover" not in obs:
+        obs["cloud_cover"] = np.asarray(np.nan)
+
+
 def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
               utc: npt.NDArray[np.datetime64], assumptions: Assumptions,
-              accumulation_hours: float = 0.0) -> dict[str, npt.NDArray[Any]]:
+              accumulation_hours: float = 0.0, interval_end: float = 0.0
+              ) -> dict[str, npt.NDArray[Any]]:
     """The chain over arrays that broadcast together, a block of rows of
     the first axis at a time (about BLOCK elements); arrays that broadcast
-    along an axis are expanded a block at a time only."""
+    along an axis are expanded a block at a time only. The fluxes are means
+    over ``accumulation_hours`` ending ``interval_end`` hours after the
+    stamps (0 hours: instantaneous)."""
     arrays = {**obs, **site}
     final = np.broadcast_shapes(utc.shape, *(v.shape for v in arrays.values()))
     shape = final or (1,)
@@ -87,7 +123,8 @@ def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
             szeit, day = (np.broadcast_to(x, here).reshape(-1) for x in clock.solar_time(
                 *clock.calendar(times), rows_of["longitude"]))
             computed = chain.run({k: block[k] for k in obs}, block["latitude"], block["height"],
-                                 szeit, day, assumptions, accumulation_hours)
+                                 szeit, day, assumptions, accumulation_hours, interval_end,
+                                 block.get("sky_view_factor"))
             for k, v in computed.items():
                 if not assumptions.keeps(k):
                     continue

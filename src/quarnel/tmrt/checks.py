@@ -1,5 +1,7 @@
-"""Observations checked against their physical ranges: refused with the
-first bad element and where it is, or masked as missing values.
+"""Observations checked against their physical ranges, and against each
+other (vapour pressure against saturation at the air temperature; fluxes
+against the sun and the air, in ``accumulation``): refused with the first
+bad element and where it is, or masked as missing values.
 
 In a dask-backed array the check runs block by block as the array is
 computed, and the error comes then, placed by the block's offset.
@@ -8,19 +10,26 @@ computed, and the error comes then, placed by the block's offset.
 from __future__ import annotations
 
 import functools
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
 
+from quarnel import ufunc as U
+from quarnel.tmrt import clock
 from quarnel.tmrt.quantities import INPUTS, Quantity
 from quarnel.tmrt.settings import Invalid, Spelling, as_keyword, spelled
 
 if TYPE_CHECKING:
     import xarray as xr
 
-__all__ = ["ObservationError", "first_bad", "checked_numpy", "checked_xarray"]
+__all__ = ["ObservationError", "first_bad", "checked_numpy", "checked_xarray", "Relation",
+           "related_numpy", "related_xarray", "SATURATION_TOLERANCE", "saturation_magnus",
+           "humidity_checked", "series_codes", "checked_utc", "once_per_series",
+           "first_out_of_order", "fraction_humidity", "spacing_hours", "clock_check",
+           "CLOCK_LIGHT", "CLOCK_HANDFUL", "CLOCK_SHARE"]
 
 FloatArray = npt.NDArray[np.float64]
 Label = Callable[[tuple[int, ...]], str]
@@ -36,8 +45,12 @@ class ObservationError(ValueError):
     one-dimensional observations) or None, ``where`` the position in words
     and ``detail`` the message without source and position. ``setting``:
     the parameter the message advises to check, if any; :meth:`text`
-    spells it otherwise (the command: as its option).
+    spells it otherwise (the command: as its option). ``out_of_range``:
+    a value outside the quantity's range (perhaps a marker of a missing
+    value), rather than a series that cannot be right.
     """
+
+    out_of_range = False
 
     def __init__(self, detail: str, quantity: str, source: str, where: str = "",
                  row: int | None = None, setting: str | None = None, value: str = "") -> None:
@@ -80,11 +93,13 @@ def first_bad(bad: npt.NDArray[np.bool_], dims: Sequence[str] = (), *,
 def _out_of_range(quantity: str, value: float, hint: Hint, source: str, where: str,
                   row: int | None = None) -> ObservationError:
     q = INPUTS[quantity]
-    unit = {"degC": "°C", "m s-1": "m/s", "W m-2": "W/m²"}.get(q.unit, q.unit)
+    unit = {"degC": "°C", "m s-1": "m/s", "W m-2": "W/m²", "1/8": "octas"}.get(q.unit, q.unit)
     detail = f"{value:g} {unit} is outside the range of {q.long_name}, {q.low:g} to {q.high:g} {unit}"
     text, setting = hint or ("", None)
-    return ObservationError(detail + (f" ({text})" if text else ""), quantity, source, where, row,
-                            setting)
+    error = ObservationError(detail + (f" ({text})" if text else ""), quantity, source, where,
+                             row, setting)
+    error.out_of_range = True
+    return error
 
 
 def _outside(values: npt.NDArray[Any], q: Quantity) -> npt.NDArray[np.bool_]:
@@ -143,3 +158,354 @@ def _coordinate_text(value: Any) -> str:
     if isinstance(value, np.datetime64):
         return str(value.astype("datetime64[s]"))
     return f"{value:g}" if isinstance(value, (float, np.floating)) else str(value)
+
+
+# Observations against each other ----------------------------------------------
+
+@dataclass(frozen=True)
+class Relation:
+    """A condition an observation must meet together with other arrays (the
+    air temperature, the sun): ``bad(value, *others)`` marks the elements
+    that break it (element-wise, on NumPy arrays and DataArrays alike),
+    ``detail(value, *others)`` says why for one element. ``setting``,
+    ``value``: the setting the message advises, spelt as a placeholder."""
+
+    bad: Callable[..., Any]
+    detail: Callable[..., str]
+    setting: str | None = None
+    value: str = ""
+
+
+def _related_error(relation: Relation, quantity: str, source: str, where: str, row: int | None,
+                   at: Sequence[Any]) -> ObservationError:
+    return ObservationError(relation.detail(*(float(a) for a in at)), quantity, source, where, row,
+                            relation.setting, relation.value)
+
+
+def related_numpy(values: FloatArray, others: Sequence[Any], relation: Relation, quantity: str,
+                  source: str, invalid: Invalid, label: Label | None = None) -> FloatArray:
+    """The values, or with invalid="mask" NaN where they break the relation
+    (broadcast with the others); invalid="raise": ObservationError for the
+    first element that breaks it."""
+    with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
+        bad = np.asarray(relation.bad(values, *others), dtype=bool)
+    if not bad.any():
+        return values
+    if invalid == "mask":
+        masked: FloatArray = np.where(bad, np.nan, values)
+        return masked
+    hit = first_bad(bad, label=label)
+    assert hit is not None
+    index, where = hit
+    at = [np.broadcast_to(a, bad.shape)[index] for a in (values, *others)]
+    row = index[0] if bad.ndim == 1 else None
+    raise _related_error(relation, quantity, source, where, row, at)
+
+
+def related_xarray(da: xr.DataArray, others: Sequence[Any], relation: Relation, quantity: str,
+                   source: str, invalid: Invalid) -> xr.DataArray:
+    """related_numpy for a DataArray (the others DataArrays or numbers);
+    places named by coordinates, lazily for dask-backed data."""
+    import xarray as xr
+
+    if invalid == "mask":
+        return da.where(~relation.bad(da, *others))
+    arrays = [o for o in others if isinstance(o, xr.DataArray)]
+    full, *rest = xr.broadcast(da, *arrays)
+    spread = iter(rest)
+    every = [next(spread) if isinstance(o, xr.DataArray) else o for o in others]
+    dims = tuple(str(d) for d in full.dims)
+    if full.chunks is not None:
+        chunks = full.chunksizes
+        lazy = [o.chunk(chunks).data if isinstance(o, xr.DataArray) else o for o in every]
+
+        def check(block: FloatArray, *parts: Any,
+                  block_info: dict[Any, Any] | None = None) -> FloatArray:
+            with np.errstate(invalid="ignore", divide="ignore", over="ignore"):
+                bad = np.asarray(relation.bad(block, *parts), dtype=bool)
+            hit = first_bad(bad, dims, block_info=block_info)
+            if hit is not None:
+                index, where = hit
+                at = [np.broadcast_to(a, bad.shape)[index] for a in (block, *parts)]
+                raise _related_error(relation, quantity, source, where, None, at)
+            return block
+
+        import dask.array
+
+        checked = dask.array.map_blocks(check, full.chunk(chunks).data, *lazy, dtype=da.dtype)
+        return full.copy(data=checked)
+
+    def label(index: tuple[int, ...]) -> str:
+        return ", ".join(f"{d} {_coordinate_text(full[d].values[i]) if d in full.coords else i}"
+                         for d, i in zip(dims, index))
+    related_numpy(np.asarray(full.values), [np.asarray(getattr(o, "values", o)) for o in every],
+                  relation, quantity, source, invalid, label)
+    return da
+
+
+# Humidity against saturation --------------------------------------------------
+
+#: Vapour pressure up to this share above saturation is sensor noise (a
+#: relative humidity sensor's few per cent near saturation, the Magnus
+#: forms' spread) and is taken as saturation; beyond, it is refused.
+SATURATION_TOLERANCE = 1.03
+
+
+def saturation_magnus(t: Any) -> Any:
+    """Saturation vapour pressure over water [hPa] at t [°C] by Magnus'
+    formula with the coefficients of Alduchov and Eskridge (1996), within
+    0.3 % of Hardy's ITS-90 form from −40 to 50 °C: the yardstick of
+    supersaturation (the chain itself uses Sonntag's coefficients, within
+    0.1 % of these)."""
+    return 6.1094 * np.exp(17.625 * t / (243.04 + t))
+
+
+def _over_saturation(what: str, unit: str) -> Relation:
+    def bad(value: Any, t: Any) -> Any:
+        e = value if what == "vapour_pressure" else saturation_magnus(value)
+        return e > SATURATION_TOLERANCE * saturation_magnus(t)
+
+    def detail(value: float, t: float) -> str:
+        e = value if what == "vapour_pressure" else float(saturation_magnus(value))
+        share = 100.0 * (e / float(saturation_magnus(t)) - 1.0)
+        given = f"a vapour pressure of {value:g} hPa" if what == "vapour_pressure" else \
+            f"a dew point of {value:g} °C"
+        return (f"{given} is {share:.0f} % above saturation at the air temperature of {t:g} °C "
+                f"(up to {100 * (SATURATION_TOLERANCE - 1):.0f} % is taken as saturation): is it "
+                f"the right column, in {unit}?")
+    return Relation(bad, detail)
+
+
+_SATURATION = {"vapour_pressure": _over_saturation("vapour_pressure", "hPa"),
+               "dew_point": _over_saturation("dew_point", "°C")}
+
+
+def humidity_checked(obs: Mapping[str, Any], found: Mapping[str, str], invalid: Invalid,
+                     label: Label | None = None) -> dict[str, Any]:
+    """The observations with a vapour pressure or dew point more than
+    SATURATION_TOLERANCE above saturation at the air temperature refused
+    (naming the column), or missing with invalid="mask"; what is within it
+    the chain takes as saturation. NumPy arrays or DataArrays."""
+    out = dict(obs)
+    t = obs["air_temperature"]
+    for q, relation in _SATURATION.items():
+        if q in obs:
+            if hasattr(obs[q], "dims"):
+                out[q] = related_xarray(obs[q], [t], relation, q, found[q], invalid)
+            else:
+                out[q] = related_numpy(obs[q], [t], relation, q, found[q], invalid, label)
+    return out
+# A series' times ----------------------------------------------------------------
+
+def series_codes(station: Any, latitude: Any, longitude: Any, n: int
+                 ) -> npt.NDArray[np.intp] | None:
+    """A code per row telling several stations' series apart, or None for
+    one series: by the station column where there is one, else by the
+    site where latitude and longitude vary per row."""
+    if station is not None:
+        values = np.asarray(station)
+        if values.shape != (n,):
+            raise ValueError(f"the station column must have one value per time ({n}), not "
+                             f"shape {values.shape}")
+        codes: npt.NDArray[np.intp] = np.unique(values.astype(str) if values.dtype == object
+                                                else values, return_inverse=True)[1]
+        return codes
+    lat, lon = np.asarray(latitude), np.asarray(longitude)
+    if lat.shape != (n,) and lon.shape != (n,):
+        return None
+    pairs = np.stack(np.broadcast_arrays(lat, lon)[:2], axis=-1).astype(np.float64)
+    codes = np.unique(pairs, axis=0, return_inverse=True)[1].reshape(n)
+    return codes if codes.max(initial=0) > 0 else None
+
+
+def checked_utc(times: Any, utc_offset: Any, timezone: str | None,
+                series: npt.NDArray[np.intp] | None, source: str,
+                label: Label | None = None) -> npt.NDArray[np.datetime64]:
+    """The times as UTC: on the clock of ``utc_offset``, or local times of
+    ``timezone``; a local time the clocks skipped is refused."""
+    if timezone is None:
+        return clock.utc(times, utc_offset)
+    local = np.asarray(times)
+    if not np.issubdtype(local.dtype, np.datetime64):
+        raise ValueError(f"times must be datetime64 values, not {local.dtype}")
+    flat = local.reshape(-1).astype("datetime64[ns]")
+    offsets, skipped = clock.zone_offsets(flat, timezone, series if local.ndim == 1 else None)
+    hit = first_bad(skipped, label=label if local.ndim == 1 else None)
+    if hit is not None:
+        index, where = hit
+        winter = offsets[index[0]]                # the clock's before it went forward
+        raise ObservationError(
+            f"{flat[index[0]].astype('datetime64[s]')} does not exist in {timezone} (the "
+            "clocks go forward then): do the times keep standard time all year? then "
+            "{setting}", "time", source, where, index[0] if local.ndim == 1 else None,
+            "utc_offset", f"{winter:g}")
+    return clock.utc(flat, offsets).reshape(local.shape)
+
+
+def once_per_series(utc: npt.NDArray[np.datetime64], series: npt.NDArray[np.intp] | None,
+                    given: Any, source: str, label: Label | None = None) -> None:
+    """Each time at most once in its series (a station's): else
+    ObservationError naming the first time that repeats an earlier one."""
+    if utc.ndim != 1 or utc.size < 2:
+        return
+    ticks = utc.astype(np.int64)
+    codes = np.zeros(utc.size, dtype=np.intp) if series is None else series
+    order = np.lexsort((ticks, codes))             # stable: earlier rows first
+    same = (ticks[order][1:] == ticks[order][:-1]) & (codes[order][1:] == codes[order][:-1])
+    same &= ~np.isnat(utc[order][1:])
+    if not same.any():
+        return
+    repeats = np.zeros(utc.size, dtype=bool)
+    repeats[order[1:][same]] = True
+    hit = first_bad(repeats, label=label)
+    assert hit is not None
+    (row,), where = hit
+    time = np.asarray(given).reshape(-1)[row]
+    text = str(time.astype("datetime64[s]")) if isinstance(time, np.datetime64) else str(time)
+    advice = ("in its station's series" if series is not None else
+              "(several stations in one file? a station column tells their series apart)")
+    raise ObservationError(f"the time {text} is repeated {advice}", "time", source, where, row)
+
+
+def first_out_of_order(utc: npt.NDArray[np.datetime64]) -> int | None:
+    """The first time earlier than the one before it, or None."""
+    ticks = utc.reshape(-1).astype("datetime64[ns]").astype(np.int64)
+    back = np.flatnonzero(ticks[1:] < ticks[:-1])
+    return int(back[0]) + 1 if back.size else None
+
+
+def fraction_humidity(values: Any, source: str) -> None:
+    """Relative humidity as a fraction (every value at most 1) is refused:
+    it is taken in percent."""
+    with np.errstate(invalid="ignore"):
+        finite = np.isfinite(values)
+        if finite.any() and bool((values[finite] <= 1.0).all()):
+            raise ObservationError(
+                "every value is at most 1: a fraction where percent (0 to 100) is meant? "
+                "multiply it by 100 (in a Dataset: or give it units '1')", "relative_humidity",
+                source)
+
+
+# The clock against the sun ------------------------------------------------------
+
+#: global radiation [W m-2] that means the sun is up
+CLOCK_LIGHT = 50.0
+#: values above CLOCK_LIGHT with the sun down that pass in any record ...
+CLOCK_HANDFUL = 12
+#: ... and as a share of the values above CLOCK_LIGHT
+CLOCK_SHARE = 0.02
+# Where a clock is refused: the shifts of its times tried [h], and how many
+# values the fits take
+_SHIFTS = np.arange(-28, 29) * 0.5
+_FIT_SAMPLE = 20000
+# Time zones lie within a few hours of longitude / 15.
+_ZONE_SPREAD = 3.5
+
+
+def _zenith(utc: Any, latitude: Any, longitude: Any) -> Any:
+    szeit, day = clock.solar_time(*clock.calendar(utc), longitude)
+    return U.Zenitwinkel(szeit, latitude, day)
+
+
+def spacing_hours(utc: npt.NDArray[np.datetime64],
+                  series: npt.NDArray[np.intp] | None = None) -> float:
+    """The median step between consecutive times of a series [h]; 0 for
+    fewer than two."""
+    ticks = utc.reshape(-1).astype("datetime64[ns]").astype(np.int64)
+    codes = np.zeros(ticks.size, dtype=np.intp) if series is None or utc.ndim != 1 else series
+    order = np.lexsort((ticks, codes))
+    steps = np.diff(ticks[order])[codes[order][1:] == codes[order][:-1]]
+    steps = steps[steps > 0]
+    return float(np.median(steps)) / 3600e9 if steps.size else 0.0
+
+
+def clock_check(global_radiation: Any, utc: npt.NDArray[np.datetime64], latitude: Any,
+                longitude: Any, source: str, series: npt.NDArray[np.intp] | None,
+                offset: float | None) -> None:
+    """Measured global radiation against the sun: refused (ObservationError)
+    where far more values above CLOCK_LIGHT come with the sun below the
+    horizon than a record of its length may have, naming the UTC offset
+    (``offset``: the one in effect, None where the times carried their own
+    or vary) or the longitude's sign that fits the data best.
+
+    The sun counts as down where it is below the horizon the spacing of
+    the times (at least half an hour) before and after the time, too:
+    means over the interval before or after each time pass, whichever it
+    is."""
+    g, t, lat, lon = (np.ravel(a) for a in np.broadcast_arrays(
+        np.asarray(global_radiation, dtype=np.float64), utc, np.asarray(latitude),
+        np.asarray(longitude)))
+    with np.errstate(invalid="ignore"):
+        lit = g > CLOCK_LIGHT
+    n_lit = int(lit.sum())
+    if n_lit <= CLOCK_HANDFUL:
+        return
+    step = spacing_hours(utc, series)
+    slack = np.timedelta64(round(max(0.5, step) * 3600e9), "ns")
+    tl, latl, lonl = t[lit], lat[lit], lon[lit]
+    allowed = max(CLOCK_HANDFUL, CLOCK_SHARE * n_lit)
+
+    def sun_down(shift: float = 0.0, sign: float = 1.0) -> int:
+        """Values above CLOCK_LIGHT with the sun down, the times moved by
+        ``shift`` [h] and the longitudes' sign by ``sign``."""
+        moved, lo = tl + np.timedelta64(round(shift * 3600e9), "ns"), sign * lonl
+        with np.errstate(invalid="ignore"):
+            down = ((_zenith(moved, latl, lo) > 90.0) & (_zenith(moved - slack, latl, lo) > 90.0)
+                    & (_zenith(moved + slack, latl, lo) > 90.0))
+        return int(down.sum())
+
+    n_down = sun_down()
+    if n_down <= allowed:
+        return
+    detail = (f"{n_down} of {n_lit} values above {CLOCK_LIGHT:g} W/m² come with the sun below "
+              "the horizon: is the clock or the longitude wrong? The ")
+    fit, setting, value = _clock_fit(g, t, lat, lon, offset, step,
+                                     lambda shift, sign: sun_down(shift, sign) <= allowed)
+    raise ObservationError(detail + fit + " (or turn this check off: {clock_check=False})",
+                           "global_radiation", source, setting=setting, value=value)
+
+
+def _clock_fit(g: FloatArray, t: npt.NDArray[np.datetime64], lat: Any, lon: Any,
+               offset: float | None, step: float, explains: Callable[[float, float], bool]
+               ) -> tuple[str, str | None, str]:
+    """What fits the data: (words, the setting they name, its value). The
+    best fit counts only where it ``explains`` the sunshine: with it, no
+    more values come with the sun down than a right clock's record has."""
+    keep = np.flatnonzero(np.isfinite(g))
+    if keep.size > _FIT_SAMPLE:
+        keep = keep[np.linspace(0, keep.size - 1, _FIT_SAMPLE).astype(np.intp)]
+    g, t, lat, lon = g[keep], t[keep], lat[keep], lon[keep]
+
+    def fit(shift: float, sign: float = 1.0) -> float:
+        moved = t + np.timedelta64(round(shift * 3600e9), "ns")
+        with np.errstate(invalid="ignore"):
+            mu = np.maximum(np.cos(np.radians(_zenith(moved, lat, sign * lon))), 0.0)
+        if not (np.std(mu) > 0 and np.std(g) > 0):
+            return -1.0
+        return float(np.corrcoef(g, mu)[0, 1])
+
+    shifts = _SHIFTS if offset is None else _SHIFTS[np.abs(offset - _SHIFTS) <= 14.0]
+    fits = np.array([fit(float(s)) for s in shifts])
+    best = float(shifts[int(np.argmax(fits))])
+    here = fit(0.0)
+    wrapped = (np.median(lon) + 180.0) % 360.0 - 180.0
+    one_site = bool(np.all(lon == lon[0]))
+    if (offset is not None and abs(offset - wrapped / 15) > _ZONE_SPREAD
+            and abs(offset + wrapped / 15) <= _ZONE_SPREAD and fit(0.0, -1.0) >= fits.max() - 0.02
+            and explains(0.0, -1.0)):
+        if one_site:
+            return ("data fit {setting} (east is positive)", "longitude",
+                    f"{-((float(lon[0]) + 180.0) % 360.0 - 180.0):g}")
+        return "data fit the longitudes with their sign flipped (east is positive)", None, ""
+    if best == 0.0 or fits.max() < here + 0.02 or not explains(best, 1.0):
+        return ("data fit no other clock better: is global_radiation in W/m², and the site "
+                "right?"), None, ""
+    if offset is not None:
+        new = offset - best
+        note = ""
+        if new != round(new) and abs(step - 1.0) < 1e-9:
+            note = (f" ({new - 0.5:g} if each time ends an hour's mean, {new + 0.5:g} if it "
+                    "starts one)")
+        return "data fit {setting}" + note, "utc_offset", f"{new:g}"
+    return (f"data fit the times {abs(best):g} h {'later' if best > 0 else 'earlier'}: "
+            "is their time zone right?"), None, ""

@@ -7,6 +7,8 @@ plus longitude / 15 hours, plus the equation of time of ``Sonnenzeit``
 
 from __future__ import annotations
 
+import datetime
+import zoneinfo
 from collections.abc import Callable
 from typing import Any
 
@@ -15,7 +17,8 @@ import numpy.typing as npt
 
 from quarnel import ufunc as U
 
-__all__ = ["equation_of_time", "utc", "calendar", "solar_time"]
+__all__ = ["equation_of_time", "utc", "zone_offsets", "calendar", "solar_time",
+           "wrapped_longitude"]
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -27,14 +30,69 @@ def equation_of_time(dayofyear: Any) -> Any:
     return (9.87 * np.sin(2 * b) - 7.53 * np.cos(b) - 1.5 * np.sin(b)) / 60
 
 
-def utc(times: Any, utc_offset: float) -> npt.NDArray[np.datetime64]:
-    """Times on the clock of ``utc_offset`` [h] as UTC, datetime64[ns]."""
+def utc(times: Any, utc_offset: Any) -> npt.NDArray[np.datetime64]:
+    """Times on the clock of ``utc_offset`` [h] (a number, or an array
+    that broadcasts with the times) as UTC, datetime64[ns]."""
     times = np.asarray(times)
     if not np.issubdtype(times.dtype, np.datetime64):
         raise ValueError(f"times must be datetime64 values, not {times.dtype}")
-    offset = np.timedelta64(round(utc_offset * 3600e9), "ns")
+    offset: Any
+    if np.ndim(utc_offset) == 0:
+        offset = np.timedelta64(round(float(utc_offset) * 3600e9), "ns")
+    else:
+        offset = np.round(np.asarray(utc_offset, dtype=np.float64) * 3600e9).astype(
+            "timedelta64[ns]")
     out: npt.NDArray[np.datetime64] = times.astype("datetime64[ns]") - offset
     return out
+
+
+def zone_offsets(local: npt.NDArray[np.datetime64], zone: str,
+                 series: npt.NDArray[np.intp] | None = None
+                 ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.bool_]]:
+    """The UTC offset [h] of local times (1-D, no offset of their own) in
+    the time zone ``zone`` (an IANA name, through zoneinfo), and where a
+    time does not exist there (the clocks skipped it).
+
+    A time the clocks pass twice (when they go back) is read in the order
+    of the series (``series``: a code per time for several stations): the
+    first pass in summer time, and from the first time that does not
+    follow on the one before, winter time."""
+    zone_info = zoneinfo.ZoneInfo(zone)
+    seconds = local.astype("datetime64[s]")
+    valid = ~np.isnat(seconds)
+    unique, inverse = np.unique(seconds[valid], return_inverse=True)
+    offsets = np.empty((2, unique.size))
+    skipped_unique = np.zeros(unique.size, dtype=bool)
+    for k, value in enumerate(unique.tolist()):
+        for fold in (0, 1):
+            t = value.replace(tzinfo=zone_info, fold=fold)
+            offset = t.utcoffset()
+            assert offset is not None
+            offsets[fold, k] = offset.total_seconds() / 3600.0
+        there = value.replace(tzinfo=zone_info)
+        skipped_unique[k] = there.astimezone(datetime.UTC).astimezone(zone_info).replace(
+            tzinfo=None) != value
+    first, second = np.full(local.shape, np.nan), np.full(local.shape, np.nan)
+    skipped = np.zeros(local.shape, dtype=bool)
+    first[valid], second[valid] = offsets[0][inverse], offsets[1][inverse]
+    skipped[valid] = skipped_unique[inverse]
+    twice = valid & (first != second) & ~skipped
+    later = np.zeros(local.shape, dtype=bool)
+    if twice.any():
+        # In each series' order: runs of times passed twice; from the first
+        # step back within a run on, the second pass.
+        order = np.argsort(series, kind="stable") if series is not None else np.arange(local.size)
+        t, amb = seconds[order].astype(np.int64), twice[order]
+        same = np.ones(local.size, dtype=bool) if series is None else np.r_[
+            False, series[order][1:] == series[order][:-1]]
+        same[0] = False
+        back = np.r_[False, (t[1:] <= t[:-1]) & amb[1:] & amb[:-1]] & same
+        run = np.cumsum(~amb | ~same)          # a new run at each time not passed twice
+        counted = np.cumsum(back)
+        start = np.r_[0, np.flatnonzero(np.diff(run)) + 1]
+        base = np.repeat(counted[start] - back[start], np.diff(np.r_[start, local.size]))
+        later[order] = amb & (counted - base > 0)
+    return np.where(later, second, first), skipped
 
 
 def calendar(utc: npt.NDArray[np.datetime64]
@@ -73,12 +131,20 @@ def _by_date(day: npt.NDArray[np.datetime64],
     return terms(day)
 
 
+def wrapped_longitude(longitude: Any) -> Any:
+    """The longitude [°E] in [−180, 180): 0–360 longitudes (ERA5's global
+    grids) beyond 180° are the same meridians west of Greenwich, whose
+    local date is a day earlier. Longitudes already in range are kept
+    bit for bit."""
+    return longitude - 360.0 * np.floor((longitude + 180.0) / 360.0)
+
+
 def solar_time(hours: Any, doy: Any, ndays: Any, nprev: Any, longitude: Any) -> tuple[Any, Any]:
     """Apparent solar time [h, in the day] and the day of the year at the
     site: UTC time of day + longitude / 15 h + the equation of time, the day
     being the local one (a day later east of Greenwich when UTC is still
-    the evening before)."""
-    local = hours + longitude / 15.0
+    the evening before); longitudes as 0–360 are taken in [−180, 180)."""
+    local = hours + wrapped_longitude(longitude) / 15.0
     shift = np.floor(local / 24.0)
     local = local - 24.0 * shift
     day = doy + shift

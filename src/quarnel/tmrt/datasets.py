@@ -13,14 +13,16 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from quarnel.tmrt import chain, clock
-from quarnel.tmrt.accumulation import HINT, flux, length
-from quarnel.tmrt.arrays import in_blocks, required
-from quarnel.tmrt.checks import checked_xarray
-from quarnel.tmrt.names import ERA5_WIND, era5_quantities, present
+from quarnel.tmrt import chain, checks, clock
+from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval, plausible
+from quarnel.tmrt.arrays import in_blocks, read_as_given, required
+from quarnel.tmrt.checks import checked_xarray, humidity_checked
+from quarnel.tmrt.interval_sun import interval_cos_zenith
+from quarnel.tmrt.names import ERA5_WIND, GRAVITY, era5_quantities, orography, present
 from quarnel.tmrt.quantities import CATEGORIES, INPUTS, RADIATION, SHORTWAVE, described
-from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, check_setting
-from quarnel.tmrt.units import converted, is_accumulated
+from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, Reading, SettingError,
+                                   check_setting)
+from quarnel.tmrt.units import UnitError, converted, is_accumulated
 
 if TYPE_CHECKING:
     import xarray as xr
@@ -31,12 +33,15 @@ FloatArray = npt.NDArray[np.float64]
 
 
 def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
-                    utc_offset: float, names: dict[str, str], invalid: Invalid,
-                    assumptions: Assumptions, accumulation: Accumulation) -> xr.Dataset:
+                    utc_offset: Any, names: dict[str, str], invalid: Invalid,
+                    assumptions: Assumptions, accumulation: Accumulation,
+                    reading: Reading = Reading()) -> xr.Dataset:
     """compute() on a Dataset with a time coordinate."""
     import xarray as xr
 
-    # The variables themselves: a Dataset's items are DataArrays made anew.
+    if np.ndim(utc_offset):
+        raise SettingError("utc_offset must be one number for a Dataset (its times are one "
+                           "coordinate)", "utc_offset")
     names = era5_quantities(ds.data_vars.variables, names)
     variables: dict[str, Any] = {}
     if "wind_speed" not in names and "wind_speed" not in ds:
@@ -62,7 +67,8 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
             da = da.chunk({dim: chunks[dim]})
         return da
 
-    utc = clock.utc(ds[time_name].values, utc_offset)
+    utc = checks.checked_utc(ds[time_name].values, utc_offset, reading.timezone, None, time_name)
+    checks.once_per_series(utc, None, ds[time_name].values, time_name)
 
     def coordinate(param: Any, candidates: tuple[str, ...], what: str) -> Any:
         name = next((c for c in candidates if c in ds.coords), None)
@@ -79,6 +85,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
 
     lat = coordinate(latitude, ("latitude", "lat"), "latitude")
     lon = coordinate(longitude, ("longitude", "lon"), "longitude")
+    height = _orography(ds, names, height, time_dim)
 
     # Accumulated fluxes: their accumulation's length, and the sun of their interval.
     accumulated = [q for q, s in found.items() if q in RADIATION and s not in variables
@@ -93,19 +100,48 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         else:
             da = converted(ds[s], q, s)
         obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
-    # The chain pairs short-wave fluxes with the sun of their accumulation;
-    # long-wave ones need no sun: without accumulated short-wave, the stamp's.
-    if not any(q in SHORTWAVE for q in accumulated):
-        accumulation_hours = 0.0
-    if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), lat, lon, height)):
+    obs = humidity_checked(obs, found, invalid)
+
+    def interval_sun() -> tuple[Any, Any, Any]:
         hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
         szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
-        computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours)
+        mu, sunlit = interval_cos_zenith(szeit, lat, day, accumulation_hours)
+        return mu, sunlit, day
+    obs = plausible(obs, found, accumulated, interval_sun, invalid)
+    read_as_given(obs, found, reading)
+    if (reading.clock_check and "global_radiation" in obs and "global_radiation" not in accumulated
+            and obs["global_radiation"].chunks is None):
+        time_da = xr.DataArray(utc, dims=(time_dim,))
+        g, t, la, lo = xr.broadcast(obs["global_radiation"], time_da,
+                                    *(v if isinstance(v, xr.DataArray) else xr.DataArray(v)
+                                      for v in (lat, lon)))
+        checks.clock_check(g.values, t.values, la.values, lo.values, found["global_radiation"],
+                           None, None if reading.timezone is not None else float(utc_offset))
+    # The chain pairs short-wave fluxes with the sun of their accumulation;
+    # long-wave ones need no sun: without accumulated short-wave, the sun of
+    # the stamp or of the interval the timestamps say the means cover.
+    interval_end = 0.0
+    if any(q in SHORTWAVE for q in accumulated):
+        if reading.timestamps not in ("instant", "interval-end"):
+            raise SettingError("fluxes in J/m² are accumulated over the interval ending at "
+                               "their time stamp: {setting}", "timestamps", "interval-end")
     else:
-        computed = _in_memory(ds, obs, {"latitude": lat, "longitude": lon, "height": height},
-                              utc, time_dim, assumptions, accumulation_hours)
+        accumulation_hours, interval_end = mean_interval(reading.timestamps, accumulation, utc)
+    site = {"latitude": lat, "longitude": lon, "height": height}
+    if reading.sky_view_factor is not None:
+        site["sky_view_factor"] = reading.sky_view_factor
+    if any(getattr(v, "chunks", None) is not None for v in (*obs.values(), *site.values())):
+        hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
+        szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
+        computed = chain.run(obs, lat, height, szeit, day, assumptions, accumulation_hours,
+                             interval_end, reading.sky_view_factor)
+    else:
+        computed = _in_memory(ds, obs, site, utc, time_dim, assumptions, accumulation_hours,
+                              interval_end)
     computed = {k: v for k, v in computed.items() if assumptions.keeps(k)}
-    described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor)
+    described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor,
+                                      interval_end, globe_diameter=assumptions.globe_diameter,
+                                      wind_height=reading.wind_height)
 
     # Variables, not DataArrays: a DataArray copies its coordinates' indexes
     # at every turn, which costs a block of the command more than its sums.
@@ -142,9 +178,41 @@ def _described(var: xr.Variable, **attrs: Any) -> xr.Variable:
     return xr.Variable(var.dims, var.data, {**var.attrs, **attrs}, var.encoding)
 
 
+def _orography(ds: xr.Dataset, names: dict[str, str], height: Any,
+               time_dim: Hashable) -> Any:
+    """The site's height: ERA5's orography (the surface's geopotential
+    ``z`` [m2 s-2] / g, or a height [m]) where the Dataset has it and no
+    height is given, else the height given."""
+    source = orography(ds.data_vars, names)
+    if source is None:
+        return height
+    if source not in ds:
+        raise KeyError(f"no height: expected a variable '{source}'")
+    if not (np.ndim(getattr(height, "values", height)) == 0 and float(height) == 0.0):
+        raise SettingError(f"the dataset gives the height (its orography '{source}'): give no "
+                           "{setting} too", "height")
+    z = ds[source]
+    if time_dim in z.dims:                  # invariant, often delivered with a time
+        z = z.isel({time_dim: 0}, drop=True)
+    unit = z.attrs.get("units", "m2 s-2")
+    plain = str(unit).replace("**", "").replace("^", "").replace(" ", "").lower()
+    if plain in ("m2s-2", "m2/s2"):
+        metres = z.astype(np.float64) / GRAVITY
+    elif plain in ("m", "metre", "metres", "meter", "meters"):
+        metres = z.astype(np.float64)
+    else:
+        raise UnitError(f"variable '{source}': unit '{unit}' is not understood for the "
+                        "orography (expected m2 s-2, a geopotential, or m)")
+    try:
+        check_setting("height", metres)
+    except ValueError as e:
+        raise ValueError(f"variable '{source}' (orography): {e}") from None
+    return metres.drop_vars([c for c in metres.coords if c not in metres.dims])
+
+
 def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any],
                utc: npt.NDArray[np.datetime64], time_dim: Hashable, assumptions: Assumptions,
-               accumulation_hours: float) -> dict[str, xr.DataArray]:
+               accumulation_hours: float, interval_end: float) -> dict[str, xr.DataArray]:
     """The chain over a Dataset's values in memory: each input as a NumPy
     array over the results' dimensions (length 1 where it does not vary),
     computed in blocks, the results as DataArrays."""
@@ -166,9 +234,9 @@ def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any
     times = utc.reshape([utc.size if d == time_dim else 1 for d in dims])
     computed = in_blocks({q: aligned(v) for q, v in obs.items()},
                          {k: aligned(v) for k, v in site.items()}, times, assumptions,
-                         accumulation_hours)
+                         accumulation_hours, interval_end)
     # Each result over the dimensions it varies along, as the lazy path has it.
-    varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours)
+    varies = _result_dims(obs, site, time_dim, assumptions, accumulation_hours, interval_end)
     out = {}
     for k, v in computed.items():
         own = [d for d in dims if d in varies[k]]
@@ -178,7 +246,7 @@ def _in_memory(ds: xr.Dataset, obs: dict[str, xr.DataArray], site: dict[str, Any
 
 
 def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
-                 assumptions: Assumptions, accumulation_hours: float
+                 assumptions: Assumptions, accumulation_hours: float, interval_end: float
                  ) -> dict[str, tuple[Hashable, ...]]:
     """The dimensions of each result of the chain: the chain run on one
     element along every dimension of its inputs (once for each way the
@@ -188,11 +256,11 @@ def _result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: H
 
     key = (tuple((q, dims_of(v)) for q, v in obs.items()),
            tuple((k, dims_of(v)) for k, v in site.items()), time_dim, assumptions,
-           accumulation_hours)
+           accumulation_hours, interval_end)
     found = _RESULT_DIMS.get(key)
     if found is None:
         found = _RESULT_DIMS[key] = _probe_result_dims(obs, site, time_dim, assumptions,
-                                                       accumulation_hours)
+                                                       accumulation_hours, interval_end)
     return found
 
 
@@ -200,8 +268,8 @@ _RESULT_DIMS: dict[Any, dict[str, tuple[Hashable, ...]]] = {}
 
 
 def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_dim: Hashable,
-                       assumptions: Assumptions, accumulation_hours: float
-                       ) -> dict[str, tuple[Hashable, ...]]:
+                       assumptions: Assumptions, accumulation_hours: float,
+                       interval_end: float) -> dict[str, tuple[Hashable, ...]]:
     import xarray as xr
 
     def one(value: Any) -> Any:
@@ -215,5 +283,6 @@ def _probe_result_dims(obs: dict[str, xr.DataArray], site: dict[str, Any], time_
         szeit, day = clock.solar_time(t + 12.0, t + 172.0, t + 365.0, t + 365.0,
                                       one(site["longitude"]))
         results = chain.run({q: one(v) for q, v in obs.items()}, one(site["latitude"]),
-                            one(site["height"]), szeit, day, assumptions, accumulation_hours)
+                            one(site["height"]), szeit, day, assumptions, accumulation_hours,
+                            interval_end, one(site.get("sky_view_factor")))
     return {k: v.dims if isinstance(v, xr.DataArray) else () for k, v in results.items()}

@@ -16,8 +16,8 @@ from typing import Any
 
 from quarnel.tmrt.quantities import HUMIDITY, INPUTS, REQUIRED
 
-__all__ = ["ERA5_NAMES", "SHORT_NAMES", "ERA5_WIND", "standard_name", "era5_quantities",
-           "present"]
+__all__ = ["ERA5_NAMES", "SHORT_NAMES", "ERA5_WIND", "OROGRAPHY", "GRAVITY", "standard_name",
+           "era5_quantities", "orography", "needed", "present"]
 
 #: ERA5 short name, long name, and the standard name of the quantity
 _ERA5: tuple[tuple[str, str, str], ...] = (
@@ -84,6 +84,36 @@ def era5_quantities(variables: Mapping[Any, Any], names: Mapping[str, str]) -> d
     return found
 
 
+#: ERA5's orography, the surface's geopotential [m2 s-2]: short name, long names
+OROGRAPHY = ("z", "geopotential_at_surface", "geopotential")
+#: the standard acceleration of gravity [m s-2] (ERA5's orography / g = height)
+GRAVITY = 9.80665
+
+
+def orography(variables: Mapping[Any, Any], names: Mapping[str, str]) -> str | None:
+    """The variable holding the surface's geopotential (or ``names["height"]``),
+    else the one variable whose CF ``standard_name`` says so, or None."""
+    if "height" in names:
+        return names["height"]
+    hit = next((v for v in OROGRAPHY if v in variables), None)
+    if hit is not None:
+        return hit
+    matches = [str(v) for v, da in variables.items() if getattr(da, "attrs", {}).get(
+        "standard_name") in ("surface_geopotential", "surface_altitude")]
+    return matches[0] if len(matches) == 1 else None
+
+
+def needed(found: Collection[str]) -> tuple[str, ...]:
+    """The quantities that must be given, with those found: cloud cover
+    only where radiation is modelled from it (no short-wave, global or
+    direct and diffuse, or no long-wave downwards given)."""
+    shortwave = "global_radiation" in found or {"direct_normal_radiation",
+                                                "diffuse_radiation"} <= set(found)
+    if shortwave and "longwave_downward_radiation" in found:
+        return tuple(q for q in REQUIRED if q != "cloud_cover")
+    return REQUIRED
+
+
 def present(available: Collection[Any], names: Mapping[str, str]) -> dict[str, str]:
     """Quantity -> the column or variable holding it, for the quantities
     present; KeyError naming what is missing of what is needed."""
@@ -92,7 +122,7 @@ def present(available: Collection[Any], names: Mapping[str, str]) -> dict[str, s
         source = names.get(quantity, quantity)
         if source in available:
             found[quantity] = source
-    missing = [q for q in REQUIRED if q not in found]
+    missing = [q for q in needed(found) if q not in found]
     if missing:
         q = missing[0]
         raise KeyError(f"no {INPUTS[q].long_name}: expected a column or variable "

@@ -41,13 +41,15 @@ def cf_standard_name(name: str) -> dict[str, str]:
 INPUTS: dict[str, Quantity] = {
     "air_temperature": Quantity("degC", "air temperature", -90.0, 60.0,
                                 cf_standard_name("air_temperature")),
-    "relative_humidity": Quantity("%", "relative humidity", 0.0, 100.0,
+    # up to 3 % above saturation is sensor noise, taken as saturation
+    "relative_humidity": Quantity("%", "relative humidity", 0.0, 103.0,
                                   cf_standard_name("relative_humidity")),
     "vapour_pressure": Quantity("hPa", "vapour pressure", 0.0, 200.0,
                                 cf_standard_name("water_vapor_partial_pressure_in_air")),
     "dew_point": Quantity("degC", "dew point temperature", -100.0, 60.0,
                           cf_standard_name("dew_point_temperature")),
-    "cloud_cover": Quantity("octas", "total cloud cover", 0.0, 8.0),
+    # octas as UDUNITS writes eighths: "1/8" (a fraction's unit would be "1")
+    "cloud_cover": Quantity("1/8", "total cloud cover in octas (eighths of the sky)", 0.0, 8.0),
     "wind_speed": Quantity("m s-1", "wind speed at 10 m", 0.0, 75.0,
                            cf_standard_name("wind_speed")),
     "global_radiation": Quantity(
@@ -70,6 +72,15 @@ INPUTS: dict[str, Quantity] = {
     "net_longwave_radiation": Quantity(
         "W m-2", "net long-wave radiation at the surface", -700.0, 300.0,
         cf_standard_name("surface_net_downward_longwave_flux")),
+    "shortwave_upward_radiation": Quantity(
+        "W m-2", "short-wave radiation upwards at the surface (reflected)", 0.0, 1500.0,
+        cf_standard_name("surface_upwelling_shortwave_flux_in_air")),
+    "longwave_upward_radiation": Quantity(
+        "W m-2", "long-wave radiation upwards at the surface", 0.0, 1000.0,
+        cf_standard_name("surface_upwelling_longwave_flux_in_air")),
+    "surface_temperature": Quantity("degC", "ground surface temperature", -90.0, 100.0,
+                                    cf_standard_name("surface_temperature")),
+    "globe_temperature": Quantity("degC", "black globe temperature", -90.0, 150.0),
     "air_pressure": Quantity("hPa", "air pressure at the surface", 300.0, 1100.0,
                              cf_standard_name("surface_air_pressure")),
 }
@@ -77,7 +88,8 @@ REQUIRED = ("air_temperature", "cloud_cover", "wind_speed")
 HUMIDITY = ("vapour_pressure", "dew_point", "relative_humidity")
 RADIATION = ("global_radiation", "direct_normal_radiation", "diffuse_radiation",
              "direct_horizontal_radiation", "longwave_downward_radiation",
-             "net_shortwave_radiation", "net_longwave_radiation")
+             "net_shortwave_radiation", "net_longwave_radiation", "shortwave_upward_radiation",
+             "longwave_upward_radiation")
 SHORTWAVE = ("global_radiation", "direct_normal_radiation", "diffuse_radiation",
              "direct_horizontal_radiation", "net_shortwave_radiation")
 

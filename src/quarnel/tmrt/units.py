@@ -37,6 +37,8 @@ _ACCUMULATED = ("jm-2", "j/m2")
 _UNITS: dict[str, dict[str, tuple[float, float]]] = {
     "air_temperature": _TEMPERATURE,
     "dew_point": _TEMPERATURE,
+    "surface_temperature": _TEMPERATURE,
+    "globe_temperature": _TEMPERATURE,
     "relative_humidity": {**dict.fromkeys(_PERCENT, (1.0, 0.0)),
                           **dict.fromkeys(_FRACTION, (100.0, 0.0))},
     **dict.fromkeys(("vapour_pressure", "air_pressure"), {
@@ -53,6 +55,7 @@ _UNITS: dict[str, dict[str, tuple[float, float]]] = {
 }
 _EXPECTED = {
     "air_temperature": "K or °C", "dew_point": "K or °C", "relative_humidity": "% or a fraction",
+    "surface_temperature": "K or °C", "globe_temperature": "K or °C",
     "vapour_pressure": "hPa, Pa or kPa", "air_pressure": "hPa, Pa or kPa",
     "cloud_cover": "octas, a fraction (0 - 1) or %",
     "wind_speed": "m s-1, km h-1 or knots",
@@ -96,3 +99,4 @@ def is_accumulated(da: xr.DataArray) -> bool:
     """Whether a variable's ``units`` say it is accumulated (J m-2)."""
     unit = da.attrs.get("units")
     return isinstance(unit, str) and _plain(unit) in _ACCUMULATED
+

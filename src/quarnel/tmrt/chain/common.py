@@ -49,3 +49,17 @@ def first_or(candidates: Sequence[Any], estimate: Callable[[], Any]) -> Any:
 def black_body(t: Any) -> Any:
     """σ T⁴ [W m-2] of a temperature t [°C]."""
     return SIGMA * (t + 273.15) ** 4
+
+
+#: the roughness length of the log law UTCI's authors bring wind to 10 m with [m]
+WIND_ROUGHNESS = 0.01
+
+
+def wind_at(wind: Any, measured_at: Any, height: float = 10.0) -> Any:
+    """Wind [m/s] measured at ``measured_at`` [m] brought to ``height`` [m]
+    by the logarithmic wind profile with roughness length 0.01 m (Bröde et
+    al. 2012, Int J Biometeorol 56: v10 = vh log10(10/0.01) / log10(h/0.01));
+    as it is where the heights are the same."""
+    if np.ndim(measured_at) == 0 and float(measured_at) == height:
+        return wind
+    return wind * (np.log10(height / WIND_ROUGHNESS) / np.log10(measured_at / WIND_ROUGHNESS))

@@ -27,8 +27,12 @@ def dew_point(e: Any) -> Any:
 def humidity(obs: dict[str, Any]) -> dict[str, Any]:
     """Vapour pressure [hPa], relative humidity [%] and dew point [°C], each
     as measured where it is, else derived: the vapour pressure from the
-    dew point, else from the relative humidity, element by element."""
-    sat = saturation_vapour_pressure(obs["air_temperature"])
+    dew point, else from the relative humidity, element by element. Above
+    saturation (a few per cent at most: ``checks.humidity_checked`` refuses
+    more) each is taken as saturation: e at E(T), RH 100 %, the dew point
+    the air temperature."""
+    t = obs["air_temperature"]
+    sat = saturation_vapour_pressure(t)
     estimates = []
     if "dew_point" in obs:
         estimates.append(saturation_vapour_pressure(obs["dew_point"]))
@@ -37,8 +41,12 @@ def humidity(obs: dict[str, Any]) -> dict[str, Any]:
     e = obs["vapour_pressure"] if "vapour_pressure" in obs else estimates.pop(0)
     for estimate in estimates:
         e = fill(e, estimate)
+    e = where(e > sat, sat, e)
     rh = np.minimum(100.0 * e / sat, 100.0)
     if "relative_humidity" in obs:
-        rh = fill(obs["relative_humidity"], rh)
-    td = first_or([obs.get("dew_point")], lambda: dew_point(where(e > 0, e, np.nan)))
+        rh = fill(np.minimum(obs["relative_humidity"], 100.0), rh)
+    measured_td = obs.get("dew_point")
+    if measured_td is not None:
+        measured_td = where(measured_td > t, t, measured_td)
+    td = first_or([measured_td], lambda: dew_point(where(e > 0, e, np.nan)))
     return {"vapour_pressure": e, "relative_humidity": rh, "dew_point": td}

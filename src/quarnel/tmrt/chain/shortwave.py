@@ -104,9 +104,10 @@ def shortwave(obs: dict[str, Any], sun: Sun, day: Any, height: Any, clear: Clear
             "absorbed": absorbed}
 
 
-def shortwave_sources(has: set[str], accumulation_hours: float) -> dict[str, str]:
+def shortwave_sources(has: set[str], accumulation_hours: float,
+                      interval_end: float = 0.0) -> dict[str, str]:
     """Where ``shortwave`` takes each term from, given the inputs present."""
-    sun = when(accumulation_hours)
+    sun = when(accumulation_hours, interval_end)
     modelled_global = "clear sky (MaxGlobalstrahlung) reduced by cloud (Kasten and Czeplak 1980)"
     glob = ["measured global_radiation"] if "global_radiation" in has else []
     if {"direct_normal_radiation", "diffuse_radiation"} <= has:

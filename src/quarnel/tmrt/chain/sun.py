@@ -30,17 +30,19 @@ class Sun:
 
 
 def sun(szeit: Any, latitude: Any, day: Any, accumulation_hours: float,
-        azimuth: bool = True) -> Sun:
+        interval_end: float = 0.0, azimuth: bool = True) -> Sun:
     """The sun at apparent solar time ``szeit`` [h] on ``day`` of the year.
-    Radiation accumulated over ``accumulation_hours`` before each stamp is
-    paired with mu, the mean cos z over the sunlit part of the interval
-    (Hogan and Hirahara 2016), and that part's share; instantaneous
-    radiation (0 hours) with the sun of the stamp. The azimuth, which
-    nothing in the chain needs, only if ``azimuth``."""
+    Radiation accumulated (or averaged) over ``accumulation_hours`` ending
+    ``interval_end`` hours after each stamp is paired with mu, the mean
+    cos z over the sunlit part of the interval (Hogan and Hirahara 2016),
+    and that part's share; instantaneous radiation (0 hours) with the sun
+    of the stamp. The azimuth, which nothing in the chain needs, only if
+    ``azimuth``."""
     zenith = U.Zenitwinkel(szeit, latitude, day)
     azimuth_ = U.Azimutwinkel(szeit, latitude, day) if azimuth else None
     if accumulation_hours > 0:
-        mu, sunlit = interval_cos_zenith(szeit, latitude, day, accumulation_hours)
+        end = szeit + interval_end if interval_end else szeit
+        mu, sunlit = interval_cos_zenith(end, latitude, day, accumulation_hours)
         paired = where(mu > 0, np.degrees(np.arccos(mu)), 90.0)
     else:
         up = zenith < 90.0
@@ -51,9 +53,11 @@ def sun(szeit: Any, latitude: Any, day: Any, accumulation_hours: float,
     return Sun(zenith, azimuth_, mu, sunlit, paired)
 
 
-def when(accumulation_hours: float) -> str:
+def when(accumulation_hours: float, interval_end: float = 0.0) -> str:
     """The sun the radiation is paired with, in words (for the sources)."""
     if accumulation_hours > 0:
-        return (f"with the sun of the {accumulation_hours:g} h interval before each time (mean "
+        place = ("before" if interval_end == 0 else "after" if interval_end == accumulation_hours
+                 else "around")
+        return (f"with the sun of the {accumulation_hours:g} h interval {place} each time (mean "
                 "cos z over its sunlit part)")
     return "with the sun at each time"
