@@ -228,3 +228,20 @@ def test_indices_carry_their_units_names_and_sources():
     assert "1.1 m" in got["pet"].attrs["source"]
     assert "Pasquill" in got["wbgt"].attrs["source"]
     assert "standard atmosphere" in got["wbgt"].attrs["source"]
+
+
+def test_a_measured_globe_is_the_globe_and_makes_wbgt_by_iso_7243():
+    obs = station(24)
+    modelled = tmrt.compute(obs, **SITE)
+    globe = np.where(np.arange(24) % 3 == 0, np.nan, obs["air_temperature"] + 12.0)
+    got = tmrt.compute({**obs, "globe_temperature": globe}, **SITE)
+    read = ~np.isnan(globe)
+    np.testing.assert_array_equal(got["globe_temperature"][read], globe[read])
+    np.testing.assert_array_equal(got["globe_temperature"][~read],
+                                  modelled["globe_temperature"][~read])
+    np.testing.assert_array_equal(got["natural_wet_bulb_temperature"],
+                                  modelled["natural_wet_bulb_temperature"])
+    want = 0.7 * got["natural_wet_bulb_temperature"] + 0.2 * globe + 0.1 * obs["air_temperature"]
+    np.testing.assert_allclose(got["wbgt"][read], want[read], rtol=1e-15)
+    np.testing.assert_array_equal(got["wbgt"][~read], modelled["wbgt"][~read])
+    assert "ISO 7243" in tmrt.sources(["globe_temperature"])["wbgt"]
