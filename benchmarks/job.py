@@ -9,7 +9,9 @@ Makes an ERA5-like NetCDF file (hourly ``valid_time`` x descending
 files are; cached in the work folder by its parameters) and runs, each in a
 child process, side by side:
 
-1. ``quarnel tmrt IN.nc -o OUT.nc`` with its default outputs;
+1. ``quarnel tmrt IN.nc -o OUT.nc`` with its default outputs, and with
+   ``--variables utci,pet,wbgt`` (the heat-stress indices a study asks for:
+   PET and WBGT each from its own solver on every site-hour);
 2. the same with ``--variables all --dtype float64``, to NetCDF and to Zarr;
 3. the floors: the same variables (names and dtypes of 2's output, filled
    with the input's data) read and written by xarray with netCDF4 at the
@@ -29,7 +31,8 @@ mark counts the image a child was forked from. MB are 2**20 bytes. Options the i
 supported by this build)".
 
 ``--compute-only`` times ``quarnel.tmrt.compute`` on a mapping of NumPy
-arrays (an hourly series at 100 sites): the job layer's own cost aside.
+arrays (an hourly series at 100 sites): the job layer's own cost aside, for
+the model's outputs but PET and WBGT, and for ``utci,pet,wbgt``.
 """
 
 from __future__ import annotations
@@ -65,6 +68,7 @@ STEP_DEG = 0.25
 NORTH, WEST = 60.0, -5.0
 COMMAND_CHUNKS = {"valid_time": 24, "latitude": 128, "longitude": 128}   # the command's default blocks
 NA = "n/a (not supported by this build)"
+INDICES = "utci,pet,wbgt"      # the indices' case
 SIGMA = 5.67e-08
 SOLAR_CONSTANT = 1361.0        # [W m-2]
 
@@ -319,6 +323,7 @@ class Support:
     scheduler: bool = False
     zarr_output: bool = False
     zarr_input: bool = False
+    indices: bool = False
 
     def describe(self) -> str:
         return ", ".join(f"{k.replace('_', ' ')} {'yes' if v else 'no'}"
@@ -329,7 +334,8 @@ def probe_support(tiny: pathlib.Path, scratch: pathlib.Path) -> Support:
     """Options from --help; Zarr by trying: a usage error (status 2) or a
     refusal means this build lacks it."""
     text = subprocess.run(command("--help"), capture_output=True, text=True).stdout
-    s = Support(variables="--variables" in text, dtype="--dtype" in text, scheduler="--scheduler" in text)
+    s = Support(variables="--variables" in text, dtype="--dtype" in text, scheduler="--scheduler" in text,
+                indices=all(f" {k}," in text or f" {k};" in text for k in INDICES.split(",")))
     out = scratch / "probe.zarr"
     s.zarr_output = run_child(command(tiny, "-o", out)).ok and out.is_dir()
     if s.zarr_output:
@@ -696,6 +702,14 @@ def report(opts: Options, grid: Grid, src: pathlib.Path, scratch: pathlib.Path, 
         kinds = sorted({r["dtype"] for r in refs})
         first.note = f"{len(refs)} variables, {'/'.join(kinds)}"
 
+    outi = scratch / "indices.nc"
+    if support.variables and support.indices:
+        cmd_line("indices", f"1 command, --variables {INDICES} -> NetCDF", outi, "--variables",
+                 INDICES)
+    else:
+        lines["indices"] = Line(f"1 command, --variables {INDICES} -> NetCDF", None, n, NA)
+    remove(outi)
+
     all64 = support.variables and support.dtype
     out2, out2z = scratch / "all64.nc", scratch / "all64.zarr"
     if all64:
@@ -812,7 +826,11 @@ def targets(lines: Mapping[str, Line], scaled: Line | None) -> None:
     print(f"  all float64 to NetCDF <= 1.15x its floor: {verdict(x, lambda r: r <= 1.15, 'x')}")
     x = ratio("all64z", "floorz")
     print(f"  all float64 to Zarr < its floor: {verdict(x, lambda r: r < 1.0, 'x')}")
-    peaks = [m.peak_mb for k in ("default", "all64", "all64z") if (m := measured(lines[k]))]
+    ri = rate("indices")
+    print(f"  --variables {INDICES} >= 1.0 M site-hours/s: "
+          f"{verdict(None if ri is None else ri / 1e6, lambda r: r >= 1.0, ' M/s')}")
+    peaks = [m.peak_mb for k in ("default", "indices", "all64", "all64z")
+             if k in lines and (m := measured(lines[k]))]
     print(f"  peak memory <= 500 MB: {verdict(max(peaks) if peaks else None, lambda p: p <= 500, ' MB')}")
     if scaled is not None:
         a, b = measured(lines["default"]), measured(scaled)
@@ -858,16 +876,22 @@ def compute_only(n: int, repeats: int) -> None:
     print(f"versions: {versions()}")
     print(f"\nquarnel.tmrt.compute on a mapping of NumPy arrays, {n:,} site-hours (100 sites) "
           f"[ns per site-hour, best of {repeats}]")
+    # The model's outputs without the indices that solve a body or an
+    # instrument (what compute gave before them), and the indices' case.
+    solved = {"pet", "pet_shade", "wbgt", "wbgt_shade", "globe_temperature",
+              "natural_wet_bulb_temperature"}
+    choices = {"": [k for k in tmrt.OUTPUTS if k not in solved], ", " + INDICES: INDICES.split(",")}
     for with_radiation in (False, True):
         obs, lat, lon = sites_series(n, with_radiation)
-        tmrt.compute(obs, latitude=lat, longitude=lon)            # warm the pools
-        t = math.inf
-        for _ in range(repeats):
-            t0 = time.perf_counter()
-            tmrt.compute(obs, latitude=lat, longitude=lon)
-            t = min(t, time.perf_counter() - t0)
-        what = "with global_radiation" if with_radiation else "without global_radiation"
-        print(f"  {what:<28}{t / n * 1e9:8.1f} ns  ({n / t / 1e6:.2f} M site-hours/s)")
+        for label, variables in choices.items():
+            tmrt.compute(obs, latitude=lat, longitude=lon, variables=variables)   # warm the pools
+            t = math.inf
+            for _ in range(repeats):
+                t0 = time.perf_counter()
+                tmrt.compute(obs, latitude=lat, longitude=lon, variables=variables)
+                t = min(t, time.perf_counter() - t0)
+            what = ("with" if with_radiation else "without") + " global_radiation" + label
+            print(f"  {what:<44}{t / n * 1e9:8.1f} ns  ({n / t / 1e6:.2f} M site-hours/s)")
 
 
 # Entry point ------------------------------------------------------------------------

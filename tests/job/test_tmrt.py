@@ -239,3 +239,19 @@ def test_out_of_range_refused_with_its_place_or_masked():
     lazy = tmrt.compute(ds.chunk({"time": 3}))          # refused when computed
     with pytest.raises(tmrt.ObservationError, match="at time 4, latitude 1, longitude 2"):
         lazy["mean_radiant_temperature"].compute()
+
+
+def test_observations_given_as_one_number_broadcast():
+    # A constant measured flux or dew point beside series: the results of
+    # it alone are single values, spread over the series (they raised).
+    times = np.array(["2023-07-01T06", "2023-07-01T12", "2023-07-01T23"], dtype="datetime64[h]")
+    series = {"time": times, "air_temperature": np.array([20.0, 25, 15]),
+              "relative_humidity": np.full(3, 50.0), "cloud_cover": np.full(3, 3.0),
+              "wind_speed": np.full(3, 2.0)}
+    constants = {"global_radiation": 500.0, "longwave_downward_radiation": 300.0,
+                 "net_longwave_radiation": -50.0, "dew_point": 10.0}
+    one = tmrt.compute({**series, **constants}, latitude=48.0, longitude=11.0)
+    full = tmrt.compute({**series, **{k: np.full(3, v) for k, v in constants.items()}},
+                        latitude=48.0, longitude=11.0)
+    for k in tmrt.OUTPUTS:
+        np.testing.assert_array_equal(one[k], full[k], err_msg=k)

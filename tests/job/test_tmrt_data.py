@@ -378,3 +378,43 @@ def test_the_undefined_first_step_of_era5_land_stays_missing():
                         fill_missing="model").compute()
     for k in ("mean_radiant_temperature", tmrt.FILLED):
         np.testing.assert_array_equal(lazy[k].values, filled[k].values, err_msg=k)
+
+
+def test_too_much_sun_is_named_alike_in_memory_and_lazily():
+    # In memory only the global radiation above 100 W/m² meets the sun of its
+    # interval; the first element refused, and the words, are the lazy check's.
+    hourly = era5_hours()
+    ssrd = hourly["ssrd"].values.copy()
+    ssrd[29, 1, 1] = 4.0e6          # 01:00 local time at 60 W: 1111 W/m² at night
+    ssrd[30, 1, 0] = ssrd[30, 1, 0] * 1.1 + 2.5e6         # the afternoon, too bright
+    ssrd[40, 0, 1] = 3.0e5          # night, 83 W/m²: within the limit's 100 W/m²
+    bright = hourly.assign(ssrd=hourly["ssrd"].copy(data=ssrd))
+    messages = []
+    for ds in (bright, bright.chunk({"valid_time": 7})):
+        with pytest.raises(tmrt.ObservationError) as caught:
+            tmrt.compute(ds).compute()
+        messages.append(str(caught.value))
+    # the same element, by its coordinates in memory, by its place lazily
+    assert messages[0].endswith("(at valid_time 2023-06-22T05:00:00, latitude 30, longitude -60)")
+    assert messages[1].endswith("(at valid_time 29, latitude 1, longitude 1)")
+    assert messages[0].rsplit(" (at ", 1)[0] == messages[1].rsplit(" (at ", 1)[0]
+    # masked, the two are missing, or modelled (the clear sky under the cloud) where asked
+    masked = tmrt.compute(bright, invalid="mask")["global_radiation"].values
+    assert np.isnan(masked).sum() == 2 and np.isnan(masked[[29, 30], 1, [1, 0]]).all()
+    masked = tmrt.compute(bright, invalid="mask", fill_missing="model")["global_radiation"].values
+    assert (masked != ssrd / 3600).sum() == 2 and masked[29, 1, 1] == 0 and masked[30, 1, 0] < 700
+    fine = ssrd.copy()
+    fine[29, 1, 1] = fine[30, 1, 0] = 0.0
+    tmrt.compute(hourly.assign(ssrd=hourly["ssrd"].copy(data=fine)))
+
+
+def test_dew_points_above_the_air_are_checked_where_they_are():
+    obs = hourly_year(n=48)
+    obs.pop("relative_humidity")
+    obs["dew_point"] = obs["air_temperature"] - 3.0
+    obs["dew_point"][[5, 17]] = obs["air_temperature"][[5, 17]] + [0.3, 2.0]   # 2 %, 15 %
+    with pytest.raises(tmrt.ObservationError, match="a dew point of .* is 1[45] % above"):
+        tmrt.compute(obs, **SITE)
+    obs["dew_point"][17] = np.nan
+    got = tmrt.compute(obs, **SITE)
+    assert got["relative_humidity"][5] == 100.0

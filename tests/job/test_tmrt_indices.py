@@ -4,7 +4,6 @@ profiles (written out here from the papers), the shaded WBGT's
 instruments without the beam, the pressure read or from the height, and
 each index computed only when asked for."""
 
-import importlib
 import math
 
 import numpy as np
@@ -13,7 +12,6 @@ import pytest
 from quarnel import comfort, tmrt
 from quarnel import ufunc as U
 
-indices = importlib.import_module("quarnel.tmrt.chain.indices")
 INDICES = ("pet", "pet_shade", "wbgt", "wbgt_shade", "globe_temperature",
            "natural_wet_bulb_temperature", "heat_index", "humidex", "apparent_temperature",
            "wind_chill")
@@ -125,8 +123,8 @@ def test_each_index_is_its_ufunc_on_the_chains_results(pressure):
 def test_wind_at_the_person_is_the_log_law():
     v = np.array([0.0, 0.5, 3.0, 17.0, np.nan])
     want = v * math.log10(1.1 / 0.01) / math.log10(10 / 0.01)
-    np.testing.assert_allclose(indices.wind_at_person(v), want, rtol=1e-15)
-    assert indices.wind_at_person(10.0) == pytest.approx(6.8046, abs=1e-4)
+    np.testing.assert_allclose(tmrt.wind_at_person(v), want, rtol=1e-15)
+    assert tmrt.wind_at_person(10.0) == pytest.approx(6.8046, abs=1e-4)
 
 
 def test_wind_at_2m_by_the_stability_class_at_every_edge():
@@ -136,11 +134,11 @@ def test_wind_at_2m_by_the_stability_class_at_every_edge():
             for octas in (0.0, 3.9, 4.0, 8.0, np.nan) if mu > 0 or g == 0]
     u, g, mu, octas = (np.array(c) for c in zip(*rows))
     want = np.array([wind_2m_by_hand(*r) for r in rows])
-    np.testing.assert_allclose(indices.wind_at_2m(u, g, mu, octas), want, rtol=1e-15)
-    classes = indices.pasquill_class(u, g, mu, octas)
+    np.testing.assert_allclose(tmrt.wind_at_2m(u, g, mu, octas), want, rtol=1e-15)
+    classes = tmrt.pasquill_class(u, g, mu, octas)
     named = [srdt_class(r[0], r[1], r[2] > 0, r[3]) for r in rows]
     np.testing.assert_array_equal(classes, ["ABCDEF".index(c) if c else 6 for c in named])
-    assert np.isnan(indices.wind_at_2m(np.nan, 500.0, 0.5, 2.0))
+    assert np.isnan(tmrt.wind_at_2m(np.nan, 500.0, 0.5, 2.0))
 
 
 def test_wind_at_2m_as_thermofeel_by_day_and_on_clear_nights():
@@ -152,7 +150,7 @@ def test_wind_at_2m_as_thermofeel_by_day_and_on_clear_nights():
     u = rng.uniform(0.25, 14, 5000)
     g = np.where(rng.uniform(size=u.size) < 0.3, 0.0, rng.uniform(0, 1150, u.size))
     mu = np.where(g > 0, rng.uniform(0.02, 1, u.size), 0.0)
-    ours = indices.wind_at_2m(u, g, mu, np.full(u.size, 1.0))
+    ours = tmrt.wind_at_2m(u, g, mu, np.full(u.size, 1.0))
     np.testing.assert_allclose(ours, liljegren.wind_speed_2m(u, mu, g), rtol=1e-12)
 
 
@@ -160,9 +158,9 @@ def test_wind_at_2m_stays_lazy():
     xr = pytest.importorskip("xarray")
     pytest.importorskip("dask")
     u = xr.DataArray(np.linspace(0, 9, 40), dims="x").chunk(10)
-    lazy = indices.wind_at_2m(u, 600.0, 0.5, 8.0)
+    lazy = tmrt.wind_at_2m(u, 600.0, 0.5, 8.0)
     assert lazy.chunks is not None
-    np.testing.assert_array_equal(lazy.values, indices.wind_at_2m(u.values, 600.0, 0.5, 8.0))
+    np.testing.assert_array_equal(lazy.values, tmrt.wind_at_2m(u.values, 600.0, 0.5, 8.0))
 
 
 def test_an_index_is_computed_only_when_asked_for(monkeypatch):
@@ -231,3 +229,20 @@ def test_indices_carry_their_units_names_and_sources():
     assert "1.1 m" in got["pet"].attrs["source"]
     assert "Pasquill" in got["wbgt"].attrs["source"]
     assert "standard atmosphere" in got["wbgt"].attrs["source"]
+
+
+def test_a_measured_globe_is_the_globe_and_makes_wbgt_by_iso_7243():
+    obs = station(24)
+    modelled = tmrt.compute(obs, **SITE)
+    globe = np.where(np.arange(24) % 3 == 0, np.nan, obs["air_temperature"] + 12.0)
+    got = tmrt.compute({**obs, "globe_temperature": globe}, **SITE)
+    read = ~np.isnan(globe)
+    np.testing.assert_array_equal(got["globe_temperature"][read], globe[read])
+    np.testing.assert_array_equal(got["globe_temperature"][~read],
+                                  modelled["globe_temperature"][~read])
+    np.testing.assert_array_equal(got["natural_wet_bulb_temperature"],
+                                  modelled["natural_wet_bulb_temperature"])
+    want = 0.7 * got["natural_wet_bulb_temperature"] + 0.2 * globe + 0.1 * obs["air_temperature"]
+    np.testing.assert_allclose(got["wbgt"][read], want[read], rtol=1e-15)
+    np.testing.assert_array_equal(got["wbgt"][~read], modelled["wbgt"][~read])
+    assert "ISO 7243" in tmrt.sources(["globe_temperature"])["wbgt"]

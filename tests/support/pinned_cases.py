@@ -8,8 +8,8 @@ use (NumPy picks its exp and power by processor).
 
 The cases cover the three containers and the command, each way radiation
 comes (none, global, direct and diffuse, ERA5's accumulations as interval,
-given hours and running totals), each humidity input, and every setting
-moved from its default.
+given hours and running totals), each humidity input, the air pressure
+measured or not, every setting moved from its default, and outputs chosen.
 """
 
 from __future__ import annotations
@@ -213,6 +213,21 @@ for _setting, _value in (("ground_albedo", 0.35), ("ground_emissivity", 0.9),
 _numpy_case("numpy/projection_module_model", (), projection_factor="module")
 _numpy_case("numpy/variables", ("global_radiation",),
             variables=["utci", "mean_radiant_temperature", "surface_temperature"])
+
+
+_numpy_case("numpy/indices_only", ("global_radiation", "direct_normal_radiation"),
+            variables=["pet_shade", "wbgt_shade", "globe_temperature", "heat_index",
+                       "wind_chill"])
+
+
+@case("numpy/air_pressure")
+def _air_pressure(i: dict[str, np.ndarray], tmp: pathlib.Path) -> dict[str, np.ndarray]:
+    from quarnel import tmrt
+    obs = station(i, "global_radiation")
+    obs["air_pressure"] = 1013.25 * (1 - 0.0065 * i["st_height"] / 288.15) ** 5.255
+    obs["air_pressure"][::5] = np.nan           # from the height there
+    return arrays(tmrt.compute(obs, latitude=i["st_latitude"], longitude=20.0,
+                               height=i["st_height"]))
 
 
 @case("numpy/site_per_row")

@@ -192,4 +192,10 @@ def test_targets_say_na_for_what_did_not_run(capsys):
     assert "500 MB: met" in out
     assert "300 MB: not met (measured 350.00 MB)" in out
     assert "identical to the local run: met" in out
+    assert f"utci,pet,wbgt >= 1.0 M site-hours/s: {job.NA}" in out
+    lines["indices"] = job.Line("1i", job.Measured(25.0, 520.0, 0), 20_000_000)
+    job.targets(lines, None)
+    out = capsys.readouterr().out
+    assert "utci,pet,wbgt >= 1.0 M site-hours/s: not met (measured 0.80 M/s)" in out
+    assert "500 MB: not met (measured 520.00 MB)" in out
 

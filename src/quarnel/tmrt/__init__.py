@@ -33,7 +33,8 @@ from quarnel.tmrt.call import Keywords, compute
 from quarnel.tmrt.chain import sources
 from quarnel.tmrt.chain.common import SIGMA
 from quarnel.tmrt.chain.humidity import dew_point, saturation_vapour_pressure
-from quarnel.tmrt.chain.indices import WIND_UTCI_LOW
+from quarnel.tmrt.chain.indices import (WIND_UTCI_LOW, pasquill_class, wind_at_2m,
+                                        wind_at_person)
 from quarnel.tmrt.chain.person import PERSON_EMISSIVITY, projected_area_factor
 from quarnel.tmrt.checks import ObservationError
 from quarnel.tmrt.clock import equation_of_time
@@ -50,5 +51,5 @@ __all__ = [
     "Invalid", "Timestamps", "FillMissing",
     "accumulation_hours", "is_accumulated", "sources", "projected_area_factor",
     "saturation_vapour_pressure", "dew_point", "equation_of_time", "SIGMA", "PERSON_EMISSIVITY",
-    "WIND_UTCI_LOW", "ACCUMULATION_NOISE",
+    "WIND_UTCI_LOW", "ACCUMULATION_NOISE", "wind_at_person", "wind_at_2m", "pasquill_class",
 ]

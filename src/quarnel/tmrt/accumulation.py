@@ -28,9 +28,10 @@ import numpy.typing as npt
 
 from quarnel._elementwise import where
 from quarnel.tmrt.chain.common import black_body
-from quarnel.tmrt.checks import (ObservationError, Relation, first_bad, first_out_of_order,
-                                 related_xarray)
+from quarnel.tmrt.checks import (ObservationError, Relation, coordinate_label, first_bad,
+                                 first_out_of_order, related_numpy, related_xarray)
 from quarnel.tmrt.decomposition import extraterrestrial_normal
+from quarnel.tmrt.interval_sun import interval_cos_zenith
 from quarnel.tmrt.quantities import INPUTS, RADIATION
 from quarnel.tmrt.settings import SETTINGS, Accumulation, Invalid, SettingError, Timestamps
 
@@ -198,7 +199,11 @@ def global_limit(mu: Any, sunlit: Any, dayofyear: Any) -> Any:
     S0 the extraterrestrial irradiance of the day), with the sun of the
     interval: its sunlit share f and the mean cos z μ over that share,
     f · 1.5 S0 μ^1.2 + 100 (100 W m-2 with no sun)."""
-    return sunlit * 1.5 * extraterrestrial_normal(dayofyear) * mu ** 1.2 + 100.0
+    return _limit(mu, sunlit, extraterrestrial_normal(dayofyear))
+
+
+def _limit(mu: Any, sunlit: Any, s0: Any) -> Any:
+    return sunlit * 1.5 * s0 * mu ** 1.2 + 100.0
 
 
 #: Long-wave radiation downwards as a share of the air's black-body emission
@@ -233,31 +238,57 @@ _GLOBAL = Relation(lambda g, limit: g > limit, _global_detail, *_PERIOD[1:])
 _LONGWAVE = Relation(_longwave_bad, _longwave_detail, *_PERIOD[1:])
 
 
+def _global_checked(g: xr.DataArray, solar_time: Any, latitude: Any, day: Any, hours: float,
+                    source: str, invalid: Invalid) -> xr.DataArray:
+    """Global radiation against the limit of its interval's sun."""
+    if g.chunks is None and invalid == "raise":
+        values = np.asarray(g.values)
+        over = [_over(x, g) for x in (solar_time, latitude, day)]
+        inputs = [x for x in over if x is not None]
+        if len(inputs) == 3:
+            inputs.append(extraterrestrial_normal(inputs[2]))       # a day's, before spreading
+            # The limit is 100 W/m² and the sun's part: only what exceeds
+            # 100 W/m² (the day's, and not all of it) needs the sun.
+            with np.errstate(invalid="ignore"):
+                candidates = values > 100.0
+            if candidates.any():
+                at = [np.broadcast_to(x, values.shape)[candidates] for x in inputs]
+                mu, sunlit = interval_cos_zenith(at[0], at[1], at[2], hours)
+                limit = np.full(values.shape, np.inf)
+                limit[candidates] = _limit(mu, sunlit, at[3])
+                related_numpy(values, [limit], _GLOBAL, "global_radiation", source, invalid,
+                              coordinate_label(g))
+            return g
+    mu, sunlit = interval_cos_zenith(solar_time, latitude, day, hours)
+    return related_xarray(g, [global_limit(mu, sunlit, day)], _GLOBAL, "global_radiation",
+                          source, invalid)
+
+
+def _over(x: Any, like: xr.DataArray) -> npt.NDArray[np.float64] | None:
+    """x's values over the dimensions of ``like``, length 1 where x does not
+    vary (None where x has a dimension ``like`` lacks)."""
+    if not hasattr(x, "dims"):
+        return np.asarray(x, dtype=np.float64)
+    if not set(x.dims) <= set(like.dims):
+        return None
+    ordered = x.transpose(*[d for d in like.dims if d in x.dims])
+    return np.asarray(ordered.values, dtype=np.float64).reshape(
+        [x.sizes[d] if d in x.dims else 1 for d in like.dims])
+
+
 def plausible(obs: Mapping[str, xr.DataArray], found: Mapping[str, str],
-              accumulated: Collection[str], time_dim: Hashable,
-              interval_sun: Callable[[Any], tuple[Any, Any, Any]],
-              invalid: Invalid) -> dict[str, xr.DataArray]:
+              accumulated: Collection[str], interval_sun: Callable[[], tuple[Any, Any, Any]],
+              hours: float, invalid: Invalid) -> dict[str, xr.DataArray]:
     """The observations with accumulated global and long-wave radiation
-    checked against their period: refused (ObservationError naming the
-    setting ``accumulation``) or missing with invalid="mask".
-    ``interval_sun(steps)`` gives the accumulation's sun at those time
-    steps (None: all): μ, the sunlit share and the day of the year."""
+    checked against their period of ``hours``: refused (ObservationError
+    naming the setting ``accumulation``) or missing with invalid="mask".
+    ``interval_sun()`` gives what the accumulation's sun is computed from:
+    the apparent solar time at each interval's end, the latitude and the
+    day of the year."""
     out = dict(obs)
     if "global_radiation" in accumulated:
-        g = obs["global_radiation"]
-        steps = None
-        if g.chunks is None and invalid == "raise" and time_dim in g.dims:
-            # Only light above the limit without sun, 100 W/m², can be beyond
-            # it: the sun of the other steps is not needed.
-            bright = np.asarray(g > 100.0)
-            steps = np.flatnonzero(np.moveaxis(bright, g.dims.index(time_dim), 0).reshape(
-                bright.shape[g.dims.index(time_dim)], -1).any(axis=1))
-        if steps is None or steps.size:
-            mu, sunlit, day = interval_sun(steps)
-            part = g if steps is None else g.isel({time_dim: steps})
-            checked = related_xarray(part, [global_limit(mu, sunlit, day)], _GLOBAL,
-                                     "global_radiation", found["global_radiation"], invalid)
-            out["global_radiation"] = checked if steps is None else g
+        out["global_radiation"] = _global_checked(
+            obs["global_radiation"], *interval_sun(), hours, found["global_radiation"], invalid)
     if "longwave_downward_radiation" in accumulated:
         out["longwave_downward_radiation"] = related_xarray(
             obs["longwave_downward_radiation"], [obs["air_temperature"]], _LONGWAVE,

@@ -130,5 +130,6 @@ def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
                     continue
                 if k not in out:
                     out[k] = np.empty(shape, dtype=np.int8 if k in INTEGERS else np.float64)
-                out[k][part] = np.reshape(v, here)
+                # A result of scalar inputs alone (a constant measured flux) is one value.
+                out[k][part] = np.reshape(v, here) if np.ndim(v) else v
     return {k: v.reshape(final) for k, v in out.items()}

@@ -154,6 +154,23 @@ def checked_xarray(da: xr.DataArray, quantity: str, source: str, invalid: Invali
     return da
 
 
+def _aligned(a: xr.DataArray, b: xr.DataArray) -> bool:
+    """Whether a lies over b's dimensions, sizes and coordinate indexes."""
+    return (a.dims == b.dims and a.shape == b.shape and a.xindexes.keys() == b.xindexes.keys()
+            and all(a.xindexes[k].equals(b.xindexes[k]) for k in a.xindexes))
+
+
+def coordinate_label(da: xr.DataArray) -> Label:
+    """An element's place in ``da`` in words: each dimension with its
+    coordinate's value (or the index where it has none)."""
+    dims = tuple(str(d) for d in da.dims)
+
+    def label(index: tuple[int, ...]) -> str:
+        return ", ".join(f"{d} {_coordinate_text(da[d].values[i]) if d in da.coords else i}"
+                         for d, i in zip(dims, index))
+    return label
+
+
 def _coordinate_text(value: Any) -> str:
     if isinstance(value, np.datetime64):
         return str(value.astype("datetime64[s]"))
@@ -211,7 +228,12 @@ def related_xarray(da: xr.DataArray, others: Sequence[Any], relation: Relation, 
     if invalid == "mask":
         return da.where(~relation.bad(da, *others))
     arrays = [o for o in others if isinstance(o, xr.DataArray)]
-    full, *rest = xr.broadcast(da, *arrays)
+    if all(_aligned(o, da) for o in arrays):
+        # Variables of one Dataset: already over the same coordinates (the
+        # broadcast's alignment would cost more than the check).
+        full, rest = da, arrays
+    else:
+        full, *rest = xr.broadcast(da, *arrays)
     spread = iter(rest)
     every = [next(spread) if isinstance(o, xr.DataArray) else o for o in others]
     dims = tuple(str(d) for d in full.dims)
@@ -262,6 +284,16 @@ def saturation_magnus(t: Any) -> Any:
 
 def _over_saturation(what: str, unit: str) -> Relation:
     def bad(value: Any, t: Any) -> Any:
+        if what == "dew_point" and isinstance(value, np.ndarray) and not hasattr(t, "dims"):
+            # A dew point at or below the air temperature is below saturation:
+            # the formula only for the rest (a few elements, if any).
+            dew, air = np.broadcast_arrays(value, t)
+            out = dew > air
+            if out.any():
+                above = np.nonzero(out)
+                out[above] = (saturation_magnus(dew[above])
+                              > SATURATION_TOLERANCE * saturation_magnus(air[above]))
+            return out
         e = value if what == "vapour_pressure" else saturation_magnus(value)
         return e > SATURATION_TOLERANCE * saturation_magnus(t)
 

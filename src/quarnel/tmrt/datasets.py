@@ -17,7 +17,6 @@ from quarnel.tmrt import chain, checks, clock
 from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval, plausible
 from quarnel.tmrt.arrays import in_blocks, read_as_given, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
-from quarnel.tmrt.interval_sun import interval_cos_zenith
 from quarnel.tmrt.names import ERA5_WIND, GRAVITY, era5_quantities, orography, present
 from quarnel.tmrt.quantities import INPUTS, INTEGERS, RADIATION, SHORTWAVE, described
 from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, Reading, SettingError,
@@ -102,13 +101,22 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         obs[q] = checked_xarray(da, q, s, invalid, HINT if q in accumulated else None)
     obs = humidity_checked(obs, found, invalid)
 
-    def interval_sun(steps: Any) -> tuple[Any, Any, Any]:
-        h, d, n, p = (along(x, time_dim) if steps is None else along(x[steps], time_dim)
-                      for x in clock.calendar(utc))
-        szeit, day = clock.solar_time(h, d, n, p, lon)
-        mu, sunlit = interval_cos_zenith(szeit, lat, day, accumulation_hours)
-        return mu, sunlit, day
-    obs = plausible(obs, found, accumulated, time_dim, interval_sun, invalid)
+    def interval_sun() -> tuple[Any, Any, Any]:
+        if chunks is not None or not isinstance(lon, (xr.DataArray, float, int, np.number)):
+            hours, doy, ndays, nprev = (along(x, time_dim) for x in clock.calendar(utc))
+            szeit, day = clock.solar_time(hours, doy, ndays, nprev, lon)
+            return szeit, lat, day
+        # In memory: over the times and longitudes in NumPy (xarray's
+        # arithmetic costs more than the sums on a block's few thousand).
+        lon_dims = lon.dims if isinstance(lon, xr.DataArray) else ()
+        lon_values = np.asarray(getattr(lon, "values", lon), dtype=np.float64)
+        of_day, of_year, year, year_before = (x.reshape((-1,) + (1,) * lon_values.ndim)
+                                              for x in clock.calendar(utc))
+        szeit, day = clock.solar_time(of_day, of_year, year, year_before,
+                                      lon_values[np.newaxis])
+        dims = (time_dim, *lon_dims)
+        return xr.DataArray(szeit, dims=dims), lat, xr.DataArray(day, dims=dims)
+    obs = plausible(obs, found, accumulated, interval_sun, accumulation_hours, invalid)
     read_as_given(obs, found, reading)
     if (reading.clock_check and "global_radiation" in obs and "global_radiation" not in accumulated
             and obs["global_radiation"].chunks is None):

@@ -84,7 +84,8 @@ def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
     r.update(indices(Air(t, r["vapour_pressure"], r["relative_humidity"], r["dew_point"],
                          obs["wind_speed"], obs["cloud_cover"], obs.get("air_pressure"), height,
                          r["global_radiation"], r["direct_radiation"], here.mu,
-                         r["mean_radiant_temperature"], r["mean_radiant_temperature_shade"]),
+                         r["mean_radiant_temperature"], r["mean_radiant_temperature_shade"],
+                         obs.get("globe_temperature")),
                      assumptions.keeps))
     return {k: r[k] for k in (*RESULTS, FILLED) if k in r}
 

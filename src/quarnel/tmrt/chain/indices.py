@@ -22,10 +22,10 @@ import numpy.typing as npt
 
 from quarnel import comfort
 from quarnel._elementwise import outputs, where
-from quarnel.tmrt.chain.common import first
+from quarnel.tmrt.chain.common import fill, first, wind_at
 from quarnel.tmrt.decomposition import station_pressure
 
-__all__ = ["WIND_UTCI_LOW", "PET_HEIGHT", "WBGT_HEIGHT", "ROUGHNESS_LENGTH", "PASQUILL_EXPONENTS",
+__all__ = ["WIND_UTCI_LOW", "PET_HEIGHT", "WBGT_HEIGHT", "PASQUILL_EXPONENTS",
            "Air", "Index", "INDICES", "wind_at_person", "pasquill_class", "wind_at_2m",
            "air_pressure", "indices", "indices_sources"]
 
@@ -33,9 +33,6 @@ WIND_UTCI_LOW = 0.5        # UTCI's lowest 10 m wind speed [m/s]: calmer air is 
 WIND_HEIGHT = 10.0         # of the observed wind [m]
 PET_HEIGHT = 1.1           # PET's wind: at the standing person's centre of gravity [m]
 WBGT_HEIGHT = 2.0          # Liljegren's wind: at the instruments [m]
-ROUGHNESS_LENGTH = 0.01    # z0 of the log law [m], as Broede et al. (2012) take for UTCI
-#: wind at 1.1 m over wind at 10 m: log10(1.1 / z0) / log10(10 / z0)
-PET_WIND_FACTOR = math.log10(PET_HEIGHT / ROUGHNESS_LENGTH) / math.log10(WIND_HEIGHT / ROUGHNESS_LENGTH)
 
 # Pasquill's stability classes A-F as 0-5 by the solar radiation / delta-T
 # method (US EPA 2000, table 6-7), which Liljegren et al. (2008) use for the
@@ -86,8 +83,8 @@ def wind_at_person(wind_10m: Any) -> Any:
     """Wind speed at 1.1 m [m/s], PET's height, from the wind at 10 m [m/s]:
     the logarithmic profile with z0 = 0.01 m, v₁.₁ = v₁₀ log₁₀(1.1/0.01) /
     log₁₀(10/0.01) = 0.680 v₁₀ (Bröde et al. 2012, Int J Biometeorol
-    56:481–494)."""
-    return wind_10m * PET_WIND_FACTOR
+    56:481–494), the profile ``wind_height`` brings a measurement to 10 m by."""
+    return wind_at(wind_10m, WIND_HEIGHT, PET_HEIGHT)
 
 
 def _steps(x: npt.NDArray[np.float64], steps: tuple[float, ...]) -> npt.NDArray[np.int8]:
@@ -169,6 +166,7 @@ class Air:
     cos_zenith: Any              # of the sun paired with the radiation, 0 without sun
     tmrt: Any                    # mean radiant temperature in the sun [°C]
     tmrt_shade: Any              # and in shade [°C]
+    measured_globe: Any = None   # a black globe thermometer's reading [°C], None if none
 
     # Shared by the rows that need them, computed once.
     @cached_property
@@ -216,8 +214,15 @@ class Index:
 
 
 def _wbgt(a: Air) -> tuple[Any, ...]:
-    return outputs(comfort.wbgt, a.temperature, a.vapour_pressure, a.pressure, a.wind_2m,
-                   a.global_radiation, a.direct_fraction, a.cos_zenith)
+    wbgt, globe, wet_bulb = outputs(comfort.wbgt, a.temperature, a.vapour_pressure, a.pressure,
+                                    a.wind_2m, a.global_radiation, a.direct_fraction,
+                                    a.cos_zenith)
+    if a.measured_globe is None:
+        return wbgt, globe, wet_bulb
+    # A globe thermometer's reading is the globe's temperature, and with it
+    # WBGT is ISO 7243's outdoor sum (its globe is one of 150 mm).
+    from_globe = 0.7 * wet_bulb + 0.2 * a.measured_globe + 0.1 * a.temperature
+    return fill(from_globe, wbgt), first(a.measured_globe, globe), wet_bulb
 
 
 def _wbgt_shade(a: Air) -> tuple[Any, ...]:
@@ -239,6 +244,8 @@ _PET_SOURCE = ("PET of the VDI 3787 program (Hoeppe 1999; VDI 3787-2) for its st
 _WBGT_SOURCE = ("Liljegren et al. (2008); wind at 2 m by the power law of the Pasquill class "
                 "(EPA solar radiation / delta-T method, urban exponents, cloud for the night); the "
                 "sun paired with the radiation, direct share = direct x cos z / global; {pressure}")
+_MEASURED_GLOBE = ("measured globe_temperature (WBGT = 0.7 natural wet bulb + 0.2 globe + 0.1 air, "
+                   "ISO 7243); else ")
 
 #: Every index the chain computes, by rows of outputs computed together.
 INDICES: tuple[Index, ...] = (
@@ -282,5 +289,9 @@ def indices_sources(has: set[str]) -> dict[str, str]:
     pressure = ("air pressure as measured, else of the standard atmosphere at the height"
                 if "air_pressure" in has else "air pressure of the standard atmosphere at the "
                 "height")
-    return {name: row.source.replace("{pressure}", pressure)
-            for row in INDICES for name in row.outputs if row.source}
+    out = {name: row.source.replace("{pressure}", pressure)
+           for row in INDICES for name in row.outputs if row.source}
+    if "globe_temperature" in has:
+        for name in ("wbgt", "globe_temperature"):
+            out[name] = _MEASURED_GLOBE + out[name]
+    return out
