@@ -138,7 +138,6 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
         cloud, AtmosGegenstr, the ground's balance, as where nothing is
         supplied), and ``filled_from_model`` flags, element by element, the
         radiation terms it filled (bits in the order of ``FILLED_TERMS``).
-        paired with the sun of their interval.
     clock_check: measured global radiation (W/m², not accumulated)
         against the sun: where far more than a handful of values above
         50 W/m² come with the sun below the horizon (allowing for the

@@ -16,6 +16,7 @@ from typing import Any
 
 import numpy as np
 
+from quarnel._elementwise import where
 from quarnel.tmrt.chain.common import black_body, first, wind_at
 from quarnel.tmrt.chain.humidity import humidity
 from quarnel.tmrt.chain.indices import Air, indices, indices_sources
@@ -24,7 +25,6 @@ from quarnel.tmrt.chain.person import (GLOBE_HEIGHT, globe_mean_radiant_temperat
                                        person_sources)
 from quarnel.tmrt.chain.shortwave import clear_sky, shortwave, shortwave_sources
 from quarnel.tmrt.chain.sun import sun
-from quarnel._elementwise import where
 from quarnel.tmrt.chain.surface import measured_longwave, measured_shortwave, surface_sources
 from quarnel.tmrt.quantities import FILLED, FILLED_TERMS, OUTPUTS
 from quarnel.tmrt.settings import Assumptions, FillMissing, Projection
