@@ -431,8 +431,12 @@ def hand_chain(t2m: FloatArray, d2m: FloatArray, tcc: FloatArray, u10: FloatArra
                lon: FloatArray, albedo: float = 0.2, emissivity: float = 0.95, bowen: float = 0.8,
                person_albedo: float = 0.3, svf: float = 1.0) -> FloatArray:
     """The command's chain in NumPy expressions, chain.py's formulas for the
-    module's functions: ERA5 units in, mean radiant temperature [°C] out."""
+    module's functions, DISC's NumPy form (quarnel.decomposition.disc) and
+    the ground's balance written out: ERA5 units in, mean radiant
+    temperature [°C] out."""
     import importlib
+
+    from quarnel.decomposition import disc, station_pressure
     c: Any = importlib.import_module("chain")    # untyped: its formulas stay as chain.py has them
 
     t = t2m.astype(np.float64) - 273.15
@@ -446,20 +450,42 @@ def hand_chain(t2m: FloatArray, d2m: FloatArray, tcc: FloatArray, u10: FloatArra
     day = doy + shift
     szeit = c.np_sonnenzeit(local - 24.0 * shift + c._ers(day), 0.0, 0.0, day)
     zen = c.np_zenitwinkel(szeit, lat, day)
-    linke = c.np_linke(day, lat, rh)
-    direct = c.np_dirstr(c.np_maxdirekt(day, 0.0, zen, linke, c.np_luftmasse(zen)), n)
+    linke = c.np_linke(day, lat, 0.0)             # the seasonal turbidity
     glob = c.np_maxglobal(day, 0.0, zen, linke) * (1 - 0.75 * (n / 8) ** 3.4)
     if ssrd is not None:
-        measured = np.maximum(ssrd.astype(np.float64), 0.0) / 3600.0
-        glob = np.where(np.isnan(measured), glob, measured)
+        glob = np.maximum(ssrd.astype(np.float64), 0.0) / 3600.0
     up = np.minimum(zen, 90.0)
-    diffuse = np.maximum(glob - direct * np.maximum(np.cos(np.radians(up)), 0.0), 0.0)
+    cosz = np.maximum(np.cos(np.radians(up)), 0.0)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        direct = np.where(cosz > 0, np.minimum(disc(glob, cosz, day, station_pressure(0.0)),
+                                               glob / np.where(cosz > 0, cosz, 1.0)), 0.0)
+    diffuse = np.maximum(glob - direct * cosz, 0.0)
     sky = c.np_gegenstr(t, e, n)
-    balance = (1 - albedo) * glob + emissivity * sky - emissivity * _black(t)
-    ground = emissivity * _black(c.np_oberfl(balance, t, wind, bowen)) + (1 - emissivity) * sky
+    ground = emissivity * _black(_surface(albedo, emissivity, bowen, glob, sky, t, wind)) \
+        + (1 - emissivity) * sky
     tmrt: FloatArray = c.np_mittl(up, 0.5 * (1 - svf) * _black(t), 0.5 * ground, 0.5 * svf * sky,
                                   0.5 * svf * diffuse + 0.5 * albedo * glob, direct, person_albedo)
     return tmrt
+
+
+def _surface(albedo: float, emissivity: float, bowen: float, glob: FloatArray, sky: FloatArray,
+             t: FloatArray, wind: FloatArray) -> FloatArray:
+    """The ground's closed balance: linearised, then Newton's steps, the
+    transfer at least free convection."""
+    gain = (1 - albedo) * glob + emissivity * sky
+    tk = t + 273.15
+    q = gain - emissivity * SIGMA * tk ** 4
+    keep = 1 - np.where(q > 0, 0.19, 0.32)
+    k = 1 + 1 / bowen
+    forced = 6.2 + 4.26 * wind
+    dt = keep * q / (k * forced + keep * 4 * emissivity * SIGMA * tk ** 3)
+    for _ in range(5):
+        free = 1.52 * np.cbrt(np.maximum(dt, 0.0))
+        h, dh = np.where(free > forced, free, forced), np.where(free > forced, 4 / 3 * free, forced)
+        emitted = emissivity * SIGMA * (tk + dt) ** 4
+        dt = dt - (keep * (gain - emitted) - k * h * dt) / (-keep * 4 * emitted / (tk + dt) - k * dh)
+    out: FloatArray = t + dt
+    return out
 
 
 def _magnus(t: FloatArray) -> FloatArray:

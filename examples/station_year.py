@@ -22,6 +22,7 @@ import pandas as pd
 import pvlib  # type: ignore[import-untyped]
 
 from quarnel import tmrt
+from quarnel import ufunc as U
 
 
 def station() -> tuple[pd.DataFrame, dict[str, Any]]:
@@ -46,11 +47,13 @@ def station() -> tuple[pd.DataFrame, dict[str, Any]]:
 
 def models(frame: pd.DataFrame, site: dict[str, Any]) -> dict[str, pd.DataFrame]:
     """The year through each model; the old one rebuilt from its parts: the
-    beam from the clear sky reduced by cloud, the diffuse what measured
-    global radiation leaves, the projection factor of MittlStrTemp."""
+    beam from the clear sky reduced by cloud (DirStrMBew), the diffuse what
+    measured global radiation leaves, the projection factor of MittlStrTemp."""
     measured_g = frame.drop(columns=["direct_normal_radiation", "diffuse_radiation"])
     modelled = tmrt.compute(measured_g.drop(columns=["global_radiation"]), **site)
-    old = measured_g.assign(direct_normal_radiation=modelled["direct_radiation"])
+    beam = U.DirStrMBew(modelled["clear_sky_direct_radiation"].to_numpy(),
+                        frame["cloud_cover"].to_numpy())
+    old = measured_g.assign(direct_normal_radiation=beam)
     return {
         "before: beam from cloud octas, MittlStrTemp's projection": tmrt.compute(
             old, projection_factor="module", **site),

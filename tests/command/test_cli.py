@@ -42,7 +42,8 @@ def test_csv_in_csv_out_as_the_library_computes(tmp_path, capsys):
     src.write_text(CSV, encoding="utf-8")
     out, png = tmp_path / "out.csv", tmp_path / "day.png"
     status, err = run([src, "-o", out, "--lat", "47.5", "--lon", "8.5", "--height", "400",
-                       "--utc-offset", "1", "--column", "time=stamp", "--sky-view-factor", "0.5"]
+                       "--utc-offset", "1", "--column", "time=stamp", "--sky-view-factor", "0.5",
+                       "--fill-missing", "model"]
                       + (["--plot", png] if HAVE_MPL else []), capsys)
     assert status == 0, err
     rows = read_csv(out)
@@ -54,10 +55,13 @@ def test_csv_in_csv_out_as_the_library_computes(tmp_path, capsys):
                          "relative_humidity": [60.0, 58, 45], "cloud_cover": [2.0, 3, 4],
                          "wind_speed": [3.0, 3.5, 4.0],
                          "global_radiation": [np.nan, 410, np.nan]},
-                        latitude=47.5, longitude=8.5, height=400.0, sky_view_factor=0.5)
-    for k in tmrt.OUTPUTS:
+                        latitude=47.5, longitude=8.5, height=400.0, sky_view_factor=0.5,
+                        fill_missing="model")
+    for k in (*tmrt.OUTPUTS, tmrt.FILLED):
         got = [float(r[k]) if r[k] else np.nan for r in rows]
         np.testing.assert_array_equal(got, want[k], err_msg=k)  # every digit written
+    # the empty cells: the model's global, direct, diffuse, reflected and ground radiation
+    assert [int(r[tmrt.FILLED]) for r in rows] == [47, 0, 47]
     assert rows[1]["global_radiation"] == "410.0" and float(rows[0]["global_radiation"]) > 100
     if HAVE_MPL:
         assert png.stat().st_size > 10000
@@ -80,7 +84,7 @@ def test_semicolons_tabs_and_decimal_commas_read_and_kept(tmp_path, capsys, deli
         rows = list(csv.reader(f, delimiter=delimiter))
     with open(tmp_path / "a.csv", encoding="utf-8") as f:
         assert [[c.replace(",", ".") for c in r] for r in rows] == list(csv.reader(f))
-    assert rows[1][1] == "20,5" and "," in rows[1][rows[0].index("mean_radiant_temperature")]
+    assert rows[1][1] == "20,5" and "," in rows[2][rows[0].index("mean_radiant_temperature")]
 
 
 @pytest.mark.parametrize("encoding,delimiter", [("cp1252", ";"), ("utf-16", "\t")])
@@ -135,7 +139,8 @@ def test_missing_value_markers(tmp_path, capsys):
     rows = read_csv(out)
     assert [r["wind_speed"] for r in rows] == ["3.0", "-999", "4.0"]  # the input as it was
     assert rows[1]["mean_radiant_temperature"] == rows[2]["relative_humidity"] == ""
-    assert rows[1]["global_radiation"] != "-999" and rows[0]["mean_radiant_temperature"] != ""
+    # the marked global radiation is missing, and so is what depends on it
+    assert rows[1]["global_radiation"] == rows[0]["mean_radiant_temperature"] == ""
     nc = tmp_path / "grid.nc"
     nc.write_bytes(b"CDF\x01" + bytes(64))
     with pytest.raises(SystemExit) as stop:

@@ -78,8 +78,8 @@ def test_a_grid_of_means_in_blocks_of_one_time_step_takes_the_whole_axis_spacing
                      "d2m": (dims, np.full((6, 2, 2), 280.0), {"units": "K"}),
                      "tcc": (dims, np.full((6, 2, 2), 0.3)),
                      "wind_speed": (dims, np.full((6, 2, 2), 2.0)),
-                     "rsds": (dims, g, {"units": "W m-2",
-                                        "standard_name": "surface_downwelling_shortwave_flux_in_air"})},
+                     "rsds": (dims, g, {"units": "W m-2", "standard_name":
+                                        "surface_downwelling_shortwave_flux_in_air"})},
                     coords={"time": times, "latitude": [48.0, 40.0], "longitude": [11.0, 0.0]})
     src, out = tmp_path / "means.nc", tmp_path / "out.nc"
     ds.to_netcdf(src)
@@ -118,3 +118,38 @@ def test_hourly_accumulations_every_third_hour_name_the_option(tmp_path, capsys)
     assert not (tmp_path / "out.nc").exists()
     status, err = run([src, "-o", tmp_path / "out.nc", "--accumulation", "1"], capsys)
     assert status == 0, err
+
+
+def test_gaps_in_a_grid_stay_gaps_unless_the_model_fills_them(tmp_path, capsys):
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4")
+    import pandas as pd
+
+    from support.sky import hourly_global
+    times = pd.date_range("2023-06-21T06:00", periods=4, freq="h")
+    dims = ("valid_time", "latitude", "longitude")
+    shape = (4, 2, 2)
+    ssrd = hourly_global(np.full(shape, 0.7), times.values, [48.0, 40.0], [11.0, 0.0])
+    ssrd[2, 1, 0] = np.nan
+    ds = xr.Dataset({"t2m": (dims, np.full(shape, 293.0), {"units": "K"}),
+                     "d2m": (dims, np.full(shape, 283.0), {"units": "K"}),
+                     "tcc": (dims, np.full(shape, 0.3)), "u10": (dims, np.ones(shape)),
+                     "v10": (dims, np.ones(shape)),
+                     "ssrd": (dims, ssrd, {"units": "J m**-2"})},
+                    coords={"valid_time": times, "latitude": [48.0, 40.0],
+                            "longitude": [11.0, 0.0]})
+    src, out = tmp_path / "gap.nc", tmp_path / "out.nc"
+    ds.to_netcdf(src)
+    assert run([src, "-o", out], capsys)[0] == 0
+    with xr.open_dataset(out) as got:
+        tmrt_ = got["mean_radiant_temperature"].values
+        assert np.isnan(tmrt_[2, 1, 0]) and np.isfinite(np.delete(tmrt_.ravel(), 10)).all()
+        assert "filled_from_model" not in got
+    status, err = run([src, "-o", out, "--fill-missing", "model"], capsys)
+    assert status == 0, err
+    with xr.open_dataset(out) as got:
+        assert np.isfinite(got["mean_radiant_temperature"].values).all()
+        flags = got["filled_from_model"]
+        assert flags.dtype == np.int8 and flags.values[2, 1, 0] == 47
+        assert int(flags.sum()) == 47
+        assert flags.attrs["flag_meanings"].startswith("global_radiation direct_radiation")

@@ -36,15 +36,21 @@ def test_a_plausible_day_through_the_chain(example, monkeypatch):
             return _f(*args)
         monkeypatch.setattr(quarnel.ufunc, name, counting)
     day = example.compute_day(example.read_observations(example.DEFAULT_OBSERVATIONS))
-    # Once each, on the whole day; the person is the published one, not MittlStrTemp's.
-    assert len(day) == 24 and calls == {**dict.fromkeys(CHAIN, 1), "MittlStrTemp": 0}
+    # Once each, on the whole day; the person is the published one, not
+    # MittlStrTemp's, the ground's balance the job's own, not OberflTemp's,
+    # and the modelled beam DISC's split of the modelled global radiation,
+    # not DirStrMBew's.
+    assert len(day) == 24 and calls == {**dict.fromkeys(CHAIN, 1), "MittlStrTemp": 0,
+                                        "OberflTemp": 0, "DirStrMBew": 0}
 
     sun = day[day["zenith_angle"] < 85]
     night = day[day["zenith_angle"] > 90]
     assert len(sun) >= 12 and len(night) >= 4
     assert np.isfinite(day["mean_radiant_temperature"]).all()
     assert day["counter_radiation"].between(250, 450).all()
-    assert (day["direct_radiation"] <= day["clear_sky_direct_radiation"]).all()
+    # the beam on the horizontal within the global radiation it is split off
+    horizontal = day["direct_radiation"] * np.cos(np.radians(day["radiation_zenith_angle"]))
+    assert (horizontal <= day["global_radiation"]).all()
     assert (day["direct_radiation"] >= 0).all()
     # Sunshine warms a person well above the air, a clear night cools below it.
     assert (sun["mean_radiant_temperature"] - sun["air_temperature"]).max() > 20

@@ -95,10 +95,15 @@ def test_upward_fluxes_and_surface_temperature_are_used_as_measured():
                longwave_upward_radiation=up_lw, longwave_downward_radiation=down_lw)
     out = tmrt.compute(obs, **SITE)
     plain = tmrt.compute({k: v for k, v in obs.items() if "upward" not in k}, **SITE)
-    np.testing.assert_array_equal(out["reflected_radiation"],
+    # a measurement missing: missing, unless the model fills it
+    np.testing.assert_array_equal(out["reflected_radiation"], up_sw)
+    filled = tmrt.compute(obs, fill_missing="model", **SITE)
+    np.testing.assert_array_equal(filled["reflected_radiation"],
                                   np.where(np.isnan(up_sw), plain["reflected_radiation"], up_sw))
     ground = out["ground_longwave_radiation"]
-    assert ground[0] == 450.0 and ground[2] != 450.0
+    assert ground[0] == 450.0 and np.isnan(ground[2])
+    assert np.isfinite(filled["ground_longwave_radiation"][2])       # the modelled ground
+    assert list(filled[tmrt.FILLED]) == [0, 0, 32, 8, 0, 0]
     ts = ((up_lw[0] - (1 - eps) * 350.0) / (eps * SIGMA)) ** 0.25 - 273.15
     assert out["surface_temperature"][0] == pytest.approx(ts, rel=1e-12)
     assert out["ground_radiation_balance"][0] == pytest.approx(300 - 55 + 350 - 450, rel=1e-12)

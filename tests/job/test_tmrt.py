@@ -9,6 +9,7 @@ import pytest
 
 import quarnel.Strahlwerk as S
 from quarnel import tmrt
+from support.ground import balance_root
 
 pd = pytest.importorskip("pandas")
 xr = pytest.importorskip("xarray")
@@ -21,7 +22,10 @@ DEFAULTS = dict(ground_albedo=0.2, ground_emissivity=0.95, bowen_ratio=0.8, pers
 def by_hand(when_utc, lat, lon, height, t, rh, n, wind, p):
     """One moment through the module's scalar functions, as a reader of the
     reference would chain them: apparent solar time from UTC, longitude and
-    the equation of time, then the example's model."""
+    the equation of time, then the example's model; the split of the
+    modelled global radiation by pvlib's DISC, the ground's balance by
+    bracketing."""
+    pvlib = pytest.importorskip("pvlib")
     local = when_utc + np.timedelta64(round(lon / 15 * 3600e6), "us")
     day = int((local.astype("datetime64[D]") - local.astype("datetime64[Y]")).astype(int)) + 1
     hours = (local - local.astype("datetime64[D]")) / np.timedelta64(1, "h")
@@ -30,17 +34,23 @@ def by_hand(when_utc, lat, lon, height, t, rh, n, wind, p):
     szeit = S.Sonnenzeit(hours + eot, 0, 0.0, day)
     e = rh / 100 * 6.112 * math.exp(17.62 * t / (243.12 + t))
     zenith = S.Zenitwinkel(szeit, lat, day)
-    linke = S.LinkeTruebung(day, lat, rh)
-    direct = S.DirStrMBew(S.MaxDirekteStrahlung(day, height, zenith, linke,
-                                                S.RelOptLuftmasse(zenith)), n)
+    linke = S.LinkeTruebung(day, lat, 0.0)        # the seasonal turbidity, whatever the humidity
     glob = S.MaxGlobalstrahlung(day, height, zenith, linke) * (
         1 - p["cloud_factor"] * (n / 8) ** p["cloud_exponent"])
     cosz = math.cos(math.radians(zenith)) if zenith < 90 else 0.0
+    # the modelled global radiation split as a measured one: DISC (pvlib's),
+    # the beam at most what the global radiation allows
+    direct = 0.0
+    if cosz > 0:
+        direct = min(float(pvlib.irradiance.disc(glob, zenith, day,
+                                                 pvlib.atmosphere.alt2pres(height))["dni"]),
+                     glob / cosz)
     diffuse = max(glob - direct * cosz, 0.0)
     sky = S.AtmosGegenstr(t, e, n)
     eps, alb, svf = p["ground_emissivity"], p["ground_albedo"], p["sky_view_factor"]
     balance = (1 - alb) * glob + eps * sky - eps * SIGMA * (t + 273.15) ** 4
-    surface = S.OberflTemp(balance, t, wind, p["bowen_ratio"])
+    # the ground's closed balance (the job's own, not OberflTemp's)
+    surface = balance_root((1 - alb) * glob + eps * sky, t, wind, eps, p["bowen_ratio"])
     ground = eps * SIGMA * (surface + 273.15) ** 4 + (1 - eps) * sky
     tmrt_ = S.MittlStrTemp(min(zenith, 90.0), 0.5 * (1 - svf) * SIGMA * (t + 273.15) ** 4,
                            0.5 * ground, 0.5 * svf * sky, 0.5 * svf * diffuse + 0.5 * alb * glob,
@@ -160,16 +170,20 @@ def test_humidity_from_whichever_is_given_and_measurements_first():
     assert tmrt.saturation_vapour_pressure(20.0) == pytest.approx(23.33, abs=0.005)
     assert tmrt.dew_point(tmrt.saturation_vapour_pressure(-7.5)) == pytest.approx(-7.5)
 
-    # A measured value wins; a missing one (NaN) is estimated.
+    # A measured value wins; a missing one (NaN) is estimated from another
+    # measurement, but a missing radiation is not the model's unless asked.
     e = np.array([5.0, np.nan, 8.0, np.nan, 9.0, 7.0])
     g = np.array([0.0, 150.0, np.nan, 80.0, 0.0, 0.0])
-    both = tmrt.compute({**base, "relative_humidity": VIENNA_NOVEMBER["relative_humidity"],
-                         "vapour_pressure": e, "global_radiation": g}, **site)
+    obs = {**base, "relative_humidity": VIENNA_NOVEMBER["relative_humidity"],
+           "vapour_pressure": e, "global_radiation": g}
+    both = tmrt.compute(obs, **site)
     np.testing.assert_array_equal(both["vapour_pressure"][[0, 2, 4]], e[[0, 2, 4]])
     np.testing.assert_array_equal(both["vapour_pressure"][[1, 3]], from_rh["vapour_pressure"][[1, 3]])
     np.testing.assert_array_equal(both["relative_humidity"], VIENNA_NOVEMBER["relative_humidity"])
     assert both["global_radiation"][1] == 150.0
-    assert both["global_radiation"][2] == from_rh["global_radiation"][2] > 300
+    assert np.isnan(both["global_radiation"][2])
+    filled = tmrt.compute(obs, fill_missing="model", **site)
+    assert filled["global_radiation"][2] == from_rh["global_radiation"][2] > 300
 
 
 def test_units_are_converted_or_refused():
@@ -182,7 +196,7 @@ def test_units_are_converted_or_refused():
     ).drop_vars(["air_temperature", "dew_point", "cloud_cover"])
     got = tmrt.compute(kelvin)
     np.testing.assert_allclose(got["mean_radiant_temperature"], want["mean_radiant_temperature"],
-                               rtol=1e-12)
+                               rtol=1e-12, atol=1e-12)
     assert got["air_temperature"].attrs["units"] == "degC"       # beside t2m, converted
     assert got["t2m"].attrs["units"] == "K"
 

@@ -288,6 +288,98 @@ def test_long_wave_radiation_far_from_the_air_s_emission_is_refused_on_both_side
             tmrt.compute(grid(ratio * emitted), **SITE)
 
 
+# Gaps stay gaps ------------------------------------------------------------------
+
+RADIATION_OUT = ("global_radiation", "direct_radiation", "diffuse_radiation",
+                 "reflected_radiation", "surface_temperature", "ground_longwave_radiation",
+                 "mean_radiant_temperature", "mean_radiant_temperature_shade", "utci")
+
+
+def day_with(**measured):
+    obs = hourly_year("2023-06-21T04:00", n=6, seed=9)
+    obs["global_radiation"] = np.array([20.0, 150.0, 380.0, 560.0, 700.0, 790.0])
+    obs.update(measured)
+    return obs
+
+
+def test_a_missing_measurement_leaves_what_depends_on_it_missing():
+    whole = tmrt.compute(day_with(), **SITE)
+    g = np.array([20.0, 150.0, np.nan, 560.0, 700.0, 790.0])
+    gap = tmrt.compute(day_with(global_radiation=g), **SITE)
+    for k in RADIATION_OUT:
+        assert np.isnan(gap[k][2]), k
+        np.testing.assert_array_equal(np.delete(gap[k], 2), np.delete(whole[k], 2), err_msg=k)
+    assert not np.isnan(gap["counter_radiation"]).any()     # the sky needs no sun
+    # the long-wave sky likewise
+    sky = tmrt.compute(day_with(longwave_downward_radiation=np.array([330.0, np.nan, 335, 340,
+                                                                      345, 350])), **SITE)
+    for k in ("counter_radiation", "ground_longwave_radiation", "mean_radiant_temperature"):
+        assert np.isnan(sky[k][1]) and not np.isnan(np.delete(sky[k], 1)).any(), k
+
+
+def test_filling_from_the_model_is_asked_for_and_flagged_element_by_element():
+    g = np.array([20.0, 150.0, np.nan, 560.0, 700.0, 790.0])
+    filled = tmrt.compute(day_with(global_radiation=g), fill_missing="model", **SITE)
+    modelled = tmrt.compute({k: v for k, v in day_with().items() if k != "global_radiation"},
+                            **SITE)
+    whole = tmrt.compute(day_with(), **SITE)
+    for k in RADIATION_OUT:
+        assert filled[k][2] == modelled[k][2], k
+        np.testing.assert_array_equal(np.delete(filled[k], 2), np.delete(whole[k], 2), err_msg=k)
+    flags = filled[tmrt.FILLED]
+    assert flags.dtype == np.int8 and list(flags) == [0, 0, 47, 0, 0, 0]
+    filled_terms = [t for i, t in enumerate(tmrt.FILLED_TERMS) if flags[2] >> i & 1]
+    assert filled_terms == ["global_radiation", "direct_radiation", "diffuse_radiation",
+                            "reflected_radiation", "ground_longwave_radiation"]
+    assert tmrt.FILLED not in tmrt.compute(day_with(global_radiation=g), **SITE)
+    with pytest.raises(ValueError, match="fill_missing='model'"):
+        tmrt.compute(day_with(), variables=[tmrt.FILLED], **SITE)
+    # the sources say where the model comes in
+    frame = pd.DataFrame({k: v for k, v in day_with(global_radiation=g).items() if k != "time"},
+                         index=day_with()["time"])
+    assert "clear sky" not in tmrt.compute(frame, **SITE).attrs["sources"]["global_radiation"]
+    assert "else clear sky" in tmrt.compute(frame, fill_missing="model",
+                                            **SITE).attrs["sources"]["global_radiation"]
+
+
+def test_the_undefined_first_step_of_era5_land_stays_missing():
+    from support.sky import hourly_global, hourly_longwave
+    times = pd.date_range("2023-06-21T00:00", periods=30, freq="h")
+    rng = np.random.default_rng(7)
+    hourly_g = hourly_global(rng.uniform(0.3, 0.9, (30, 1, 1)), times.values, [48.0], [11.0])
+    t2m = 290 + rng.normal(0, 2, (30, 1, 1))
+    hourly_l = hourly_longwave(rng.uniform(0, 1, (30, 1, 1)), t2m)
+
+    def running(hourly):       # since 00 UTC; the 00 UTC step holds the day before's total
+        out = np.empty_like(hourly)
+        for k, t in enumerate(times):
+            start = k - ((t.hour - 1) % 24)
+            out[k] = hourly[max(start, 0):k + 1].sum(axis=0)
+        return out
+    dims = ("valid_time", "latitude", "longitude")
+    ds = xr.Dataset({"t2m": (dims, t2m, {"units": "K"}), "d2m": (dims, t2m - 8, {"units": "K"}),
+                     "tcc": (dims, np.full(t2m.shape, 0.4)), "u10": (dims, np.ones(t2m.shape)),
+                     "v10": (dims, np.ones(t2m.shape)),
+                     "ssrd": (dims, running(hourly_g), {"units": "J m**-2"}),
+                     "strd": (dims, running(hourly_l), {"units": "J m**-2"})},
+                    coords={"valid_time": times, "latitude": [48.0], "longitude": [11.0]})
+    out = tmrt.compute(ds, accumulation="since-00utc")
+    for k in ("counter_radiation", "global_radiation", "mean_radiant_temperature", "utci"):
+        values = out[k].values[:, 0, 0]
+        assert np.isnan(values[0]) and not np.isnan(values[1:]).any(), k
+    np.testing.assert_allclose(out["counter_radiation"].values[1:, 0, 0],
+                               hourly_l[1:, 0, 0] / 3600, rtol=1e-12)
+    filled = tmrt.compute(ds, accumulation="since-00utc", fill_missing="model")
+    assert filled[tmrt.FILLED].values[0, 0, 0] == 1 | 2 | 4 | 8 | 16 | 32
+    assert (filled[tmrt.FILLED].values[1:] == 0).all()
+    assert filled[tmrt.FILLED].attrs["flag_meanings"].split() == list(tmrt.FILLED_TERMS)
+    assert "else AtmosGegenstr" in filled["counter_radiation"].attrs["source"]
+    lazy = tmrt.compute(ds.chunk({"valid_time": 7}), accumulation="since-00utc",
+                        fill_missing="model").compute()
+    for k in ("mean_radiant_temperature", tmrt.FILLED):
+        np.testing.assert_array_equal(lazy[k].values, filled[k].values, err_msg=k)
+
+
 def test_too_much_sun_is_named_alike_in_memory_and_lazily():
     # In memory only the global radiation above 100 W/m² meets the sun of its
     # interval; the first element refused, and the words, are the lazy check's.
@@ -306,8 +398,10 @@ def test_too_much_sun_is_named_alike_in_memory_and_lazily():
     assert messages[0].endswith("(at valid_time 2023-06-22T05:00:00, latitude 30, longitude -60)")
     assert messages[1].endswith("(at valid_time 29, latitude 1, longitude 1)")
     assert messages[0].rsplit(" (at ", 1)[0] == messages[1].rsplit(" (at ", 1)[0]
-    # masked, the two are modelled (from the clear sky under the cloud)
+    # masked, the two are missing, or modelled (the clear sky under the cloud) where asked
     masked = tmrt.compute(bright, invalid="mask")["global_radiation"].values
+    assert np.isnan(masked).sum() == 2 and np.isnan(masked[[29, 30], 1, [1, 0]]).all()
+    masked = tmrt.compute(bright, invalid="mask", fill_missing="model")["global_radiation"].values
     assert (masked != ssrd / 3600).sum() == 2 and masked[29, 1, 1] == 0 and masked[30, 1, 0] < 700
     fine = ssrd.copy()
     fine[29, 1, 1] = fine[30, 1, 0] = 0.0

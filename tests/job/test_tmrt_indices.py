@@ -182,10 +182,11 @@ def test_an_index_is_computed_only_when_asked_for(monkeypatch):
         np.testing.assert_array_equal(some[k], whole[k])
     monkeypatch.undo()
 
-    # A missing measurement: the clear sky fills it, the rest as before.
+    # A missing measurement: the clear sky fills it where asked, the rest as before.
     obs["global_radiation"][40] = np.nan
     monkeypatch.setattr(U, "Azimutwinkel", refused)
-    gap = tmrt.compute(obs, variables=["wbgt"], **SITE)
+    assert np.isnan(tmrt.compute(obs, variables=["wbgt"], **SITE)["wbgt"][40])
+    gap = tmrt.compute(obs, variables=["wbgt"], fill_missing="model", **SITE)
     np.testing.assert_array_equal(np.delete(gap["wbgt"], 40), np.delete(whole["wbgt"], 40))
     assert np.isfinite(gap["wbgt"][40]) and gap["wbgt"][40] != whole["wbgt"][40]
     assert set(gap) - set(obs) == {"wbgt", "vapour_pressure", "dew_point"}

@@ -200,8 +200,9 @@ def test_the_projection_factor():
     obs = station([100.0, 650.0, 850.0, 450.0, 30.0])
     published = tmrt.compute(obs, **SITE)
     module = tmrt.compute(obs, projection_factor="module", **SITE)
-    np.testing.assert_array_equal(published["mean_radiant_temperature_shade"],
-                                  module["mean_radiant_temperature_shade"])
+    # the same person in shade, by MittlStrTemp and by the job's kernel
+    np.testing.assert_allclose(published["mean_radiant_temperature_shade"],
+                               module["mean_radiant_temperature_shade"], rtol=1e-14)
     # A high sun weighs more for the published person.
     assert published["mean_radiant_temperature"][2] > module["mean_radiant_temperature"][2] + 0.5
 

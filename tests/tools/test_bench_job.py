@@ -79,7 +79,7 @@ def test_hand_written_chain_agrees_with_the_command(small):
     with xr.open_dataset(small) as ds:
         ds = ds.load()
         # The hand-written chain is the model without measured radiation:
-        # the beam from cloud octas and MittlStrTemp's person.
+        # DISC's split of the modelled global radiation and MittlStrTemp's person.
         fluxes = [v for v in ("ssrd", "fdir", "strd", "ssr", "str") if v in ds]
         expected = tmrt.compute(ds.drop_vars(fluxes),
                                 projection_factor="module").mean_radiant_temperature

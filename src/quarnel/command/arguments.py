@@ -51,7 +51,7 @@ METAVARS = {"latitude": "DEG", "longitude": "DEG", "height": "M", "utc_offset": 
 #: the settings of the site, in the order of the help (the model's: MODEL)
 SITE = ("latitude", "longitude", "height", "utc_offset", "timezone")
 #: the settings of the measurements, in the order of the help
-MEASUREMENTS = ("timestamps", "clock_check", "wind_height", "globe_diameter")
+MEASUREMENTS = ("timestamps", "fill_missing", "clock_check", "wind_height", "globe_diameter")
 
 
 def option(name: str) -> str:

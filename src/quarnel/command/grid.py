@@ -30,9 +30,10 @@ TIME_DIMS = ("time", "valid_time")
 
 def choose(available: Sequence[str], variables: Sequence[str] | None) -> list[str]:
     """The output's variables: those named (``all``: every one), else the
-    headline quantities there are (``tmrt.HEADLINE``)."""
+    headline quantities there are (``tmrt.HEADLINE``) and, where the model
+    fills gaps, its flags."""
     if variables is None:
-        return [k for k in tmrt.HEADLINE if k in available]
+        return [k for k in (*tmrt.HEADLINE, tmrt.FILLED) if k in available]
     if "all" in variables:
         return list(available)
     unknown = [k for k in variables if k not in available]

@@ -151,7 +151,8 @@ def compute_block(job: BlockJob, region: Region, sink: Sink) -> BlockResult:
     # Only the quantities written or plotted are kept: the rest of the chain's
     # results would only hold memory.
     needed = {v.name for v in job.variables} | set(job.plotted)
-    result = tmrt.compute(block, variables=[k for k in tmrt.OUTPUTS if k in needed], **job.kwargs)
+    result = tmrt.compute(block, variables=[k for k in (*tmrt.OUTPUTS, tmrt.FILLED) if k in needed],
+                          **job.kwargs)
     arrays: dict[str, npt.NDArray[Any]] = {}
     for var in job.variables:
         if _writes(var.dims, region):

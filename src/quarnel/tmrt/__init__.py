@@ -38,16 +38,17 @@ from quarnel.tmrt.chain.indices import (WIND_UTCI_LOW, pasquill_class, wind_at_2
 from quarnel.tmrt.chain.person import PERSON_EMISSIVITY, projected_area_factor
 from quarnel.tmrt.checks import ObservationError
 from quarnel.tmrt.clock import equation_of_time
-from quarnel.tmrt.quantities import (CATEGORIES, HEADLINE, HUMIDITY, INPUTS, OUTPUTS, RADIATION,
-                                     REQUIRED, SHORTWAVE, Quantity)
-from quarnel.tmrt.settings import (SETTINGS, Accumulation, Invalid, Projection, Setting, Timestamps,
-                                   SettingError, check_setting)
+from quarnel.tmrt.quantities import (CATEGORIES, FILLED, FILLED_TERMS, HEADLINE, HUMIDITY, INPUTS,
+                                     OUTPUTS, RADIATION, REQUIRED, SHORTWAVE, Quantity)
+from quarnel.tmrt.settings import (SETTINGS, Accumulation, FillMissing, Invalid, Projection,
+                                   Setting, SettingError, Timestamps, check_setting)
 from quarnel.tmrt.units import UnitError, is_accumulated
 
 __all__ = [
     "compute", "Keywords", "ObservationError", "UnitError", "SettingError", "INPUTS", "OUTPUTS",
-    "HEADLINE", "CATEGORIES", "REQUIRED", "HUMIDITY", "RADIATION", "SHORTWAVE", "Quantity",
-    "SETTINGS", "Setting", "check_setting", "Accumulation", "Projection", "Invalid", "Timestamps",
+    "HEADLINE", "CATEGORIES", "FILLED", "FILLED_TERMS", "REQUIRED", "HUMIDITY", "RADIATION",
+    "SHORTWAVE", "Quantity", "SETTINGS", "Setting", "check_setting", "Accumulation", "Projection",
+    "Invalid", "Timestamps", "FillMissing",
     "accumulation_hours", "is_accumulated", "sources", "projected_area_factor",
     "saturation_vapour_pressure", "dew_point", "equation_of_time", "SIGMA", "PERSON_EMISSIVITY",
     "WIND_UTCI_LOW", "ACCUMULATION_NOISE", "wind_at_person", "wind_at_2m", "pasquill_class",

@@ -14,7 +14,7 @@ from quarnel.tmrt.accumulation import mean_interval
 from quarnel.tmrt.chain.common import wind_at
 from quarnel.tmrt.checks import checked_numpy, humidity_checked
 from quarnel.tmrt.names import present
-from quarnel.tmrt.quantities import CATEGORIES
+from quarnel.tmrt.quantities import INTEGERS
 from quarnel.tmrt.settings import Assumptions, Invalid, Reading
 
 __all__ = ["compute_arrays", "in_blocks", "read_as_given", "required"]
@@ -129,7 +129,7 @@ def in_blocks(obs: dict[str, FloatArray], site: dict[str, FloatArray],
                 if not assumptions.keeps(k):
                     continue
                 if k not in out:
-                    out[k] = np.empty(shape, dtype=np.int8 if k in CATEGORIES else np.float64)
+                    out[k] = np.empty(shape, dtype=np.int8 if k in INTEGERS else np.float64)
                 # A result of scalar inputs alone (a constant measured flux) is one value.
                 out[k][part] = np.reshape(v, here) if np.ndim(v) else v
     return {k: v.reshape(final) for k, v in out.items()}

@@ -13,9 +13,9 @@ import numpy.typing as npt
 from quarnel.tmrt.arrays import compute_arrays
 from quarnel.tmrt.datasets import compute_dataset
 from quarnel.tmrt.frames import compute_frame
-from quarnel.tmrt.quantities import OUTPUTS
-from quarnel.tmrt.settings import (MODEL, SETTINGS, Accumulation, Assumptions, Invalid, Projection,
-                                   Reading, SettingError, Timestamps, check_setting)
+from quarnel.tmrt.quantities import FILLED, OUTPUTS
+from quarnel.tmrt.settings import (MODEL, SETTINGS, Accumulation, Assumptions, FillMissing, Invalid,
+                                   Projection, Reading, SettingError, Timestamps, check_setting)
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -36,6 +36,7 @@ class Keywords(TypedDict, total=False):
     invalid: Invalid
     accumulation: Accumulation
     timestamps: Timestamps
+    fill_missing: FillMissing
     clock_check: bool
     wind_height: Any
     globe_diameter: float
@@ -61,7 +62,7 @@ def compute(observations: Mapping[str, npt.ArrayLike], **keywords: Unpack[Keywor
 def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
             height: Any = 0.0, utc_offset: Any = 0.0, timezone: str | None = None,
             invalid: Invalid = "raise", accumulation: Accumulation = "interval",
-            timestamps: Timestamps = "instant",
+            timestamps: Timestamps = "instant", fill_missing: FillMissing = "none",
             clock_check: bool = True, wind_height: Any = 10.0, globe_diameter: float = 0.15,
             projection_factor: Projection = "published",
             ground_albedo: float = 0.2, ground_emissivity: float = 0.95, bowen_ratio: float = 0.8,
@@ -131,7 +132,12 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
         interval's sun; its length is the rows' most common spacing, or
         ``accumulation`` given in hours. Hourly means ending at the stamp,
         as TMY3 years and many station records: "interval-end".
-        paired with the sun of their interval.
+    fill_missing: a quantity supplied (a column or variable) but missing
+        (NaN) at an element leaves the outputs that depend on it missing
+        ("none"), or the model fills them ("model": the clear sky under
+        cloud, AtmosGegenstr, the ground's balance, as where nothing is
+        supplied), and ``filled_from_model`` flags, element by element, the
+        radiation terms it filled (bits in the order of ``FILLED_TERMS``).
     clock_check: measured global radiation (W/m², not accumulated)
         against the sun: where far more than a handful of values above
         50 W/m² come with the sun below the horizon (allowing for the
@@ -178,7 +184,7 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     """
     given = dict(latitude=latitude, longitude=longitude, height=height, utc_offset=utc_offset,
                  timezone=timezone, invalid=invalid, accumulation=accumulation,
-                 timestamps=timestamps,
+                 timestamps=timestamps, fill_missing=fill_missing,
                  clock_check=clock_check, wind_height=wind_height,
                  globe_diameter=globe_diameter, projection_factor=projection_factor,
                  ground_albedo=ground_albedo, ground_emissivity=ground_emissivity,
@@ -195,12 +201,13 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
     if s["timezone"] is not None and not _is_zero(s["utc_offset"]):
         raise SettingError("timezone and utc_offset both say the clock: give one of them",
                            "timezone")
-    kept = _variables(variables)
+    kept = _variables(variables, s["fill_missing"] == "model")
     svf = s["sky_view_factor"]
     per_row_svf = np.ndim(getattr(svf, "values", svf)) > 0
     model = {name: s[name] for name in MODEL} | {"sky_view_factor": None if per_row_svf
                                                  else float(svf)}
-    assumptions = Assumptions(**model, variables=kept, globe_diameter=s["globe_diameter"])
+    assumptions = Assumptions(**model, fill_missing=s["fill_missing"], variables=kept,
+                              globe_diameter=s["globe_diameter"])
     reading = Reading(timezone=s["timezone"], clock_check=s["clock_check"],
                       wind_height=s["wind_height"], sky_view_factor=svf if per_row_svf else None,
                       timestamps=s["timestamps"], accumulation=s["accumulation"])
@@ -231,19 +238,22 @@ def _is_zero(value: Any) -> bool:
     return np.ndim(getattr(value, "values", value)) == 0 and float(value) == 0
 
 
-def _variables(variables: Any) -> frozenset[str] | None:
-    """The outputs asked for, checked: a collection of names of OUTPUTS."""
+def _variables(variables: Any, filling: bool) -> frozenset[str] | None:
+    """The outputs asked for, checked: a collection of names of OUTPUTS (and
+    of FILLED where the model fills gaps)."""
     if variables is None:
         return None
     if isinstance(variables, (str, bytes)) or not isinstance(variables, Collection) or not all(
             isinstance(v, str) for v in variables):
         raise SettingError("variables must be a collection of output names (e.g. "
                            f"['utci']), not {variables!r}", "variables")
-    unknown = sorted(set(variables) - set(OUTPUTS))
+    valid = [*OUTPUTS, FILLED] if filling else list(OUTPUTS)
+    unknown = sorted(set(variables) - set(valid))
     if unknown:
         named = ", ".join(map(repr, unknown))
-        raise SettingError(f"variables: no output {named}; valid: {', '.join(OUTPUTS)}",
-                           "variables")
+        raise SettingError(f"variables: no output {named}; valid: {', '.join(valid)}"
+                           + (f" ({FILLED} with fill_missing='model')" if FILLED in unknown
+                              else ""), "variables")
     return frozenset(variables)
 
 

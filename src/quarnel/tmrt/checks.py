@@ -322,6 +322,9 @@ def humidity_checked(obs: Mapping[str, Any], found: Mapping[str, str], invalid: 
     t = obs["air_temperature"]
     for q, relation in _SATURATION.items():
         if q in obs:
+            lazy = getattr(obs[q], "chunks", None) is not None
+            if q == "dew_point" and not lazy and not np.asarray(obs[q] > t).any():
+                continue                      # at most saturated: nothing to refuse
             if hasattr(obs[q], "dims"):
                 out[q] = related_xarray(obs[q], [t], relation, q, found[q], invalid)
             else:

@@ -18,7 +18,7 @@ from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval, plausib
 from quarnel.tmrt.arrays import in_blocks, read_as_given, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
 from quarnel.tmrt.names import ERA5_WIND, GRAVITY, era5_quantities, orography, present
-from quarnel.tmrt.quantities import CATEGORIES, INPUTS, RADIATION, SHORTWAVE, described
+from quarnel.tmrt.quantities import INPUTS, INTEGERS, RADIATION, SHORTWAVE, described
 from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, Reading, SettingError,
                                    check_setting)
 from quarnel.tmrt.units import UnitError, converted, is_accumulated
@@ -150,7 +150,8 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     computed = {k: v for k, v in computed.items() if assumptions.keeps(k)}
     described_sources = chain.sources(found, accumulation_hours, assumptions.projection_factor,
                                       interval_end, globe_diameter=assumptions.globe_diameter,
-                                      wind_height=reading.wind_height)
+                                      wind_height=reading.wind_height,
+                                      fill_missing=assumptions.fill_missing)
 
     # Variables, not DataArrays: a DataArray copies its coordinates' indexes
     # at every turn, which costs a block of the command more than its sums.
@@ -169,7 +170,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         order = [d for d in dims if d in var.dims]
         if list(var.dims)[:len(order)] != order:
             var = var.transpose(*order, ...)
-        if k in CATEGORIES and var.dtype != np.int8:
+        if k in INTEGERS and var.dtype != np.int8:
             var = var.astype(np.int8)
         result = described(k)
         assert result is not None

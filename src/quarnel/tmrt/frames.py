@@ -56,5 +56,6 @@ def compute_frame(df: pd.DataFrame, latitude: Any, longitude: Any, height: Any,
             out[k] = v
     out.attrs["sources"] = sources(present(columns, names), hours, assumptions.projection_factor,
                                    end, globe_diameter=assumptions.globe_diameter,
-                                   wind_height=reading.wind_height)
+                                   wind_height=reading.wind_height,
+                                   fill_missing=assumptions.fill_missing)
     return out

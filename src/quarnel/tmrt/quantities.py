@@ -13,7 +13,7 @@ import numpy as np
 from quarnel import comfort
 
 __all__ = ["Quantity", "INPUTS", "OUTPUTS", "HEADLINE", "CATEGORIES", "REQUIRED", "HUMIDITY",
-           "RADIATION", "SHORTWAVE"]
+           "RADIATION", "SHORTWAVE", "FILLED", "FILLED_TERMS", "INTEGERS"]
 
 
 @dataclass(frozen=True)
@@ -159,7 +159,23 @@ HEADLINE = ("mean_radiant_temperature", "mean_radiant_temperature_shade", "utci"
 #: Integer outputs (the rest are float64).
 CATEGORIES = ("utci_category", "utci_category_shade")
 
+#: With fill_missing="model" only: which radiation terms of an element the
+#: model filled where a quantity supplied for them was missing (bit flags,
+#: in the order of FILLED_TERMS: 1 global radiation, 2 direct, ...).
+FILLED = "filled_from_model"
+FILLED_TERMS = ("global_radiation", "direct_radiation", "diffuse_radiation",
+                "reflected_radiation", "counter_radiation", "ground_longwave_radiation")
+_FILLED = Quantity("1", "radiation terms filled from the model where a quantity supplied for "
+                   "them was missing", attrs={
+                       "flag_masks": np.array([1 << i for i in range(len(FILLED_TERMS))],
+                                              dtype=np.int8),
+                       "flag_meanings": " ".join(FILLED_TERMS)})
+#: every integer result
+INTEGERS = (*CATEGORIES, FILLED)
+
 
 def described(name: str) -> Quantity | None:
     """The quantity of an output or input name, or None."""
+    if name == FILLED:
+        return _FILLED
     return OUTPUTS.get(name) or INPUTS.get(name)

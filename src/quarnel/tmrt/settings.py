@@ -20,13 +20,15 @@ from typing import Any, Literal, TypeAlias
 
 import numpy as np
 
-from quarnel.tmrt.quantities import OUTPUTS
+from quarnel.tmrt.quantities import FILLED, OUTPUTS
 
 __all__ = ["Setting", "SETTINGS", "check_setting", "SettingError", "as_keyword", "Accumulation",
-           "Projection", "Invalid", "Timestamps", "Assumptions", "Reading", "MODEL"]
+           "Projection", "Invalid", "Timestamps", "FillMissing", "Assumptions", "Reading",
+           "MODEL"]
 
 Accumulation: TypeAlias = "Literal['interval', 'since-00utc'] | float"
 Timestamps: TypeAlias = Literal["instant", "interval-end", "interval-start", "interval-middle"]
+FillMissing: TypeAlias = Literal["none", "model"]
 Projection: TypeAlias = Literal["published", "module"]
 Invalid: TypeAlias = Literal["raise", "mask"]
 Group: TypeAlias = Literal["site", "data", "model"]
@@ -160,6 +162,10 @@ SETTINGS: dict[str, Setting] = _table(
             "given as the accumulation) that ends (interval-end), starts (interval-start) or is "
             "centred (interval-middle) at the stamp, paired with that interval's sun", "data",
             words=("instant", "interval-end", "interval-start", "interval-middle")),
+    Setting("fill_missing", "none", "",
+            "a quantity supplied but missing at an element: the outputs that depend on it "
+            "missing (none), or filled from the model (model; the element's filled terms "
+            "flagged in filled_from_model)", "data", words=("none", "model")),
     Setting("clock_check", True, "",
             "measured global radiation checked against the sun: many hours of sunshine with "
             "the sun down (a wrong clock or longitude) are refused, unless this is off",
@@ -276,12 +282,14 @@ class Assumptions:
     cloud_factor: float
     cloud_exponent: float
     projection_factor: Projection = "published"
+    fill_missing: FillMissing = "none"
     variables: frozenset[str] | None = None     # the outputs kept; None: all
     globe_diameter: float = 0.15                # of a globe thermometer [m]
 
     def keeps(self, name: str) -> bool:
         """Whether a result is returned: every input, and the outputs asked for."""
-        return self.variables is None or name not in OUTPUTS or name in self.variables
+        return (self.variables is None or name in self.variables
+                or (name not in OUTPUTS and name != FILLED))
 
 
 @dataclass(frozen=True)

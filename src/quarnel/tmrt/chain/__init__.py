@@ -16,6 +16,7 @@ from typing import Any
 
 import numpy as np
 
+from quarnel._elementwise import where
 from quarnel.tmrt.chain.common import black_body, first, wind_at
 from quarnel.tmrt.chain.humidity import humidity
 from quarnel.tmrt.chain.indices import Air, indices, indices_sources
@@ -25,8 +26,8 @@ from quarnel.tmrt.chain.person import (GLOBE_HEIGHT, globe_mean_radiant_temperat
 from quarnel.tmrt.chain.shortwave import clear_sky, shortwave, shortwave_sources
 from quarnel.tmrt.chain.sun import sun
 from quarnel.tmrt.chain.surface import measured_longwave, measured_shortwave, surface_sources
-from quarnel.tmrt.quantities import OUTPUTS
-from quarnel.tmrt.settings import Assumptions, Projection
+from quarnel.tmrt.quantities import FILLED, FILLED_TERMS, OUTPUTS
+from quarnel.tmrt.settings import Assumptions, FillMissing, Projection
 
 __all__ = ["run", "sources"]
 
@@ -49,14 +50,29 @@ def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
     here = sun(szeit, latitude, day, accumulation_hours, interval_end,
                assumptions.keeps("azimuth_angle"))
     r.update(solar_time=szeit, **here.outputs())
-    clear = clear_sky(day, latitude, height, here.zenith, r["relative_humidity"])
-    r.update(shortwave(obs, here, day, height, clear, assumptions))
-    r.update(clear.outputs(assumptions.keeps))
-    r.update(measured_shortwave(obs, r))
-    absorbed = r.pop("absorbed")
+    clear = clear_sky(day, latitude, height, here, accumulation_hours > 0)
+    filling = assumptions.fill_missing == "model"
     air_radiation = black_body(t)
-    r.update(longwave_and_ground(obs, r["vapour_pressure"], absorbed, air_radiation, assumptions))
-    r.update(measured_longwave(obs, r, absorbed, assumptions))
+
+    def radiation(filling: bool) -> dict[str, Any]:
+        rad = shortwave(obs, here, day, height, clear, assumptions, filling)
+        rad.update(measured_shortwave(obs, rad, filling))
+        absorbed = rad.pop("absorbed")
+        rad.update(longwave_and_ground(obs, r["vapour_pressure"], absorbed, assumptions,
+                                       filling))
+        rad.update(measured_longwave(obs, rad, absorbed, assumptions, filling))
+        return rad
+
+    r.update(radiation(filling))
+    r.update(clear.outputs(assumptions.keeps))
+    if filling:
+        # The terms the model filled: missing without it, there with it.
+        bare = radiation(False)
+        flags: Any = np.int8(0)
+        for bit, term in enumerate(FILLED_TERMS):
+            filled = np.isnan(bare[term]) & ~np.isnan(r[term])
+            flags = flags + where(filled, np.int8(1 << bit), np.int8(0))
+        r[FILLED] = flags
     r.update(person(air_radiation, r["counter_radiation"], r["ground_longwave_radiation"],
                     r["diffuse_radiation"], r["reflected_radiation"], r["direct_radiation"],
                     here.paired_zenith, assumptions, sky_view_factor))
@@ -71,23 +87,28 @@ def run(obs: dict[str, Any], latitude: Any, height: Any, szeit: Any, day: Any,
                          r["mean_radiant_temperature"], r["mean_radiant_temperature_shade"],
                          obs.get("globe_temperature")),
                      assumptions.keeps))
-    return {k: r[k] for k in RESULTS if k in r}
+    return {k: r[k] for k in (*RESULTS, FILLED) if k in r}
 
 
 def sources(present: Collection[str], accumulation_hours: float = 0.0,
             projection_factor: Projection = "published", interval_end: float = 0.0, *,
-            globe_diameter: float = 0.15, wind_height: Any = 10.0) -> dict[str, str]:
+            globe_diameter: float = 0.15, wind_height: Any = 10.0,
+            fill_missing: FillMissing = "none") -> dict[str, str]:
     """Where each radiation term and the person's temperatures come from,
     given the input quantities present (standard names), in words: the
     ``source`` attribute of the outputs. Element by element the first
-    source listed that is not missing is used."""
+    source listed that is not missing is used; the model's only where
+    nothing was supplied for a term, or with fill_missing="model"."""
     has = set(present)
-    out = {**shortwave_sources(has, accumulation_hours, interval_end), **longwave_sources(has),
+    filling = fill_missing == "model"
+    out = {**shortwave_sources(has, accumulation_hours, interval_end, filling),
+           **longwave_sources(has, filling),
            **person_sources(projection_factor,
                             globe_diameter if "globe_temperature" in has else None),
            **indices_sources(has)}
     for k, measured in surface_sources(has).items():
-        out[k] = "; else ".join([*measured, out[k]])
+        # the measured surface first; the rest only where the model fills
+        out[k] = "; else ".join([*measured, out[k]] if filling else measured)
     if np.ndim(wind_height) or float(wind_height) != 10.0:
         for k in ("utci", "utci_shade"):
             out[k] += ("; the wind brought to 10 m from the height measured by the log law, "

@@ -46,6 +46,29 @@ def first_or(candidates: Sequence[Any], estimate: Callable[[], Any]) -> Any:
     return out if complete(out) else fill(out, estimate())
 
 
+def given(*candidates: Any) -> Any:
+    """``first`` of the candidates that are present, None if none is."""
+    present = [c for c in candidates if c is not None]
+    return first(*present) if present else None
+
+
+def supplied(measured: Any, estimate: Callable[[], Any], filling: bool) -> Any:
+    """A quantity from what was supplied for it (``measured``: measured or
+    derived from measurements, None where nothing was supplied), else the
+    model (``estimate()``, computed only where used): where nothing was
+    supplied, the model; where something was, its gaps (NaN) stay gaps
+    unless ``filling``, which fills them from the model."""
+    if measured is None:
+        return estimate()
+    return first_or([measured], estimate) if filling else measured
+
+
+def then_model(sources: list[str], model: str, filling: bool) -> str:
+    """The sources of a term in words, first that is not missing: those of
+    what was supplied, then the model where nothing was, or ``filling``."""
+    return "; else ".join(sources + ([model] if filling or not sources else []))
+
+
 def black_body(t: Any) -> Any:
     """σ T⁴ [W m-2] of a temperature t [°C]."""
     return SIGMA * (t + 273.15) ** 4
