@@ -8,7 +8,7 @@ import subprocess
 
 import pytest
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 PACKAGE = ROOT / "src" / "quarnel"
 
 
