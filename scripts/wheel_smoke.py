@@ -55,7 +55,14 @@ VALUES: dict[str, tuple[tuple[float, ...], tuple[float, ...]]] = {
     "humidex": ((30.0, 20.0), (37.56977752633921,)),
     "apparent_temperature": ((30.0, 20.0, 2.0), (31.200000000000003,)),
     "wind_chill": ((-5.0, 5.0), (-11.190933253695526,)),
+    "pet": ((25.0, 40.0, 1.5, 15.0), (27.883195017913483,)),
+    "pet_corrected": ((25.0, 40.0, 1.5, 15.0), (27.237758589719117,)),
+    "pet_person": ((25.0, 40.0, 1.5, 15.0, 60.0, 2.0, 1.62, 58.0, 80.0, 0.6), (27.272483854051387,)),
+    "pet_corrected_person": ((25.0, 40.0, 1.5, 15.0, 60.0, 2.0, 1.62, 58.0, 80.0, 0.6),
+                             (26.350155269922748,)),
 }
+# Arguments kept as they are on arrays: codes, not quantities (sex: 1 or 2).
+CODES = {"pet_person": {5}, "pet_corrected_person": {5}}
 # A 10 m box on a 41 x 41 raster of 1 m pixels: the sky view factor [1]
 # 10 m west of its middle, and the sunlit tops under a sun in the south at 30°.
 BOX_SKY_VIEW = 0.940616318376263
@@ -94,7 +101,8 @@ def arguments(f: np.ufunc, n: int, seed: int) -> list[np.ndarray]:
     ufunc this script does not know yet)."""
     rng = np.random.default_rng(seed)
     base = VALUES[f.__name__][0] if f.__name__ in VALUES else (1.0,) * f.nin
-    return [x * rng.uniform(0.8, 1.2, n) for x in base]
+    codes = CODES.get(f.__name__, set())
+    return [np.full(n, x) if i in codes else x * rng.uniform(0.8, 1.2, n) for i, x in enumerate(base)]
 
 
 def place() -> Any:
