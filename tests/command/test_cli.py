@@ -63,6 +63,11 @@ def test_csv_in_csv_out_as_the_library_computes(tmp_path, capsys):
     # the empty cells: the model's global, direct, diffuse, reflected and ground radiation
     assert [int(r[tmrt.FILLED]) for r in rows] == [47, 0, 47]
     assert rows[1]["global_radiation"] == "410.0" and float(rows[0]["global_radiation"]) > 100
+    # named outputs alone still carry what the model filled
+    assert run([src, "-o", out, "--lat", "47.5", "--lon", "8.5", "--column", "time=stamp",
+                "--utc-offset", "1", "--fill-missing", "model", "--variables", "utci"],
+               capsys)[0] == 0
+    assert list(read_csv(out)[0])[6:] == ["utci", tmrt.FILLED]
     if HAVE_MPL:
         assert png.stat().st_size > 10000
 

@@ -153,3 +153,7 @@ def test_gaps_in_a_grid_stay_gaps_unless_the_model_fills_them(tmp_path, capsys):
         assert flags.dtype == np.int8 and flags.values[2, 1, 0] == 47
         assert int(flags.sum()) == 47
         assert flags.attrs["flag_meanings"].startswith("global_radiation direct_radiation")
+    # the record goes with the filled values even where only others are named
+    assert run([src, "-o", out, "--fill-missing", "model", "--variables", "utci"], capsys)[0] == 0
+    with xr.open_dataset(out) as got:
+        assert set(got.data_vars) == {"utci", "filled_from_model"}

@@ -332,6 +332,9 @@ def test_filling_from_the_model_is_asked_for_and_flagged_element_by_element():
     assert filled_terms == ["global_radiation", "direct_radiation", "diffuse_radiation",
                             "reflected_radiation", "ground_longwave_radiation"]
     assert tmrt.FILLED not in tmrt.compute(day_with(global_radiation=g), **SITE)
+    named = tmrt.compute(day_with(global_radiation=g), fill_missing="model", variables=["utci"],
+                         **SITE)
+    np.testing.assert_array_equal(named[tmrt.FILLED], flags)
     with pytest.raises(ValueError, match="fill_missing='model'"):
         tmrt.compute(day_with(), variables=[tmrt.FILLED], **SITE)
     # the sources say where the model comes in

@@ -342,14 +342,15 @@ def _clock(table: CsvTable, name: str, local: npt.NDArray[np.datetime64],
 
 def _written(added: list[str], inputs: list[str], variables: list[str] | None) -> list[str]:
     """The computed columns written: all, or those --variables names (in the
-    order of the chain); the input's columns are always kept."""
+    order of the chain); the input's columns are always kept, and the
+    record of what the model filled wherever it fills."""
     if variables is None or "all" in variables:
         return added
     unknown = [k for k in variables if k not in added and k not in inputs]
     if unknown:
         raise UsageError(f"--variables: no quantity {', '.join(repr(k) for k in unknown)}; "
                          f"valid: all, {', '.join(added)}")
-    return [k for k in added if k in variables]
+    return [k for k in added if k in variables or k == tmrt.FILLED]
 
 
 def _unused(header: list[str], names: dict[str, str]) -> list[str]:

@@ -30,8 +30,8 @@ TIME_DIMS = ("time", "valid_time")
 
 def choose(available: Sequence[str], variables: Sequence[str] | None) -> list[str]:
     """The output's variables: those named (``all``: every one), else the
-    headline quantities there are (``tmrt.HEADLINE``) and, where the model
-    fills gaps, its flags."""
+    headline quantities there are (``tmrt.HEADLINE``); where the model
+    fills gaps, its flags too."""
     if variables is None:
         return [k for k in (*tmrt.HEADLINE, tmrt.FILLED) if k in available]
     if "all" in variables:
@@ -40,7 +40,8 @@ def choose(available: Sequence[str], variables: Sequence[str] | None) -> list[st
     if unknown:
         raise UsageError(f"--variables: no variable {', '.join(repr(k) for k in unknown)}; "
                          f"valid: all, {', '.join(available)}")
-    return list(dict.fromkeys(variables))
+    # what the model filled goes with the values it filled
+    return list(dict.fromkeys([*variables, *(k for k in (tmrt.FILLED,) if k in available)]))
 
 
 def output_var(name: str, da: Any, dtype: str) -> OutputVar:

@@ -240,7 +240,8 @@ def _is_zero(value: Any) -> bool:
 
 def _variables(variables: Any, filling: bool) -> frozenset[str] | None:
     """The outputs asked for, checked: a collection of names of OUTPUTS (and
-    of FILLED where the model fills gaps)."""
+    of FILLED where the model fills gaps). Filled values always come with
+    their record: where the model fills, FILLED is kept too."""
     if variables is None:
         return None
     if isinstance(variables, (str, bytes)) or not isinstance(variables, Collection) or not all(
@@ -254,7 +255,7 @@ def _variables(variables: Any, filling: bool) -> frozenset[str] | None:
         raise SettingError(f"variables: no output {named}; valid: {', '.join(valid)}"
                            + (f" ({FILLED} with fill_missing='model')" if FILLED in unknown
                               else ""), "variables")
-    return frozenset(variables)
+    return frozenset(variables) | ({FILLED} if filling else frozenset())
 
 
 def _names(names: Any) -> dict[str, str]:
