@@ -132,6 +132,21 @@ def test_station_record_time_stamps(tmp_path, capsys):
     np.testing.assert_array_equal(got, want["mean_radiant_temperature"])
 
 
+@pytest.mark.parametrize("edit, said, marker", [
+    (("20.5,", "293.65,"), "(kelvin? °C is expected: subtract 273.15)", False),
+    (("60,2,", "60,25,"), "(percent? octas are expected: multiply by 0.08)", True),
+    (("20.5,", "2000.5,"), "", True),           # no unit makes sense of it
+])
+def test_a_value_of_another_unit_says_which_and_how_to_convert(tmp_path, capsys, edit, said,
+                                                                marker):
+    src, out = tmp_path / "obs.csv", tmp_path / "out.csv"
+    src.write_text(CSV.replace(*edit, 1), encoding="utf-8")
+    status, err = run([src, "-o", out, *GREENWICH, "--column", "time=stamp"], capsys)
+    assert status == 1 and "is outside the range" in err and said in err
+    # a whole number may mark a missing value; a fraction of kelvin does not
+    assert ("--missing-value" in err) == marker
+
+
 def test_missing_value_markers(tmp_path, capsys):
     src, out = tmp_path / "obs.csv", tmp_path / "out.csv"
     src.write_text(CSV.replace("3.5,410", "-999,-999").replace("45,4,", "-99.9,4,"), encoding="utf-8")

@@ -262,7 +262,8 @@ def observation_failure(args: argparse.Namespace, table: CsvTable,
                         e: tmrt.ObservationError) -> Failure:
     """An observation refused, where it is in the file."""
     where = table.where(e.row, e.source) if e.row is not None else f"{args.input}: {e.source}"
-    marker = " (if it marks a missing value: --missing-value)" if e.out_of_range else ""
+    marker = (" (if it marks a missing value: --missing-value)"
+              if e.out_of_range and not e.other_unit else "")
     return Failure(f"{where}: {e.detail_text(option_spelling)}{marker}")
 
 

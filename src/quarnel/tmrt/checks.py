@@ -51,6 +51,7 @@ class ObservationError(ValueError):
     """
 
     out_of_range = False
+    other_unit = False      # the value is another unit's, and no marker (said in the message)
 
     def __init__(self, detail: str, quantity: str, source: str, where: str = "",
                  row: int | None = None, setting: str | None = None, value: str = "") -> None:
@@ -90,15 +91,38 @@ def first_bad(bad: npt.NDArray[np.bool_], dims: Sequence[str] = (), *,
     return index, f"index {', '.join(map(str, index))}" if bad.ndim else ""
 
 
+# Values outside a quantity's range that another common unit explains:
+# (the unit expected, the quantity alone or None for all in it, lowest,
+# highest, the likely unit and its conversion).
+_OTHER_UNITS = (
+    ("degC", None, 170.0, 373.15, "kelvin? °C is expected: subtract 273.15"),
+    ("1/8", None, 8.0, 100.0, "percent? octas are expected: multiply by 0.08"),
+    ("hPa", None, 3000.0, 110000.0, "pascals? hPa is expected: divide by 100"),
+    ("hPa", "air_pressure", 30.0, 110.0, "kilopascals? hPa is expected: multiply by 10"),
+)
+
+
+def unit_hint(quantity: str, value: float) -> str:
+    """For a value outside its quantity's range: its likely unit in words,
+    with the conversion, or "" where none fits."""
+    expected = INPUTS[quantity].unit
+    for unit, only, low, high, text in _OTHER_UNITS:
+        if unit == expected and only in (None, quantity) and low <= value <= high:
+            return text
+    return ""
+
+
 def _out_of_range(quantity: str, value: float, hint: Hint, source: str, where: str,
                   row: int | None = None) -> ObservationError:
     q = INPUTS[quantity]
     unit = {"degC": "°C", "m s-1": "m/s", "W m-2": "W/m²", "1/8": "octas"}.get(q.unit, q.unit)
     detail = f"{value:g} {unit} is outside the range of {q.long_name}, {q.low:g} to {q.high:g} {unit}"
-    text, setting = hint or ("", None)
+    text, setting = hint or (unit_hint(quantity, value), None)
     error = ObservationError(detail + (f" ({text})" if text else ""), quantity, source, where,
                              row, setting)
     error.out_of_range = True
+    # a whole number may still be a marker (99 octas), a fraction is not
+    error.other_unit = hint is None and bool(text) and not float(value).is_integer()
     return error
 
 
