@@ -134,7 +134,7 @@ def test_local_times_by_time_zone_across_daylight_saving(tmp_path, capsys):
     assert stop.value.code == 2 and "no such time zone" in capsys.readouterr().err
 
 
-def test_grid_outputs_keep_station_and_curvilinear_coordinates(tmp_path, capsys):
+def test_grid_outputs_keep_their_coordinates(tmp_path, capsys):
     rng = np.random.default_rng(4)
     times = pd.date_range("2023-03-20T06:00", periods=6, freq="h")
 
@@ -144,9 +144,12 @@ def test_grid_outputs_keep_station_and_curvilinear_coordinates(tmp_path, capsys)
                 "tcc": (dims, rng.uniform(0, 1, shape), {"units": "(0 - 1)"}),
                 "u10": (dims, rng.normal(0, 3, shape)), "v10": (dims, rng.normal(0, 3, shape))}
 
+    # with the coordinates of the CDS's ERA5: final or preliminary data, and
+    # the member
     stations = xr.Dataset(fields((6, 3), ("time", "station")), coords={
         "time": times, "station": ["a", "b", "c"], "latitude": ("station", [50.0, 40.0, 60.0]),
-        "longitude": ("station", [10.0, -5.0, 20.0])})
+        "longitude": ("station", [10.0, -5.0, 20.0]),
+        "expver": ("time", ["0001"] * 4 + ["0005"] * 2), "number": 0})
     y, x = np.meshgrid(np.arange(3), np.arange(4), indexing="ij")
     curved = xr.Dataset(fields((6, 3, 4), ("time", "y", "x")), coords={
         "time": times, "latitude": (("y", "x"), 45.0 + y + 0.1 * x),
@@ -162,6 +165,9 @@ def test_grid_outputs_keep_station_and_curvilinear_coordinates(tmp_path, capsys)
                     assert c in got.coords
                     np.testing.assert_array_equal(got[c].values, ds[c].values)
                     assert got[c].attrs["standard_name"] == standard
+                if name == "stations":
+                    assert list(got["expver"].values) == list(ds["expver"].values)
+                    assert int(got["number"]) == 0
                 assert got["cloud_cover"].attrs["units"] == "1/8"
                 assert "octas" in got["cloud_cover"].attrs["long_name"]
         want = tmrt.compute(ds)["mean_radiant_temperature"]

@@ -189,7 +189,7 @@ def test_an_index_is_computed_only_when_asked_for(monkeypatch):
     gap = tmrt.compute(obs, variables=["wbgt"], fill_missing="model", **SITE)
     np.testing.assert_array_equal(np.delete(gap["wbgt"], 40), np.delete(whole["wbgt"], 40))
     assert np.isfinite(gap["wbgt"][40]) and gap["wbgt"][40] != whole["wbgt"][40]
-    assert set(gap) - set(obs) == {"wbgt", "vapour_pressure", "dew_point"}
+    assert set(gap) - set(obs) == {"wbgt", "vapour_pressure", "dew_point", tmrt.FILLED}
 
 
 def test_pressure_from_era5_sp_in_pascal_for_wbgt_and_the_split():

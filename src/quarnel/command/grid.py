@@ -17,7 +17,7 @@ from quarnel.command import grid_input, pipeline
 from quarnel.command.arguments import message
 from quarnel.command.failure import Failure, UsageError
 from quarnel.command.grid_input import Kind
-from quarnel.command.grid_output import (SITE_COORDINATES, NetcdfOutput, ZarrOutput, cf_attrs,
+from quarnel.command.grid_output import (NetcdfOutput, ZarrOutput, cf_attrs,
                                          global_attrs)
 from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
 from quarnel.command.plot import PLOTTED, plot
@@ -26,6 +26,11 @@ from quarnel.tmrt.accumulation import row_spacing
 from quarnel.tmrt.names import era5_quantities
 
 TIME_DIMS = ("time", "valid_time")
+
+
+#: coordinates of these dtype kinds are kept in the output: booleans,
+#: numbers, strings and times
+KEPT_KINDS = "biufUOM"
 
 
 def choose(available: Sequence[str], variables: Sequence[str] | None) -> list[str]:
@@ -107,10 +112,12 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
                                  target=block_target(variables))
     todo = pipeline.regions(sizes, block)
     coords = {d: ds[d] for d in sizes if d in ds.coords}
-    # A station dimension's or a curvilinear grid's latitude and longitude too.
+    # The other coordinates along the output's dimensions too: a station
+    # dimension's or a curvilinear grid's latitude and longitude, ERA5's
+    # expver (final or preliminary data) and an ensemble member's number.
     coords.update({str(c): ds[c] for c in ds.coords if str(c) not in sizes
-                   and str(c) in SITE_COORDINATES and ds[c].ndim
-                   and set(map(str, ds[c].dims)) <= set(sizes)})
+                   and set(map(str, ds[c].dims)) <= set(sizes) and ds[c].dtype.kind in KEPT_KINDS
+                   and str(c) not in first.data_vars})
     attrs = global_attrs(ds.attrs, f"quarnel tmrt {args.input.name}")
     tmp = str(staging.temporary(args.output, directory=out_kind == "zarr"))
     writer: NetcdfOutput | ZarrOutput

@@ -96,7 +96,8 @@ def first_bad(bad: npt.NDArray[np.bool_], dims: Sequence[str] = (), *,
 # highest, the likely unit and its conversion).
 _OTHER_UNITS = (
     ("degC", None, 170.0, 373.15, "kelvin? °C is expected: subtract 273.15"),
-    ("1/8", None, 8.0, 100.0, "percent? octas are expected: multiply by 0.08"),
+    # 9 octas is SYNOP's code for a sky obscured, not a percentage
+    ("1/8", None, 10.0, 100.0, "percent? octas are expected: multiply by 0.08"),
     ("hPa", None, 3000.0, 110000.0, "pascals? hPa is expected: divide by 100"),
     ("hPa", "air_pressure", 30.0, 110.0, "kilopascals? hPa is expected: multiply by 10"),
 )
