@@ -276,3 +276,29 @@ def test_grib_input_as_era5_delivers_it(tmp_path, capsys):
         np.testing.assert_array_equal(
             got["mean_radiant_temperature"].values,
             want["mean_radiant_temperature"].values.astype(np.float32))
+
+
+
+def test_a_climate_model_s_calendar(tmp_path, src, capsys):
+    # A 365-day year's dates are the real year's, and stay in their calendar;
+    # a 360-day year's are refused with the conversion that places them.
+    pytest.importorskip("cftime")
+    ds = xr.open_dataset(src).load()
+    want = tmrt.compute(ds)["utci"].values.astype(np.float32)
+    coder = xr.coders.CFDatetimeCoder(use_cftime=True)
+    for calendar in ("noleap", "360_day"):
+        model = ds.convert_calendar(calendar, dim="valid_time", use_cftime=True,
+                                    align_on="year" if calendar == "360_day" else None)
+        path = tmp_path / f"{calendar}.nc"
+        model.to_netcdf(path)
+        for suffix in (".nc", ".zarr"):
+            out = tmp_path / f"{calendar}_out{suffix}"
+            status, err = run([path, "-o", out], capsys)
+            if calendar == "360_day":
+                assert status == 1 and "'360_day' calendar" in err and "convert_calendar" in err
+                continue
+            assert status == 0, err
+            with xr.open_dataset(out, decode_times=coder) as got:
+                assert got["valid_time"].dt.calendar == "noleap"
+                assert list(got["valid_time"].values) == list(model["valid_time"].values)
+                np.testing.assert_array_equal(got["utci"].values, want)

@@ -22,6 +22,7 @@ from quarnel.command.grid_output import (NetcdfOutput, ZarrOutput, cf_attrs,
 from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
 from quarnel.command.plot import PLOTTED, plot
 from quarnel.command.staging import Staging
+from quarnel.tmrt import clock as tmrt_clock
 from quarnel.tmrt.accumulation import row_spacing
 from quarnel.tmrt.names import era5_quantities
 
@@ -158,7 +159,8 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
     if args.plot is not None and time_dim is not None:
         with np.errstate(invalid="ignore", divide="ignore"):
             series: Mapping[str, npt.NDArray[Any]] = {k: sums[k] / counts[k] for k in sums}
-        times = np.asarray(coords[time_dim].values) if time_dim in coords else np.arange(ntime)
+        times = (tmrt_clock.as_datetime64(coords[time_dim].values) if time_dim in coords
+                 else np.arange(ntime))
         spread = math.prod(sizes.values()) > ntime
         plot(times, series, args.input.name + (", mean over the grid" if spread else ""),
              staging.temporary(args.plot))
@@ -180,7 +182,7 @@ def _accumulation(args: argparse.Namespace, ds: Any, time_dim: str | None
         # W/m² means: the library's spacing of rows, over the whole time axis
         spacing = tmrt.accumulation_hours if accumulated else row_spacing
         try:
-            return spacing(ds[time_dim].values), 0
+            return spacing(tmrt_clock.as_datetime64(ds[time_dim].values, time_dim)), 0
         except ValueError as e:
             raise Failure(f"{args.input}: {message(e)}") from None
     return accumulation, 0

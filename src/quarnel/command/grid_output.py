@@ -132,10 +132,18 @@ def _write_coordinate(nc: Any, name: str, coord: xr.DataArray) -> None:
     values = np.asarray(coord.values)
     dims = tuple(str(d) for d in coord.dims)
     attrs = coordinate_attrs(name, coord.attrs)
+    calendar = _model_calendar(values)
     if np.issubdtype(values.dtype, np.datetime64):
         var = nc.createVariable(name, np.int64, dims)
         var[:] = values.astype("datetime64[s]").astype(np.int64)
         attrs.update(units=TIME_UNITS, calendar="proleptic_gregorian")
+    elif calendar is not None:
+        import cftime
+        var = nc.createVariable(name, np.int64, dims)
+        var[:] = np.asarray(cftime.date2num(values, TIME_UNITS, calendar=calendar,
+                                            has_year_zero=values.flat[0].has_year_zero),
+                            dtype=np.int64)
+        attrs.update(units=TIME_UNITS, calendar=calendar)
     elif values.dtype.kind in "UO":
         var = nc.createVariable(name, str, dims)      # names of stations: variable-length
         var[:] = values.astype(str).astype(object)
@@ -145,6 +153,14 @@ def _write_coordinate(nc: Any, name: str, coord: xr.DataArray) -> None:
         var = nc.createVariable(name, kind, dims)
         var[:] = values
     var.setncatts(attrs)
+
+
+def _model_calendar(values: npt.NDArray[Any]) -> str | None:
+    """The calendar of cftime dates (a model's, as xarray reads them), or None."""
+    if values.dtype != object or values.size == 0:
+        return None
+    calendar = getattr(values.flat[0], "calendar", None)
+    return None if calendar is None else str(calendar)
 
 
 def _plain_deflate(dataset: Any) -> bool:

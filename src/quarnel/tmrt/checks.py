@@ -383,9 +383,9 @@ def checked_utc(times: Any, utc_offset: Any, timezone: str | None,
                 label: Label | None = None) -> npt.NDArray[np.datetime64]:
     """The times as UTC: on the clock of ``utc_offset``, or local times of
     ``timezone``; a local time the clocks skipped is refused."""
+    local = clock.as_datetime64(times, source)
     if timezone is None:
-        return clock.utc(times, utc_offset)
-    local = np.asarray(times)
+        return clock.utc(local, utc_offset)
     if not np.issubdtype(local.dtype, np.datetime64):
         raise ValueError(f"times must be datetime64 values, not {local.dtype}")
     flat = local.reshape(-1).astype("datetime64[ns]")

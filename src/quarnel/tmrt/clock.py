@@ -17,7 +17,7 @@ import numpy.typing as npt
 
 from quarnel import ufunc as U
 
-__all__ = ["equation_of_time", "utc", "zone_offsets", "calendar", "solar_time",
+__all__ = ["equation_of_time", "as_datetime64", "EXACT_CALENDARS", "utc", "zone_offsets", "calendar", "solar_time",
            "wrapped_longitude"]
 
 FloatArray = npt.NDArray[np.float64]
@@ -30,10 +30,38 @@ def equation_of_time(dayofyear: Any) -> Any:
     return (9.87 * np.sin(2 * b) - 7.53 * np.cos(b) - 1.5 * np.sin(b)) / 60
 
 
+#: CF calendars (CF conventions 4.4.1) each of whose dates is a day of the
+#: Gregorian calendar: a climate model's 365-day year lacks 29 February,
+#: and is otherwise the real year's, with its sun
+EXACT_CALENDARS = ("standard", "gregorian", "proleptic_gregorian", "noleap", "365_day")
+
+
+def as_datetime64(times: Any, source: str = "time") -> npt.NDArray[Any]:
+    """Times as datetime64: cftime dates (xarray's for a model's calendar)
+    of a calendar of ``EXACT_CALENDARS`` as the same dates; dates of a
+    360-day or 366-day year, which the sun's calendar does not have, are
+    refused with the conversion that places them. Anything else as given."""
+    values = np.asarray(times)
+    if values.dtype != object or values.size == 0:
+        return values
+    calendar = getattr(values.flat[0], "calendar", None)
+    if calendar is None:
+        return values
+    if calendar not in EXACT_CALENDARS:
+        raise ValueError(
+            f"{source}: dates of the {calendar!r} calendar are not days of the real year, "
+            "whose sun the model needs: convert them first, e.g. with xarray "
+            "ds.convert_calendar('standard', align_on='year')")
+    stamps = [t.strftime("%Y-%m-%dT%H:%M:%S.%f") for t in values.reshape(-1)]
+    return np.array(stamps, dtype="datetime64[us]").astype("datetime64[ns]").reshape(
+        values.shape)
+
+
 def utc(times: Any, utc_offset: Any) -> npt.NDArray[np.datetime64]:
     """Times on the clock of ``utc_offset`` [h] (a number, or an array
-    that broadcasts with the times) as UTC, datetime64[ns]."""
-    times = np.asarray(times)
+    that broadcasts with the times) as UTC, datetime64[ns]; the dates of
+    a model's calendar as ``as_datetime64`` reads them."""
+    times = as_datetime64(times)
     if not np.issubdtype(times.dtype, np.datetime64):
         raise ValueError(f"times must be datetime64 values, not {times.dtype}")
     offset: Any
