@@ -14,7 +14,8 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel.tmrt import chain, checks, clock
-from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval, plausible
+from quarnel.tmrt.accumulation import (HINT, cf_mean_interval, flux, length, mean_interval,
+                                       plausible)
 from quarnel.tmrt.arrays import in_blocks, read_as_given, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
 from quarnel.tmrt.names import ERA5_WIND, GRAVITY, era5_quantities, orography, present
@@ -90,6 +91,11 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     accumulated = [q for q, s in found.items() if q in RADIATION and s not in variables
                    and is_accumulated(ds[s])]
     accumulation_hours = length(accumulation, utc) if accumulated else 0.0
+    # Short-wave means in W/m² by CF: the interval of the time bounds (an
+    # interval setting that contradicts them refused before any work).
+    bounded = None if any(q in SHORTWAVE for q in accumulated) else cf_mean_interval(
+        ds, {q: s for q, s in found.items() if s not in variables}, time_name,
+        reading.timestamps, accumulation)
     obs: dict[str, Any] = {}
     for q, s in found.items():
         if s in variables:
@@ -128,14 +134,18 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
                            None, None if reading.timezone is not None else float(utc_offset))
     # The chain pairs short-wave fluxes with the sun of their accumulation;
     # long-wave ones need no sun: without accumulated short-wave, the sun of
-    # the stamp or of the interval the timestamps say the means cover.
+    # the stamp or of the interval the timestamps say the means cover, or
+    # the time bounds of CF means.
     interval_end = 0.0
     if any(q in SHORTWAVE for q in accumulated):
         if reading.timestamps not in ("instant", "interval-end"):
             raise SettingError("fluxes in J/m² are accumulated over the interval ending at "
                                "their time stamp: {setting}", "timestamps", "interval-end")
     else:
-        accumulation_hours, interval_end = mean_interval(reading.timestamps, accumulation, utc)
+        timestamps, over = reading.timestamps, accumulation
+        if bounded is not None:
+            timestamps, over = bounded
+        accumulation_hours, interval_end = mean_interval(timestamps, over, utc)
     site = {"latitude": lat, "longitude": lon, "height": height}
     if reading.sky_view_factor is not None:
         site["sky_view_factor"] = reading.sky_view_factor
