@@ -78,7 +78,7 @@ def as_instants(ds):
 def to_netcdf(ds, path):
     """As a model writes it: times in floating-point days since 1850."""
     ds = ds.copy()
-    for v in ("time", "time_bnds"):
+    for v in [v for v in ("time", "time_bnds") if v in ds]:
         ds[v].encoding.update(units="days since 1850-01-01", calendar="proleptic_gregorian",
                               dtype="float64")
     ds.to_netcdf(path)
