@@ -110,6 +110,7 @@ def weather(observations: Any, *, latitude: float, longitude: float, height: flo
                           accumulation=accumulation, names=names, sky_view_factor=1.0,
                           variables=NEEDED, **settings)
     times, utc = _times(observations, names, utc_offset, timezone)
+    # The interval the chain paired the radiation with, as the chain decides it.
     timestamps = model.get("timestamps", SETTINGS["timestamps"].default)
     if _is_dataset(observations):
         hours, end = sun_interval(observations, names, timestamps, accumulation, utc)
