@@ -7,26 +7,26 @@ Either way each result lies along the dimensions it varies along.
 
 from __future__ import annotations
 
-from collections.abc import Hashable
+from collections.abc import Hashable, Mapping
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
 
 from quarnel.tmrt import chain, checks, clock
-from quarnel.tmrt.accumulation import HINT, flux, length, mean_interval, plausible
+from quarnel.tmrt.accumulation import HINT, flux, length, paired_interval, plausible
 from quarnel.tmrt.arrays import in_blocks, read_as_given, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
 from quarnel.tmrt.names import ERA5_WIND, GRAVITY, era5_quantities, orography, present
 from quarnel.tmrt.quantities import INPUTS, INTEGERS, RADIATION, SHORTWAVE, described
 from quarnel.tmrt.settings import (Accumulation, Assumptions, Invalid, Reading, SettingError,
-                                   check_setting)
+                                   Timestamps, check_setting)
 from quarnel.tmrt.units import UnitError, converted, is_accumulated
 
 if TYPE_CHECKING:
     import xarray as xr
 
-__all__ = ["compute_dataset"]
+__all__ = ["compute_dataset", "accumulated_radiation", "sun_interval"]
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -87,8 +87,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     height = _orography(ds, names, height, time_dim)
 
     # Accumulated fluxes: their accumulation's length, and the sun of their interval.
-    accumulated = [q for q, s in found.items() if q in RADIATION and s not in variables
-                   and is_accumulated(ds[s])]
+    accumulated = accumulated_radiation(ds, {q: s for q, s in found.items() if s not in variables})
     accumulation_hours = length(accumulation, utc) if accumulated else 0.0
     obs: dict[str, Any] = {}
     for q, s in found.items():
@@ -129,13 +128,8 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     # The chain pairs short-wave fluxes with the sun of their accumulation;
     # long-wave ones need no sun: without accumulated short-wave, the sun of
     # the stamp or of the interval the timestamps say the means cover.
-    interval_end = 0.0
-    if any(q in SHORTWAVE for q in accumulated):
-        if reading.timestamps not in ("instant", "interval-end"):
-            raise SettingError("fluxes in J/m² are accumulated over the interval ending at "
-                               "their time stamp: {setting}", "timestamps", "interval-end")
-    else:
-        accumulation_hours, interval_end = mean_interval(reading.timestamps, accumulation, utc)
+    accumulation_hours, interval_end = sun_interval(ds, names, reading.timestamps, accumulation,
+                                                    utc)
     site = {"latitude": lat, "longitude": lon, "height": height}
     if reading.sky_view_factor is not None:
         site["sky_view_factor"] = reading.sky_view_factor
@@ -180,6 +174,23 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         new[k] = _described(var, **attrs)
     # As variables over the Dataset's own dimensions: nothing to align.
     return ds.assign(new)
+
+
+def accumulated_radiation(ds: xr.Dataset, found: Mapping[str, str]) -> list[str]:
+    """The radiation quantities of ``found`` (quantity -> variable) that
+    the Dataset holds accumulated, in J m-2."""
+    return [q for q, s in found.items() if q in RADIATION and is_accumulated(ds[s])]
+
+
+def sun_interval(ds: xr.Dataset, names: Mapping[str, str], timestamps: Timestamps,
+                 accumulation: Accumulation, utc: npt.NDArray[np.datetime64]
+                 ) -> tuple[float, float]:
+    """The interval whose sun :func:`compute_dataset` pairs the Dataset's
+    short-wave fluxes with, as it decides it: its length [h] and its end
+    after the stamps [h] ((0, 0): the stamps' sun). ``utc``: the times."""
+    resolved = era5_quantities(ds.data_vars.variables, names)
+    held = {q: resolved.get(q, q) for q in SHORTWAVE if resolved.get(q, q) in ds.data_vars}
+    return paired_interval(bool(accumulated_radiation(ds, held)), timestamps, accumulation, utc)
 
 
 def _described(var: xr.Variable, **attrs: Any) -> xr.Variable:
