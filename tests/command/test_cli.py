@@ -132,6 +132,29 @@ def test_station_record_time_stamps(tmp_path, capsys):
     np.testing.assert_array_equal(got, want["mean_radiant_temperature"])
 
 
+def test_a_logger_s_date_and_time_columns_and_times_not_read(tmp_path, capsys):
+    src, out = tmp_path / "logger.csv", tmp_path / "out.csv"
+    src.write_text("date,time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+                   "2023-07-12,13:00,25.0,45,4,4.0\n12.07.2023,14:30:00,24.5,47,5,3.5\n",
+                   encoding="utf-8")
+    assert run([src, "-o", out, *GREENWICH, "--variables", "solar_time"], capsys)[0] == 0
+    rows = read_csv(out)
+    assert [(r["date"], r["time"]) for r in rows] == [("2023-07-12", "13:00"),
+                                                     ("12.07.2023", "14:30:00")]
+    want = tmrt.compute({"time": np.array(["2023-07-12T13:00", "2023-07-12T14:30"],
+                                          "datetime64[m]"),
+                         "air_temperature": [25.0, 24.5], "relative_humidity": [45.0, 47],
+                         "cloud_cover": [4.0, 5], "wind_speed": [4.0, 3.5]},
+                        latitude=51.477, longitude=0.0, height=40.0, variables=["solar_time"])
+    np.testing.assert_array_equal([float(r["solar_time"]) for r in rows], want["solar_time"])
+    # a month first is refused, naming the forms that are read
+    src.write_text("time,air_temperature,relative_humidity,cloud_cover,wind_speed\n"
+                   "07/12/2023 13:00,25.0,45,4,4.0\n", encoding="utf-8")
+    status, err = run([src, "-o", out, *GREENWICH], capsys)
+    assert status == 1 and "line 2, column 'time': '07/12/2023 13:00'" in err
+    assert "is not an ISO 8601 time" in err and "'date' column" in err
+
+
 @pytest.mark.parametrize("edit, said, marker", [
     (("20.5,", "293.65,"), "(kelvin? °C is expected: subtract 273.15)", False),
     (("60,2,", "60,25,"), "(percent? octas are expected: multiply by 0.08)", True),

@@ -101,6 +101,54 @@ def test_a_dsm_in_feet_is_converted_with_a_note(tmp_path, capsys):
     assert "note:" in err and "foot" in err and "converted to metres" in err
 
 
+def test_a_station_years_hourly_means_make_maps_with_their_hours_sun(tmp_path, capsys):
+    """TMY3's hourly means ending at each stamp (pvlib's Greensboro year):
+    --timestamps interval-end (with --accumulation 1 the same), and
+    --fill-missing, reach the maps as place.compute takes them; without
+    them the maps are the instant's. --accumulation alone is refused."""
+    from support.station_year import UTC_OFFSET, tmy3
+
+    year, where = tmy3()
+    day = slice(24 * 171 + 4, 24 * 171 + 18)          # 05:00 to 18:00: the sunrise hour and the day
+    obs = {k: v[day] for k, v in year.items()}
+    obs["global_radiation"][8] = np.nan
+    names = [k for k in obs if k != "time"]
+    lines = [",".join(["time", *names])]
+    lines += [",".join([str(t)] + [repr(float(obs[k][i])) for k in names])
+              for i, t in enumerate(obs["time"])]
+    (tmp_path / "tmy.csv").write_text("\n".join(lines) + "\n")
+    z = block_city(64, seed=6)
+    geotiff(tmp_path / "dsm.tif", z)
+    site = ["--lat", where["latitude"], "--lon", where["longitude"], "--height", where["height"],
+            "--utc-offset", UTC_OFFSET]
+    common = [tmp_path / "tmy.csv", "--dsm", tmp_path / "dsm.tif", *site, "--max-distance", "60"]
+    kw = dict(latitude=where["latitude"], longitude=where["longitude"], height=where["height"],
+              utc_offset=UTC_OFFSET, max_distance=60.0)
+    got = {}
+    for name, options in (("end", ["--timestamps", "interval-end"]),
+                          ("hours", ["--timestamps", "interval-end", "--accumulation", "1"]),
+                          ("filled", ["--timestamps", "interval-end", "--fill-missing", "model"]),
+                          ("instant", [])):
+        status, err = run([*common, "-o", tmp_path / f"{name}.nc", *options], capsys)
+        assert status == 0, err
+        got[name] = xr.open_dataset(tmp_path / f"{name}.nc")
+    for name, settings in (("end", {"timestamps": "interval-end"}),
+                           ("filled", {"timestamps": "interval-end", "fill_missing": "model"})):
+        want = place.compute(z.astype(np.float32), 1.0, obs, **settings, **kw)
+        for var in want.data_vars:
+            np.testing.assert_allclose(got[name][var].values, want[var].values, rtol=0,
+                                       atol=1e-5, err_msg=f"{name} {var}")
+    np.testing.assert_array_equal(got["hours"].mean_radiant_temperature.values,
+                                  got["end"].mean_radiant_temperature.values)
+    assert np.isnan(got["end"].mean_radiant_temperature.values[8]).all()
+    assert np.isfinite(got["filled"].mean_radiant_temperature.values[8]).any()
+    # The instant's sun is half an hour off: other shadows, other radiation.
+    assert (got["instant"].sunlit.values != got["end"].sunlit.values).mean() > 0.01
+    with pytest.raises(SystemExit) as stop:
+        run([*common, "-o", tmp_path / "refused.nc", "--accumulation", "1"], capsys)
+    assert stop.value.code == 2 and "--timestamps interval-" in capsys.readouterr().err
+
+
 @pytest.mark.parametrize("case,options,status,words", [
     ("geographic", [], 1, "geographic"),
     ("rectangular", [], 1, "not square"),

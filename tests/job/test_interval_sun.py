@@ -1,5 +1,6 @@
-"""The sun of an interval against a fine numerical integral of the
-instantaneous sun of quarnel.ufunc.Zenitwinkel, and the compiled sun
+"""The sun of an interval, and the middle of its sunlit part, against a
+fine numerical integral of the instantaneous sun of
+quarnel.ufunc.Zenitwinkel, and the compiled sun
 (quarnel._kernels.interval_cos_zenith) against its NumPy reference."""
 
 import numpy as np
@@ -7,7 +8,8 @@ import pytest
 
 from quarnel import ufunc as U
 from quarnel import _kernels
-from quarnel.tmrt.interval_sun import _interval_cos_zenith_numpy, declination, interval_cos_zenith
+from quarnel.tmrt.interval_sun import (_interval_cos_zenith_numpy, declination,
+                                       interval_cos_zenith, sunlit_middle)
 
 # Night, polar night and NaN are expected inputs: no warnings.
 pytestmark = pytest.mark.filterwarnings("error::RuntimeWarning")
@@ -146,6 +148,59 @@ def test_xarray_keeps_dims_and_dask_stays_lazy():
     assert lazy_mu.chunks is not None and lazy_frac.chunks is not None
     np.testing.assert_array_equal(lazy_mu.compute().values, ref_mu)
     np.testing.assert_array_equal(lazy_frac.compute().values, ref_frac)
+
+
+# --- where the sunlit part lies ------------------------------------------------
+
+def numerical_middle(t_end, lat, day, hours, points=40001):
+    """The middle of the longest run of sunlit points (cos z > 0) of a fine
+    grid over the interval, the run's length [h], the second longest's;
+    NaN without sun."""
+    s = np.linspace(0.0, 1.0, points)
+    out = []
+    for t1, la, d, h in np.broadcast(t_end, lat, day, hours):
+        t = t1 - h * (1.0 - s)
+        with np.errstate(invalid="ignore"):   # an arcsine rounded past 1
+            up = np.cos(np.radians(U.Zenitwinkel(t, la, d))) > 0
+        edges = np.flatnonzero(np.diff(np.concatenate(([0], up.astype(int), [0]))))
+        runs = sorted(((t[b - 1] - t[a], 0.5 * (t[a] + t[b - 1]))
+                       for a, b in zip(edges[::2], edges[1::2])), reverse=True)
+        runs += [(np.nan, np.nan)] * 2
+        out.append((runs[0][1], runs[0][0], runs[1][0]))
+    return np.array(out).T
+
+
+@pytest.mark.parametrize("hours", [1.0, 3.0, 12.0, 24.0])
+def test_the_sunlit_parts_middle_matches_a_fine_grid(hours):
+    """Sunrise and sunset hours, short winter days inside an interval, a
+    sunset and the next sunrise (the longer piece), polar day."""
+    rng = np.random.default_rng(100 + int(hours))
+    n = 150
+    t_end = rng.uniform(-12.0, 36.0, n)
+    lat = rng.uniform(-89.0, 89.0, n)
+    day = rng.integers(1, 367, n).astype(float)
+    got = sunlit_middle(t_end, lat, day, hours)
+    middle, longest, second = numerical_middle(t_end, lat, day, hours)
+    step = hours / 40000
+    clear = ~np.isnan(middle) & ~(np.abs(longest - second) < 4 * step)   # no near tie
+    np.testing.assert_allclose(got[clear], middle[clear], rtol=0, atol=2 * step)
+    _, frac = interval_cos_zenith(t_end, lat, day, hours)
+    partial = clear & (frac > 0) & (frac < 1)
+    assert partial.sum() > 10 and (clear & (frac == 1)).any()
+    if hours == 12.0:
+        assert (second > 0).any()                 # two pieces drawn
+    # Without sun: a time of the interval all the same.
+    dark = np.isnan(middle)
+    assert dark.any() and ((got[dark] >= t_end[dark] - hours) & (got[dark] <= t_end[dark])).all()
+
+
+def test_the_sunlit_middle_of_moments_and_bad_inputs():
+    t = np.array([3.0, 12.0, 22.0])
+    np.testing.assert_array_equal(sunlit_middle(t, 50.0, 172, 0.0), t)
+    assert sunlit_middle(1.0, 80.0, 172, 3.0) == pytest.approx(-0.5, abs=1e-12)   # polar day
+    for args in ((np.nan, 50.0, 172, 1.0), (12.0, np.nan, 172, 1.0), (12.0, 50.0, np.nan, 1.0),
+                 (12.0, 50.0, 172, -1.0), (np.inf, 50.0, 172, 1.0), (12.0, 91.0, 172, 1.0)):
+        assert np.isnan(sunlit_middle(*args))
 
 
 # --- the compiled sun against the NumPy reference ----------------------------

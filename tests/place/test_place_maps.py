@@ -1,7 +1,8 @@
 """quarnel.place.compute: maps of the mean radiant temperature and UTCI on
 a surface model. Flat open ground is the station under an open sky; tiles
 mosaic to the untiled answer; coordinates and CRS are kept; bad rasters
-are refused in one line; the shadows' sun is pvlib's; the pattern of sun
+are refused in one line; the shadows' sun is pvlib's, that of the
+radiation's interval for every kind of record; the pattern of sun
 and shade, canyon and square follows the Rust SOLWEIG package's."""
 
 import warnings
@@ -89,6 +90,42 @@ def test_flat_ground_under_a_reanalysis_cell_is_its_station_run():
                                rtol=0, atol=1e-4)
 
 
+def pvlib_sunlit_middle(pvlib, stamps, hours, end, latitude, longitude):
+    """pvlib's azimuth [°] in the middle of the sunlit part of each interval
+    of ``hours`` ending ``end`` hours after the stamps (UTC), from its sun
+    every 20 s (NaN: no sun); the stamp's for ``hours`` 0."""
+    step = pd.Timedelta(seconds=20)
+    ends = stamps + pd.Timedelta(hours=end)
+    n = int(round(hours * 3600 / 20)) + 1
+    fine = (ends.to_numpy()[:, None] - pd.Timedelta(hours=hours).to_numpy()
+            + step.to_numpy() * np.arange(n))
+    times = pd.DatetimeIndex(fine.ravel()).tz_localize("UTC")
+    up = (pvlib.solarposition.get_solarposition(times, latitude, longitude)
+          .elevation.to_numpy().reshape(fine.shape) > 0)
+    first = np.argmax(up, axis=1)
+    last = n - 1 - np.argmax(up[:, ::-1], axis=1)
+    middle = fine[np.arange(len(fine)), first] + (fine[np.arange(len(fine)), last]
+                                                  - fine[np.arange(len(fine)), first]) / 2
+    ref = pvlib.solarposition.get_solarposition(pd.DatetimeIndex(middle).tz_localize("UTC"),
+                                                latitude, longitude).azimuth.to_numpy()
+    return np.where(up.any(axis=1), ref, np.nan)
+
+
+def clear_hourly_means(pvlib, start, hours, latitude, longitude):
+    """A clear day's hourly means [W m-2] ending at each UTC stamp (pvlib's
+    sun every minute), as a station's record: a DataFrame on UTC stamps."""
+    stamps = pd.date_range(start, periods=hours, freq="h")
+    minutes = pd.date_range(stamps[0] - pd.Timedelta(minutes=59), stamps[-1], freq="min",
+                            tz="UTC")
+    cos_z = np.cos(np.radians(pvlib.solarposition.get_solarposition(
+        minutes, latitude, longitude).zenith.to_numpy()))
+    g = 1000.0 * np.maximum(cos_z, 0.0) ** 1.2
+    means = g.reshape(hours, 60).mean(axis=1)
+    return pd.DataFrame({"air_temperature": 16.0, "relative_humidity": 60.0, "cloud_cover": 0.0,
+                         "wind_speed": 2.0, "global_radiation": np.round(means, 1)},
+                        index=stamps)
+
+
 def test_the_shadows_sun_is_pvlibs():
     """At the stamp for a station, in the middle of the hour for fluxes
     accumulated over it (pvlib's solar position, an independent
@@ -110,6 +147,116 @@ def test_the_shadows_sun_is_pvlibs():
     whole = (ref.apparent_elevation.to_numpy() > 8) & (np.roll(ref.apparent_elevation.to_numpy(), -1) > 8)
     assert whole.sum() > 10
     np.testing.assert_allclose(w.sun_azimuth[whole], ref.azimuth[whole], atol=1.0)
+
+
+@pytest.mark.parametrize("container,timestamps", [
+    ("mapping", "interval-end"), ("mapping", "interval-start"), ("frame", "interval-middle"),
+    ("dataset", "interval-end"), ("frame", "instant")])
+def test_the_shadows_sun_is_the_radiations_for_every_record(container, timestamps):
+    """pvlib's TMY3 (Greensboro, hourly means ending at the stamp) stamped
+    as each kind of record says: the shadows' azimuth is pvlib's in the
+    middle of the sunlit part of the hour, sunrise and sunset hours too,
+    and the elevation the one the chain paired the radiation with; for
+    instants the chain's sun at the stamp, bit for bit."""
+    pvlib = pytest.importorskip("pvlib")
+    from support.station_year import UTC_OFFSET, tmy3
+
+    year, where = tmy3()
+    june = slice(24 * 160, 24 * 163)
+    obs = {k: v[june] for k, v in year.items()}
+    shift = {"interval-end": 0.0, "interval-start": -1.0, "interval-middle": -0.5,
+             "instant": 0.0}[timestamps]
+    obs["time"] = obs["time"] + np.timedelta64(int(shift * 60), "m")
+    if container != "mapping":
+        frame = pd.DataFrame({k: v for k, v in obs.items() if k != "time"},
+                             index=pd.DatetimeIndex(obs["time"], name="time"))
+        obs = frame if container == "frame" else frame.to_xarray()
+    site = dict(latitude=where["latitude"], longitude=where["longitude"], height=where["height"],
+                utc_offset=UTC_OFFSET)
+    w = weather(obs, **site, invalid="raise", accumulation="interval", names=None,
+                model={**MODEL, "timestamps": timestamps, "clock_check": False})
+    station = tmrt.compute(obs, **site, sky_view_factor=1.0, timestamps=timestamps,
+                           clock_check=False)
+    paired = np.asarray(station["radiation_zenith_angle"])
+    np.testing.assert_array_equal(w.sun_elevation, 90.0 - paired)
+    if timestamps == "instant":
+        np.testing.assert_array_equal(w.sun_azimuth, np.asarray(station["azimuth_angle"]))
+        return
+    utc = pd.DatetimeIndex(year["time"][june]) - pd.Timedelta(hours=UTC_OFFSET)
+    ref = pvlib_sunlit_middle(pvlib, utc, 1.0, 0.0, where["latitude"], where["longitude"])
+    lit = np.asarray(station["sunlit_fraction"]) > 0
+    edge = lit & (np.asarray(station["sunlit_fraction"]) < 1)
+    assert edge.sum() >= 5                       # sunrise and sunset hours
+    np.testing.assert_allclose(w.sun_azimuth[lit], ref[lit], rtol=0, atol=0.5)
+    if timestamps != "interval-middle":
+        # Not the stamp's sun: half an hour away, 5° and more in June's mornings.
+        assert np.abs(w.sun_azimuth - np.asarray(station["azimuth_angle"]))[lit].max() > 5.0
+
+
+def test_an_east_west_wall_casts_the_shadow_of_its_hours_sun():
+    """15 April at 41.3°N on Greenwich's meridian: the sun stands due east
+    at about 06:45 (pvlib). The hour ending at 07:00 had the sun north of
+    east (06:30), so the wall shades its south side and the north side
+    sees its sunlit face; instantaneous values at 07:00 the other way
+    round. The same hour stamped at its start or middle gives the same
+    maps."""
+    pvlib = pytest.importorskip("pvlib")
+    site = dict(latitude=41.3, longitude=0.0)
+    east = pd.date_range("2023-04-15T06:30", "2023-04-15T07:00", freq="min", tz="UTC")
+    azimuth = pvlib.solarposition.get_solarposition(east, **site).azimuth.to_numpy()
+    crossing = east[np.argmax(azimuth > 90.0)]
+    assert pd.Timestamp("2023-04-15T06:38Z") < crossing < pd.Timestamp("2023-04-15T06:52Z")
+    obs = clear_hourly_means(pvlib, "2023-04-15T01:00", 23, **site)
+    # A 30 m wall along the raster: with the sun 2.5° off east, a point 3 m
+    # from it sees it 70 m along.
+    dsm = np.zeros((60, 300))
+    dsm[28:32, :] = 30.0
+    at = int(np.flatnonzero(obs.index == pd.Timestamp("2023-04-15T07:00"))[0])
+    names = ["mean_radiant_temperature", "sunlit"]
+
+    def maps(timestamps, shift_hours=0.0):
+        shifted = obs.set_axis(obs.index + pd.Timedelta(hours=shift_hours))
+        return place.compute(dsm, 1.0, shifted, timestamps=timestamps, variables=names, **site)
+
+    means = maps("interval-end")
+    south, north = means.sunlit.values[at, 33:36, 10:150], means.sunlit.values[at, 25:28, 10:150]
+    assert (south == 0).all() and (north == 1).all()
+    tmrt_ = means.mean_radiant_temperature.values[at]
+    assert tmrt_[26, 80] > tmrt_[34, 80] + 10.0           # beside the sunlit face vs in shade
+    moment = maps("instant")
+    assert (moment.sunlit.values[at, 33:36, 10:150] == 1).all()
+    assert (moment.sunlit.values[at, 25:28, 10:150] == 0).all()
+    for timestamps, shift in (("interval-start", -1.0), ("interval-middle", -0.5)):
+        same = maps(timestamps, shift)
+        np.testing.assert_array_equal(same.sunlit.values, means.sunlit.values)
+        np.testing.assert_allclose(same.mean_radiant_temperature.values,
+                                   means.mean_radiant_temperature.values, rtol=0, atol=1e-6)
+
+
+def test_hourly_means_flat_ground_is_the_station_with_the_hours_sun():
+    """place.compute hands timestamps and fill_missing to the job: on flat
+    open ground the maps are the station's under an open sky, its
+    radiation the hour's (not the instant's), a gap filled from the model
+    where asked."""
+    from support.station_year import UTC_OFFSET, tmy3
+
+    year, where = tmy3()
+    obs = {k: v[24 * 170:24 * 171] for k, v in year.items()}
+    obs["global_radiation"] = obs["global_radiation"].copy()
+    obs["global_radiation"][12] = np.nan
+    site = dict(latitude=where["latitude"], longitude=where["longitude"], height=where["height"],
+                utc_offset=UTC_OFFSET)
+    flat = np.full((6, 6), 50.0)
+    for fill in ("none", "model"):
+        maps = place.compute(flat, 1.0, obs, timestamps="interval-end", fill_missing=fill,
+                             **site).mean_radiant_temperature.values
+        station = tmrt.compute(obs, sky_view_factor=1.0, timestamps="interval-end",
+                               fill_missing=fill, **site)["mean_radiant_temperature"]
+        np.testing.assert_allclose(maps, np.broadcast_to(station[:, None, None], maps.shape),
+                                   rtol=0, atol=1e-4)
+        assert np.isnan(maps[12]).all() == (fill == "none")
+    instant = place.compute(flat, 1.0, obs, **site).mean_radiant_temperature.values
+    assert np.nanmax(np.abs(instant - maps)) > 3.0
 
 
 # -- a place --------------------------------------------------------------------------------

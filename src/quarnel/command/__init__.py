@@ -62,10 +62,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     if kind != "csv" and args.missing_value:
         top.error("--missing-value is for CSV input: NetCDF marks missing values itself "
                   "(_FillValue)")
-    if (kind == "csv" and args.accumulation != tmrt.SETTINGS["accumulation"].default
-            and (args.timestamps == "instant" or isinstance(args.accumulation, str))):
-        top.error("--accumulation is for a grid's fluxes in J/m², and for the hours of the "
-                  "means a CSV's rows cover with --timestamps interval-...")
+    if kind == "csv":
+        _csv_accumulation(top, args)
     if kind == "csv" and args.dtype is not None:
         top.error("--dtype is for grids: CSV keeps every digit")
     if kind != "csv" and args.group is not None:
@@ -132,8 +130,8 @@ def _maps(top: argparse.ArgumentParser, args: argparse.Namespace, names: dict[st
     if kind != "csv" and args.missing_value:
         top.error("--missing-value is for CSV input: NetCDF marks missing values itself "
                   "(_FillValue)")
-    if kind == "csv" and args.accumulation != tmrt.SETTINGS["accumulation"].default:
-        top.error("--accumulation is for a grid's fluxes in J/m²: a CSV's are in W/m²")
+    if kind == "csv":
+        _csv_accumulation(top, args)
     if args.sky_view_factor != tmrt.SETTINGS["sky_view_factor"].default:
         top.error("--sky-view-factor is each pixel's own with --dsm (from the surface model)")
     assert out_kind is not None
@@ -141,6 +139,15 @@ def _maps(top: argparse.ArgumentParser, args: argparse.Namespace, names: dict[st
     if status == 0:
         print(f"wrote {args.output}", file=sys.stderr)
     return status
+
+
+def _csv_accumulation(top: argparse.ArgumentParser, args: argparse.Namespace) -> None:
+    """A CSV's fluxes are in W/m²: --accumulation only gives the hours of
+    the means its rows cover."""
+    if (args.accumulation != tmrt.SETTINGS["accumulation"].default
+            and (args.timestamps == "instant" or isinstance(args.accumulation, str))):
+        top.error("--accumulation is for a grid's fluxes in J/m², and for the hours of the "
+                  "means a CSV's rows cover with --timestamps interval-...")
 
 
 def _fail(message: str, status: int = 1) -> int:

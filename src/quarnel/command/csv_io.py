@@ -136,10 +136,15 @@ class CsvTable:
         of those that carry one (NaN: none)."""
         local = np.empty(len(self.rows), dtype="datetime64[us]")
         own = np.full(len(self.rows), math.nan)
-        for k, cell in enumerate(self.column(name)):
+        cells = self.column(name)
+        if name != DATE and DATE in self.header and all(TIME_OF_DAY.fullmatch(c) for c in cells):
+            # a logger's date and time of day in two columns
+            cells = [f"{d} {c}" for d, c in zip(self.column(DATE), cells)]
+        for k, cell in enumerate(cells):
             t = _time(cell)
             if t is None:
-                raise Failure(f"{self.where(k, name)}: '{cell}' is not an ISO 8601 time") from None
+                raise Failure(f"{self.where(k, name)}: '{cell}' is not an ISO 8601 time "
+                              f"({TIME_FORMS})") from None
             offset = t.utcoffset()
             if offset is not None:
                 own[k] = offset.total_seconds() / 3600.0
@@ -156,6 +161,14 @@ OTHER_TIMES = {
     re.compile(r"\d{1,2}\.\d{1,2}\.\d{4} \d{1,2}:\d{2}"): "%d.%m.%Y %H:%M",
     re.compile(r"\d{1,2}\.\d{1,2}\.\d{4} \d{1,2}:\d{2}:\d{2}"): "%d.%m.%Y %H:%M:%S",
 }
+
+
+#: the forms of time read besides ISO 8601, in words
+TIME_FORMS = ("as 2023-07-12T14:00 or 2023-07-12 14:00+02:00; read too: 2023071214, "
+              "12.07.2023 14:00, and a time of day beside a 'date' column")
+#: a column of the dates that a time column of times of day alone goes with
+DATE = "date"
+TIME_OF_DAY = re.compile(r"\d{1,2}:\d{2}(:\d{2})?")
 
 
 def _time(cell: str) -> datetime.datetime | None:
@@ -358,7 +371,7 @@ def _unused(header: list[str], names: dict[str, str]) -> list[str]:
     """The header's columns the computation does not read (they are copied
     to the output all the same): a misspelt name is easily one of them."""
     read = {names.get(q, q) for q in ("time", "station", *tmrt.INPUTS, *SITE_COLUMNS)} | set(
-        names.values())
+        names.values()) | {DATE}
     return [k for k in header if k.strip() and k not in read]
 
 

@@ -24,7 +24,8 @@ from quarnel.place import person
 from quarnel.place.raster import Raster, axis_attrs, from_array, grid_mapping, unflip
 from quarnel.place.weather import Weather, assumptions, weather
 from quarnel.tmrt.chain.indices import indices_sources
-from quarnel.tmrt.settings import Accumulation, Assumptions, Invalid, Projection
+from quarnel.tmrt.settings import (Accumulation, Assumptions, FillMissing, Invalid, Projection,
+                                   Timestamps)
 
 if TYPE_CHECKING:
     import xarray as xr
@@ -144,7 +145,8 @@ def variable_attrs(name: str, raster: Raster, w: Weather | None = None) -> dict[
 def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: float | None = None,
             longitude: float | None = None, height: float = 0.0, utc_offset: Any = 0.0,
             timezone: str | None = None, invalid: Invalid = "raise",
-            accumulation: Accumulation = "interval", clock_check: bool = True,
+            accumulation: Accumulation = "interval", timestamps: Timestamps = "instant",
+            fill_missing: FillMissing = "none", clock_check: bool = True,
             wind_height: Any = 10.0, projection_factor: Projection = "published",
             ground_albedo: float = 0.2,
             ground_emissivity: float = 0.95, bowen_ratio: float = 0.8, person_albedo: float = 0.3,
@@ -168,12 +170,15 @@ def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: 
         along time (one cell of a reanalysis grid).
     latitude, longitude: the site [°N, °E]; default: the centre of the
         DSM from its CRS.
-    height, utc_offset, timezone, invalid, accumulation, clock_check,
-    wind_height, names, projection_factor, ground_albedo, ground_emissivity,
-    bowen_ratio, person_albedo, cloud_factor, cloud_exponent: as for
-        :func:`quarnel.tmrt.compute` (the sky view factor is each pixel's
-        own; a globe thermometer's reading is not used: the maps take the
-        radiation).
+    height, utc_offset, timezone, invalid, accumulation, timestamps,
+    fill_missing, clock_check, wind_height, names, projection_factor,
+    ground_albedo, ground_emissivity, bowen_ratio, person_albedo,
+    cloud_factor, cloud_exponent: as for :func:`quarnel.tmrt.compute` (the
+        sky view factor is each pixel's own; a globe thermometer's reading
+        is not used: the maps take the radiation). The shadows are cast
+        for the sun the radiation is paired with: a station's hourly means
+        ending at the stamp (``timestamps="interval-end"``, TMY3's) or a
+        reanalysis' accumulations, for the sun of their hour's sunlit part.
     max_distance: [m] how far shadows and horizons reach (default 500);
         None: the whole raster (no tiles then).
     tile_size: compute in tiles of this many pixels square, each with a
@@ -202,7 +207,8 @@ def compute(dsm: Any, pixel_size: float | None, observations: Any, *, latitude: 
     model = dict(projection_factor=projection_factor, ground_albedo=ground_albedo,
                  ground_emissivity=ground_emissivity, bowen_ratio=bowen_ratio,
                  person_albedo=person_albedo, cloud_factor=cloud_factor,
-                 cloud_exponent=cloud_exponent, clock_check=clock_check, wind_height=wind_height)
+                 cloud_exponent=cloud_exponent, timestamps=timestamps, fill_missing=fill_missing,
+                 clock_check=clock_check, wind_height=wind_height)
     w = weather(observations, latitude=lat, longitude=lon, height=height, utc_offset=utc_offset,
                 timezone=timezone, invalid=invalid, accumulation=accumulation, names=names,
                 model=model)

@@ -23,13 +23,13 @@ import numpy.typing as npt
 from quarnel import tmrt
 from quarnel import ufunc as U
 from quarnel.tmrt import clock
-from quarnel.tmrt.accumulation import length
+from quarnel.tmrt.accumulation import mean_interval
 from quarnel.tmrt.chain.common import SIGMA, black_body, wind_at
 from quarnel.tmrt.checks import checked_utc
-from quarnel.tmrt.names import era5_quantities
-from quarnel.tmrt.quantities import HUMIDITY, OUTPUTS, SHORTWAVE
-from quarnel.tmrt.settings import MODEL, Assumptions
-from quarnel.tmrt.units import is_accumulated
+from quarnel.tmrt.datasets import sun_interval
+from quarnel.tmrt.interval_sun import sunlit_middle
+from quarnel.tmrt.quantities import HUMIDITY, OUTPUTS
+from quarnel.tmrt.settings import MODEL, SETTINGS, Assumptions
 
 __all__ = ["WALL_ALBEDO", "DIRECTIONS", "Weather", "weather", "assumptions"]
 
@@ -55,8 +55,11 @@ class Weather:
 
     ``station``: the job's outputs (NEEDED) under an open sky.
     ``sun_azimuth``, ``sun_elevation`` [°]: the sun the shadows are cast
-    for (the stamp's, or for accumulated fluxes the middle of the sunlit
-    part of their interval at the elevation paired with the radiation).
+    for, the one the chain paired the radiation with: the stamp's for
+    instantaneous fluxes; for fluxes over an interval (accumulated, or
+    means as ``timestamps`` places them) the elevation of the interval's
+    mean cos z over its sunlit part and the azimuth in the middle of that
+    part.
     ``ground_shade`` [W m-2]: long-wave radiation of ground in shade.
     ``beam_share`` [1]: the beam's share of the short-wave on the
     horizontal. ``wall_longwave``, ``wall_shortwave`` [W m-2], shape
@@ -96,8 +99,9 @@ def weather(observations: Any, *, latitude: float, longitude: float, height: flo
     """The weather's terms at the site, from observations as
     :func:`quarnel.tmrt.compute` takes them (a mapping of arrays, a
     DataFrame, or a Dataset along time only), at one place. ``model``:
-    the model's settings and how the observations were made (``clock_check``,
-    ``wind_height``), as ``compute`` takes them."""
+    the model's settings and how the observations were made
+    (``timestamps``, ``fill_missing``, ``clock_check``, ``wind_height``), as
+    ``compute`` takes them."""
     names = dict(names or {})
     observations = _one_place(observations, names)
     settings = {k: v for k, v in model.items() if k != "sky_view_factor"}
@@ -106,7 +110,12 @@ def weather(observations: Any, *, latitude: float, longitude: float, height: flo
                           accumulation=accumulation, names=names, sky_view_factor=1.0,
                           variables=NEEDED, **settings)
     times, utc = _times(observations, names, utc_offset, timezone)
-    hours = _paired_hours(observations, names, accumulation, utc)
+    # The interval the chain paired the radiation with, as the chain decides it.
+    timestamps = model.get("timestamps", SETTINGS["timestamps"].default)
+    if _is_dataset(observations):
+        hours, end = sun_interval(observations, names, timestamps, accumulation, utc)
+    else:
+        hours, end = mean_interval(timestamps, accumulation, utc)
 
     def value(q: str) -> FloatArray:
         # Outputs and the humidity the chain completed under their own names;
@@ -128,7 +137,9 @@ def weather(observations: Any, *, latitude: float, longitude: float, height: flo
         elevation = 90.0 - station["radiation_zenith_angle"]
         azimuth = station["azimuth_angle"]
         if hours > 0:
-            azimuth = _interval_azimuth(szeit, day, latitude, hours, station)
+            middle = sunlit_middle(szeit + end, np.float64(latitude), day, hours)
+            azimuth = np.where(station["sunlit_fraction"] > 0.0,
+                               U.Azimutwinkel(middle, latitude, day), azimuth)
         shade, share = _ground_in_shade(station, t, wind, a)
         wall_lw, wall_sw = _walls_in_sun(station["direct_radiation"], t, wind, azimuth, elevation)
     return Weather(times, t, wind, e, station, inputs, float(height), azimuth, elevation, shade,
@@ -183,35 +194,6 @@ def _times(observations: Any, names: Mapping[str, str], utc_offset: Any, timezon
     else:
         given = np.asarray(observations[time_name])
     return given, checked_utc(given, utc_offset, timezone, None, time_name)
-
-
-def _paired_hours(observations: Any, names: Mapping[str, str], accumulation: Any,
-                  utc: npt.NDArray[np.datetime64]) -> float:
-    """The length [h] of the interval the chain paired the short-wave
-    fluxes with (0: the stamp's sun), as the chain decides it: accumulated
-    short-wave fluxes of a Dataset."""
-    if not _is_dataset(observations):
-        return 0.0
-    resolved = era5_quantities(observations, names)
-    held = [resolved.get(q, q) for q in SHORTWAVE]
-    if any(s in observations.data_vars and is_accumulated(observations[s]) for s in held):
-        return float(length(accumulation, utc))
-    return 0.0
-
-
-def _interval_azimuth(szeit: FloatArray, day: FloatArray, latitude: float, hours: float,
-                      station: Mapping[str, FloatArray]) -> FloatArray:
-    """The sun's azimuth [°] in the middle of the sunlit part of each
-    interval of ``hours`` before the stamps (its share of the interval:
-    the chain's ``sunlit_fraction``): at sunrise that part ends the
-    interval, at sunset it begins it."""
-    start = szeit - hours
-    rising = U.Zenitwinkel(start, latitude, day) > station["zenith_angle"]
-    f = station["sunlit_fraction"]
-    middle = np.where(rising, szeit - 0.5 * f * hours, start + 0.5 * f * hours)
-    azimuth: FloatArray = np.where(f > 0.0, U.Azimutwinkel(middle, latitude, day),
-                                   station["azimuth_angle"])
-    return azimuth
 
 
 def _ground_in_shade(station: Mapping[str, FloatArray], t: FloatArray, wind: FloatArray,

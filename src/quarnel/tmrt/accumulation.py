@@ -11,6 +11,8 @@ Fluxes in W m-2 are means over an interval too where the setting
 of the accumulation's hours where given, placed at the stamp as it says.
 A Dataset's short-wave fluxes whose CF ``cell_methods`` say "time: mean"
 are means over the time coordinate's bounds (:func:`cf_mean_interval`).
+:func:`paired_interval` is the one decision of the interval whose sun the
+short-wave fluxes are paired with (the chain's, and the maps' shadows').
 
 A wrong accumulation period divides every flux by the wrong number, and the
 results stay inside the range checks (hourly accumulations taken every
@@ -42,8 +44,8 @@ if TYPE_CHECKING:
     import xarray as xr
 
 __all__ = ["ACCUMULATION_NOISE", "HINT", "accumulation_hours", "in_order", "length", "flux",
-           "row_spacing", "mean_interval", "means_over_time", "bounds_interval",
-           "cf_mean_interval", "global_limit", "LONGWAVE_RATIO", "plausible"]
+           "row_spacing", "mean_interval", "paired_interval", "means_over_time",
+           "bounds_interval", "cf_mean_interval", "global_limit", "LONGWAVE_RATIO", "plausible"]
 
 # Packing noise and rounding let accumulated fluxes dip a little below 0:
 # down to this [W m-2] they are 0, below it they are refused.
@@ -247,6 +249,21 @@ def cf_mean_interval(ds: xr.Dataset, sources: Mapping[str, str], time_name: Hash
                            f"{hours:g} h wide, not {{setting}}", "accumulation",
                            f"{float(accumulation):g}")
     return place, hours
+
+
+def paired_interval(accumulated: bool, timestamps: Timestamps, accumulation: Accumulation,
+                    utc: npt.NDArray[np.datetime64]) -> tuple[float, float]:
+    """The interval whose sun the short-wave fluxes are paired with: its
+    length [h] and its end after the stamp [h]; (0, 0): the stamp's sun.
+    Short-wave fluxes ``accumulated`` in J m-2: their accumulation's,
+    ending at the stamp (SettingError for ``timestamps`` saying otherwise);
+    in W m-2: :func:`mean_interval`."""
+    if not accumulated:
+        return mean_interval(timestamps, accumulation, utc)
+    if timestamps not in ("instant", "interval-end"):
+        raise SettingError("fluxes in J/m² are accumulated over the interval ending at "
+                           "their time stamp: {setting}", "timestamps", "interval-end")
+    return length(accumulation, utc), 0.0
 
 
 def in_order(times: npt.NDArray[np.datetime64], source: str) -> None:

@@ -30,6 +30,8 @@ quiet: no NumPy warnings for night, polar night or NaN inputs.
 :func:`interval_cos_zenith` is compiled
 (``quarnel._kernels.interval_cos_zenith``); its NumPy form,
 ``_interval_cos_zenith_numpy``, is the reference it is tested against.
+:func:`sunlit_middle` places the sunlit part in the interval: the sun a
+shadow is cast for.
 """
 
 from __future__ import annotations
@@ -41,7 +43,7 @@ import numpy as np
 from quarnel import _kernels
 from quarnel._elementwise import Values, outputs, where
 
-__all__ = ["declination", "interval_cos_zenith"]
+__all__ = ["declination", "interval_cos_zenith", "sunlit_middle"]
 
 _RAD_PER_HOUR = math.pi / 12.0   # the hour angle advances 15° an hour
 _TWO_PI = 2.0 * math.pi
@@ -148,3 +150,50 @@ def _interval_cos_zenith_numpy(solar_time_end: Values, latitude: Values, dayofye
     mu = where(moment, np.maximum(cos_now, 0.0), mu)
     fraction = where(moment, where(cos_now > 0, 1.0, 0.0), fraction)
     return where(bad, np.nan, mu), where(bad, np.nan, fraction)
+
+
+def sunlit_middle(solar_time_end: Values, latitude: Values, dayofyear: Values,
+                  hours: Values) -> Values:
+    """The middle of the sunlit part of the interval of solar time
+    [solar_time_end − hours, solar_time_end]: the time [h, apparent solar
+    time on the interval's clock] whose sun casts the shadows of the
+    interval's beam.
+
+    The sunlit part is the one :func:`interval_cos_zenith` averages over
+    (cos z > 0, the declination of ``dayofyear``): with a sunrise in the
+    interval it ends the interval, with a sunset it begins it, with both
+    (a short winter day in a long interval) it lies inside. Where it is
+    two pieces (a sunset and the next sunrise), the middle of the longer;
+    in polar day, the interval's middle. An interval without sun gives
+    the time nearest to the sun, on its edge (no shadow is cast then).
+    ``hours`` up to 24, the longest interval the settings take (longer
+    ones: the longest piece of their first two days); 0 gives the stamp.
+    NaN where an input is NaN or infinite, ``hours`` is negative or the
+    latitude is beyond ±90°.
+    """
+    bad = ~(np.isfinite(solar_time_end) & np.isfinite(latitude) & np.isfinite(dayofyear)
+            & np.isfinite(hours)) | (hours < 0) | (np.abs(latitude) > 90)
+    end = where(bad, 0.0, solar_time_end)
+    h = where(bad, 0.0, hours)
+    phi = np.radians(where(bad, 0.0, latitude))
+    delta = np.radians(declination(where(bad, 0.0, dayofyear)))
+    a = np.sin(delta) * np.sin(phi)
+    b = np.cos(phi) * np.cos(delta)
+    up = b > 0
+    ratio = where(up, a / where(up, b, 1.0), where(a > 0, 1.0, -1.0))
+    rise = np.arccos(np.minimum(np.maximum(ratio, -1.0), 1.0)) / _RAD_PER_HOUR   # [h]
+    start = end - h
+    # The days' sunlit arcs [24k + rise, 24k + 24 - rise] that can meet the
+    # interval: the one of its first day, the days before and after.
+    first = 24.0 * np.floor(start / 24.0)
+    longest = np.full(np.shape(start), -np.inf)
+    middle = start + 0.5 * h
+    for day in (first - 24.0, first, first + 24.0):
+        lo = np.maximum(start, day + rise)
+        hi = np.minimum(end, day + 24.0 - rise)
+        # An arc that misses the interval: its nearest edge (length < 0).
+        longer = hi - lo > longest
+        longest = where(longer, hi - lo, longest)
+        middle = where(longer, np.minimum(np.maximum(0.5 * (lo + hi), start), end), middle)
+    middle = where(rise <= 0.0, start + 0.5 * h, middle)          # polar day
+    return where(bad, np.nan, middle)
