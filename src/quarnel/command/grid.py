@@ -107,7 +107,8 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
     except (KeyError, ValueError) as e:
         raise Failure(f"{args.input}: {message(e)}") from None
     # along the grid's dimensions: not the input's bounds of its cells
-    available = [str(k) for k, v in first.data_vars.items() if set(map(str, v.dims)) <= set(sizes)]
+    available = [str(k) for k, v in first.data_vars.items()
+                 if set(map(str, v.dims)) <= set(sizes)]
     variables = tuple(output_var(k, first[k], args.dtype or "float32")
                       for k in choose(available, args.variables))
     plotted = tuple(k for k in PLOTTED if k in first.data_vars) if args.plot else ()
