@@ -92,6 +92,61 @@ def test_a_grid_of_means_in_blocks_of_one_time_step_takes_the_whole_axis_spacing
                                       want["radiation_zenith_angle"].values)
 
 
+@pytest.mark.parametrize("hours", [1, 3])
+def test_a_climate_models_means_are_read_from_the_time_bounds_of_the_whole_file(tmp_path, capsys,
+                                                                               hours):
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4")
+    from quarnel import tmrt
+    from support.cmip import as_instants, cmip, to_netcdf
+
+    src = to_netcdf(cmip(hours=hours, steps=48 // hours), tmp_path / "rsds.nc")
+    out = tmp_path / "out.nc"
+    # blocks of one time step, each with its bounds whole (never cut along bnds)
+    status, err = run([src, "-o", out, "--chunks", "time=1,bnds=1", "--dtype", "float64",
+                       "--variables", "all"], capsys)
+    assert status == 0, err
+    with xr.open_dataset(src) as ds:
+        want = tmrt.compute(as_instants(ds.load()), timestamps="interval-middle")
+        instants = tmrt.compute(as_instants(ds))
+    with xr.open_dataset(out) as got:
+        for k in ("mean_radiant_temperature", "utci", "sunlit_fraction"):
+            np.testing.assert_array_equal(got[k].values, want[k].values, err_msg=k)
+        assert not np.array_equal(got["mean_radiant_temperature"].values,
+                                  instants["mean_radiant_temperature"].values)
+        # no bounds written, none named
+        assert "bnds" not in got.dims and "time_bnds" not in got
+        assert "bounds" not in got["time"].attrs and "bounds" not in got["lat"].attrs
+
+
+def test_a_grid_of_means_its_bounds_cannot_place_is_refused_naming_the_option(tmp_path, capsys):
+    pytest.importorskip("netCDF4")
+    from support.cmip import cmip, to_netcdf
+
+    ds = cmip(hours=3, steps=8)
+    src, out = to_netcdf(ds, tmp_path / "rsds.nc"), tmp_path / "out.nc"
+    status, err = run([src, "-o", out, "--timestamps", "interval-end"], capsys)
+    assert status == 1 and not out.exists()
+    assert "say interval-middle, not --timestamps interval-end" in err
+    bare = to_netcdf(ds.drop_vars("time_bnds"), tmp_path / "bare.nc")
+    status, err = run([bare, "-o", out], capsys)
+    assert status == 1
+    assert err.strip().endswith("variable 'rsds': its cell_methods say means over time, and the "
+                                "time coordinate 'time' has no bounds to tell their interval: "
+                                "give --timestamps interval-end|interval-start|interval-middle")
+    status, err = run([bare, "-o", out, "--timestamps", "interval-middle"], capsys)
+    assert status == 0, err
+    # a block alone has even bounds; the whole file has not
+    bounds = ds["time_bnds"].values.copy()
+    bounds[-1, 1] += np.timedelta64(3, "h")
+    middle = bounds[:, 0] + (bounds[:, 1] - bounds[:, 0]) / 2
+    uneven = ds.assign(time_bnds=(("time", "bnds"), bounds)).assign_coords(
+        time=("time", middle, ds["time"].attrs))
+    src = to_netcdf(uneven, tmp_path / "uneven.nc")
+    status, err = run([src, "-o", out, "--chunks", "time=1"], capsys)
+    assert status == 1 and "time_bnds: bounds 3 to 6 h wide" in err
+
+
 def test_hourly_accumulations_every_third_hour_name_the_option(tmp_path, capsys):
     xr = pytest.importorskip("xarray")
     pytest.importorskip("netCDF4")

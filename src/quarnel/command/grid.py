@@ -23,7 +23,7 @@ from quarnel.command.pipeline import BlockJob, BlockResult, OutputVar
 from quarnel.command.plot import PLOTTED, plot
 from quarnel.command.staging import Staging
 from quarnel.tmrt import clock as tmrt_clock
-from quarnel.tmrt.accumulation import row_spacing
+from quarnel.tmrt.accumulation import cf_mean_interval, row_spacing
 from quarnel.tmrt.names import era5_quantities
 
 TIME_DIMS = ("time", "valid_time")
@@ -90,7 +90,7 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
     path = str(args.input)
     when = grid_input.stamp(path)
     ds = grid_input.opened(path, kind, when)
-    sizes = {str(d): int(n) for d, n in ds.sizes.items()}
+    sizes = block_sizes(ds)
     if not sizes or any(n == 0 for n in sizes.values()):
         raise Failure(f"{args.input}: empty dimension")
     time_dim = next((d for d in TIME_DIMS if d in sizes), None)
@@ -98,25 +98,29 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
         latitude=args.latitude, longitude=args.longitude, height=args.height,
         utc_offset=args.utc_offset, timezone=args.timezone, names=era5_quantities(ds, names),
         invalid=args.invalid, **model)
-    kwargs["accumulation"], halo = _accumulation(args, ds, time_dim)
+    interval, halo = _interval(args, ds, time_dim, kwargs["names"])
+    kwargs.update(interval)
 
     probe = grid_input.read_block(ds, kind, {d: (0, 1) for d in sizes})
     try:
         first = tmrt.compute(probe, **kwargs)
     except (KeyError, ValueError) as e:
         raise Failure(f"{args.input}: {message(e)}") from None
+    # along the grid's dimensions: not the input's bounds of its cells
+    available = [str(k) for k, v in first.data_vars.items()
+                 if set(map(str, v.dims)) <= set(sizes)]
     variables = tuple(output_var(k, first[k], args.dtype or "float32")
-                      for k in choose([str(k) for k in first.data_vars], args.variables))
+                      for k in choose(available, args.variables))
     plotted = tuple(k for k in PLOTTED if k in first.data_vars) if args.plot else ()
 
     block = pipeline.plan_blocks(sizes, grid_input.storage_chunks(ds, sizes), args.chunks,
                                  target=block_target(variables))
     todo = pipeline.regions(sizes, block)
-    coords = {d: ds[d] for d in sizes if d in ds.coords}
+    coords = {d: _unbounded(ds[d]) for d in sizes if d in ds.coords}
     # The other coordinates along the output's dimensions too: a station
     # dimension's or a curvilinear grid's latitude and longitude, ERA5's
     # expver (final or preliminary data) and an ensemble member's number.
-    coords.update({str(c): ds[c] for c in ds.coords if str(c) not in sizes
+    coords.update({str(c): _unbounded(ds[c]) for c in ds.coords if str(c) not in sizes
                    and set(map(str, ds[c].dims)) <= set(sizes) and ds[c].dtype.kind in KEPT_KINDS
                    and str(c) not in first.data_vars})
     attrs = global_attrs(ds.attrs, f"quarnel tmrt {args.input.name}")
@@ -166,26 +170,60 @@ def _grid_run(args: argparse.Namespace, names: dict[str, str], model: dict[str, 
              staging.temporary(args.plot))
 
 
-def _accumulation(args: argparse.Namespace, ds: Any, time_dim: str | None
-                  ) -> tuple[str | float, int]:
-    """The accumulation every block's compute takes, and the leading time
-    steps a block needs: a block cannot see the spacing of the whole time
-    coordinate, and running totals are differenced to the step before the
-    block."""
-    accumulation: str | float = args.accumulation
+def block_sizes(ds: Any) -> dict[str, int]:
+    """The dimensions of the grid, which blocks are cut along: not those
+    of cells' bounds alone (CF's ``bnds``, two bounds to a cell), which
+    every block reads whole."""
+    bounds = {a for v in ds.variables.values() if isinstance(a := v.attrs.get("bounds"), str)}
+    used = {d for name, v in ds.variables.items() if name not in bounds for d in v.dims}
+    return {str(d): int(n) for d, n in ds.sizes.items() if d in used}
+
+
+def _unbounded(coord: Any) -> Any:
+    """A coordinate as written: without the name of its bounds, which the
+    output does not have."""
+    if "bounds" not in coord.attrs:
+        return coord
+    out = coord.copy(deep=False)
+    out.attrs = {k: v for k, v in coord.attrs.items() if k != "bounds"}
+    return out
+
+
+def _interval(args: argparse.Namespace, ds: Any, time_dim: str | None, names: dict[str, str]
+              ) -> tuple[dict[str, Any], int]:
+    """The accumulation and timestamps every block's compute takes, and the
+    leading time steps a block needs: a block cannot see the spacing of
+    the whole time coordinate, running totals are differenced to the step
+    before the block, and CF means take the interval of the whole time
+    axis' bounds (each block's bounds are held to it)."""
+    settings: dict[str, Any] = {"accumulation": args.accumulation, "timestamps": args.timestamps}
+    if time_dim is None:
+        return settings, 0
     accumulated = any(tmrt.is_accumulated(ds[v]) for v in ds.data_vars)
-    if time_dim is None or not (accumulated or args.timestamps != "instant"):
-        return accumulation, 0
-    if accumulation == "since-00utc":
-        return accumulation, 1
-    if accumulation == "interval":
-        # W/m² means: the library's spacing of rows, over the whole time axis
-        spacing = tmrt.accumulation_hours if accumulated else row_spacing
-        try:
-            return spacing(tmrt_clock.as_datetime64(ds[time_dim].values, time_dim)), 0
-        except ValueError as e:
-            raise Failure(f"{args.input}: {message(e)}") from None
-    return accumulation, 0
+    try:
+        if time_dim in ds.coords and not any(
+                (s := names.get(q, q)) in ds.data_vars and tmrt.is_accumulated(ds[s])
+                for q in tmrt.SHORTWAVE):
+            sources = {q: s for q in tmrt.INPUTS if (s := names.get(q, q)) in ds.data_vars}
+            bounded = cf_mean_interval(ds, sources, time_dim, args.timestamps,
+                                       args.accumulation)
+            if bounded is not None:
+                settings["timestamps"] = bounded[0]
+                if not accumulated:
+                    settings["accumulation"] = bounded[1]
+                    return settings, 0
+        if not (accumulated or args.timestamps != "instant"):
+            return settings, 0
+        if args.accumulation == "since-00utc":
+            return settings, 1
+        if args.accumulation == "interval":
+            # W/m² means: the library's spacing of rows, over the whole time axis
+            spacing = tmrt.accumulation_hours if accumulated else row_spacing
+            settings["accumulation"] = spacing(tmrt_clock.as_datetime64(ds[time_dim].values,
+                                                                        time_dim))
+    except ValueError as e:
+        raise Failure(f"{args.input}: {message(e)}") from None
+    return settings, 0
 
 
 def _client(address: str) -> Any:

@@ -138,13 +138,14 @@ def close_all() -> None:
 
 
 def storage_chunks(ds: xr.Dataset, sizes: Mapping[str, int]) -> dict[str, int]:
-    """The input's chunk size per dimension (largest over its variables); a
-    variable stored without chunks counts as one step of its first dimension
-    by the whole of the others."""
+    """The input's chunk size per dimension of ``sizes`` (largest over the
+    variables along no others: cells' bounds are read whole); a variable
+    stored without chunks counts as one step of its first dimension by the
+    whole of the others."""
     chunks: dict[str, int] = {}
     for var in ds.data_vars.values():
         dims = [str(d) for d in var.dims]
-        if len(dims) < 2:
+        if len(dims) < 2 or not set(dims) <= set(sizes):
             continue
         preferred = var.encoding.get("preferred_chunks") or {}
         sizes_ = var.encoding.get("chunksizes") or var.encoding.get("chunks")

@@ -9,6 +9,8 @@ fluxes and is the interval whose sun the short-wave fluxes are paired with.
 Fluxes in W m-2 are means over an interval too where the setting
 ``timestamps`` says so (:func:`mean_interval`): of the rows' spacing, or
 of the accumulation's hours where given, placed at the stamp as it says.
+A Dataset's short-wave fluxes whose CF ``cell_methods`` say "time: mean"
+are means over the time coordinate's bounds (:func:`cf_mean_interval`).
 :func:`paired_interval` is the one decision of the interval whose sun the
 short-wave fluxes are paired with (the chain's, and the maps' shadows').
 
@@ -22,6 +24,7 @@ Dutton 2002), long-wave radiation far from the air's black-body emission.
 
 from __future__ import annotations
 
+import re
 from collections.abc import Callable, Collection, Hashable, Mapping
 from typing import TYPE_CHECKING, Any
 
@@ -34,14 +37,15 @@ from quarnel.tmrt.checks import (ObservationError, Relation, coordinate_label, f
                                  first_out_of_order, related_numpy, related_xarray)
 from quarnel.tmrt.decomposition import extraterrestrial_normal
 from quarnel.tmrt.interval_sun import interval_cos_zenith
-from quarnel.tmrt.quantities import INPUTS, RADIATION
+from quarnel.tmrt.quantities import INPUTS, RADIATION, SHORTWAVE
 from quarnel.tmrt.settings import SETTINGS, Accumulation, Invalid, SettingError, Timestamps
 
 if TYPE_CHECKING:
     import xarray as xr
 
 __all__ = ["ACCUMULATION_NOISE", "HINT", "accumulation_hours", "in_order", "length", "flux",
-           "row_spacing", "mean_interval", "paired_interval", "global_limit", "LONGWAVE_RATIO", "plausible"]
+           "row_spacing", "mean_interval", "paired_interval", "means_over_time",
+           "bounds_interval", "cf_mean_interval", "global_limit", "LONGWAVE_RATIO", "plausible"]
 
 # Packing noise and rounding let accumulated fluxes dip a little below 0:
 # down to this [W m-2] they are 0, below it they are refused.
@@ -86,7 +90,8 @@ def row_spacing(times: Any) -> float:
 
 
 #: where each kind of interval ends, in its lengths after the stamp
-_ENDS = {"interval-end": 0.0, "interval-start": 1.0, "interval-middle": 0.5}
+_ENDS: dict[Timestamps, float] = {"interval-end": 0.0, "interval-start": 1.0,
+                                   "interval-middle": 0.5}
 
 
 def mean_interval(timestamps: Timestamps, accumulation: Accumulation,
@@ -106,6 +111,144 @@ def mean_interval(timestamps: Timestamps, accumulation: Accumulation,
         raise SettingError(f"the rows are {hours:g} h apart: means over that long are not used "
                            "(give {setting})", "accumulation", "HOURS")
     return hours, _ENDS[timestamps] * hours
+
+
+# Means by CF metadata (CF conventions 1.11, 7.1 cell boundaries, 7.3 cell methods)
+
+_COMMENT = re.compile(r"\([^()]*\)")
+
+
+def means_over_time(cell_methods: object) -> bool:
+    """Whether a CF ``cell_methods`` attribute says the values are means
+    over time: an entry naming ``time`` whose method is ``mean`` ("time:
+    mean", "area: time: mean", "area: mean time: mean (interval: 1 hour)").
+    A comment in parentheses is no part of it: its ``interval`` is the
+    sampling of the data averaged, not the interval of the mean."""
+    if not isinstance(cell_methods, str):
+        return False
+    # "name: name: method [words...]" repeated; "time:mean" spaced out
+    tokens = re.sub(r"\s*:", ": ", _COMMENT.sub(" ", cell_methods)).split()
+    names: list[str] = []
+    method: str | None = None
+    for token in tokens:
+        if token.endswith(":"):
+            if method is not None:
+                names, method = [], None
+            names.append(token[:-1])
+        elif names and method is None:
+            method = token
+            if "time" in names and method == "mean":
+                return True
+    return False
+
+
+#: how close [s] bounds must be to even widths and to the stamp's place:
+#: times stored as floating-point days decode a few microseconds off
+_BOUNDS_SLACK = 1.0
+
+
+def _seconds(later: npt.NDArray[Any], earlier: npt.NDArray[Any]) -> npt.NDArray[np.float64]:
+    """later - earlier [s], NaN where either is missing; the dates of a
+    model's calendar (cftime) subtracted in their calendar."""
+    if later.dtype.kind == "M" and earlier.dtype.kind == "M":
+        step = later.astype("datetime64[ns]") - earlier.astype("datetime64[ns]")
+        out: npt.NDArray[np.float64] = step.astype(np.int64) / 1e9
+        out[np.isnat(step)] = np.nan
+        return out
+    if later.dtype == object and earlier.dtype == object:
+        step = (later - earlier).reshape(-1)
+        return np.array([np.nan if d is None else d.total_seconds() for d in step],
+                        dtype=np.float64).reshape(later.shape)
+    raise TypeError("not times")
+
+
+def bounds_interval(stamps: npt.NDArray[Any], bounds: npt.NDArray[Any],
+                    source: str) -> tuple[Timestamps, float]:
+    """Where the stamps lie in their bounds, the one place of them all
+    (the upper bound: "interval-end", the lower: "interval-start", the
+    middle: "interval-middle"), and the bounds' width [h], the same for
+    all and within the range of ``accumulation``. ``bounds``: (time, 2)
+    beside the stamps (time), of the same kind of dates; ``source`` names
+    them in the ObservationError that refuses them otherwise."""
+    try:
+        low, high = (_seconds(bounds[:, i], stamps) for i in (0, 1))
+    except TypeError:
+        raise ObservationError(f"the time bounds are {bounds.dtype} values, not times of the "
+                               "kind of the time coordinate", "time", source) from None
+    missing = np.flatnonzero(np.isnan(low) | np.isnan(high))
+    if missing.size:
+        raise ObservationError("a time or its bounds are missing", "time", source,
+                               f"time {missing[0]}", int(missing[0]))
+    start, end = np.minimum(low, high), np.maximum(low, high)
+    width = end - start
+    outside = np.flatnonzero((start > _BOUNDS_SLACK) | (end < -_BOUNDS_SLACK))
+    if outside.size:
+        i = int(outside[0])
+        raise ObservationError(f"the time {stamps[i]} lies outside its bounds {bounds[i, 0]} "
+                               f"to {bounds[i, 1]}", "time", source, f"time {i}", i)
+    s = SETTINGS["accumulation"]
+    span = f"{s.low * 60:g} minute to {s.high:g} h"
+    shortest, longest = float(width.min()) / 3600.0, float(width.max()) / 3600.0
+    if longest - shortest > _BOUNDS_SLACK / 3600.0:
+        raise ObservationError(
+            f"bounds {shortest:g} to {longest:g} h wide: the sun is paired with means over "
+            f"intervals of one length, {span} (not monthly means)", "time", source)
+    if not s.low <= longest <= s.high:
+        raise ObservationError(f"bounds {longest:g} h wide: the sun is paired with means over "
+                               f"{span}, not over {longest:g} h", "time", source)
+    hours = round(float(np.median(width))) / 3600.0
+    # the time's place in its bounds: end - stamp is 0, half the width or all of it
+    for place, share in _ENDS.items():
+        if (np.abs(end - share * width) <= _BOUNDS_SLACK).all():
+            return place, hours
+    raise ObservationError("the times lie neither at the start, the middle nor the end of "
+                           "their bounds throughout: which interval each is the mean of is "
+                           "unclear", "time", source)
+
+
+def cf_mean_interval(ds: xr.Dataset, sources: Mapping[str, str], time_name: Hashable,
+                     timestamps: Timestamps, accumulation: Accumulation
+                     ) -> tuple[Timestamps, float] | None:
+    """The interval a Dataset's short-wave fluxes in W m-2 are means over
+    where their CF ``cell_methods`` say "time: mean": the place of the
+    stamps in the time coordinate's bounds (its ``bounds`` attribute) and
+    their width [h] (:func:`bounds_interval`), whatever ``timestamps``
+    says; an interval setting (``timestamps``, or ``accumulation`` in
+    hours) that contradicts them is refused naming both. None where no
+    flux says so, or where the means have no bounds and ``timestamps``
+    gives their interval; CF means without bounds read as instants are
+    refused. ``sources``: quantity -> variable."""
+    means = [s for q, s in sources.items()
+             if q in SHORTWAVE and means_over_time(ds[s].attrs.get("cell_methods"))]
+    if not means:
+        return None
+    time = ds[time_name]
+    name = time.attrs.get("bounds", time.encoding.get("bounds"))
+    if not isinstance(name, str) or name not in ds.variables:
+        if timestamps != "instant":
+            return None
+        raise SettingError(f"variable '{means[0]}': its cell_methods say means over time, and "
+                           f"the time coordinate '{time_name}' has no bounds to tell their "
+                           "interval: give {setting}", "timestamps",
+                           "interval-end|interval-start|interval-middle")
+    bounds = ds.variables[name]
+    time_dim = time.dims[0]
+    if bounds.ndim != 2 or time_dim not in bounds.dims or bounds.shape[
+            1 - bounds.dims.index(time_dim)] != 2:
+        raise ObservationError(f"the time bounds must lie along ({time_dim}, 2), not "
+                               f"{tuple(map(str, bounds.dims))} of {bounds.shape}", "time", name)
+    other = next(d for d in bounds.dims if d != time_dim)
+    place, hours = bounds_interval(np.asarray(time.values),
+                                   np.asarray(bounds.transpose(time_dim, other).values), name)
+    if timestamps not in ("instant", place):
+        raise SettingError(f"the time bounds '{name}' of the means in '{means[0]}' say "
+                           f"{place}, not {{setting}}", "timestamps", timestamps)
+    if not isinstance(accumulation, str) and abs(float(accumulation) - hours) * 3600.0 > \
+            _BOUNDS_SLACK:
+        raise SettingError(f"the time bounds '{name}' of the means in '{means[0]}' are "
+                           f"{hours:g} h wide, not {{setting}}", "accumulation",
+                           f"{float(accumulation):g}")
+    return place, hours
 
 
 def paired_interval(accumulated: bool, timestamps: Timestamps, accumulation: Accumulation,

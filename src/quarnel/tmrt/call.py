@@ -131,7 +131,13 @@ def compute(observations: Any, *, latitude: Any = None, longitude: Any = None,
         is centred ("interval-middle") at the stamp, paired with the
         interval's sun; its length is the rows' most common spacing, or
         ``accumulation`` given in hours. Hourly means ending at the stamp,
-        as TMY3 years and many station records: "interval-end".
+        as TMY3 years and many station records: "interval-end". A
+        Dataset's short-wave fluxes whose CF ``cell_methods`` say "time:
+        mean" (CMIP and CORDEX ``rsds``) are means over the time bounds
+        the time coordinate's ``bounds`` attribute names, whatever this
+        says: their width the length, the stamp's place in them (upper,
+        lower bound, middle) the meaning; a setting they contradict is
+        refused, and so are such means without bounds read as instants.
     fill_missing: a quantity supplied (a column or variable) but missing
         (NaN) at an element leaves the outputs that depend on it missing
         ("none"), or the model fills them ("model": the clear sky under

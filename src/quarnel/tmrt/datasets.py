@@ -14,7 +14,8 @@ import numpy as np
 import numpy.typing as npt
 
 from quarnel.tmrt import chain, checks, clock
-from quarnel.tmrt.accumulation import HINT, flux, length, paired_interval, plausible
+from quarnel.tmrt.accumulation import (HINT, cf_mean_interval, flux, length, paired_interval,
+                                       plausible)
 from quarnel.tmrt.arrays import in_blocks, read_as_given, required
 from quarnel.tmrt.checks import checked_xarray, humidity_checked
 from quarnel.tmrt.names import ERA5_WIND, GRAVITY, era5_quantities, orography, present
@@ -50,8 +51,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
             variables["wind_speed"] = np.hypot(u, v)
     found = present(set(ds.data_vars) | set(variables), names)
 
-    time_name = names.get("time") or next((c for c in ("time", "valid_time") if c in ds.coords),
-                                          None)
+    time_name = _time_name(ds, names)
     if time_name is None or time_name not in ds.coords:
         raise KeyError("no times: expected a coordinate 'time' or 'valid_time'")
     if ds[time_name].ndim != 1:
@@ -89,6 +89,12 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
     # Accumulated fluxes: their accumulation's length, and the sun of their interval.
     accumulated = accumulated_radiation(ds, {q: s for q, s in found.items() if s not in variables})
     accumulation_hours = length(accumulation, utc) if accumulated else 0.0
+    # The chain pairs short-wave fluxes with the sun of their accumulation;
+    # long-wave ones need no sun: without accumulated short-wave, the sun of
+    # the stamp or of the interval the timestamps say the means cover, or
+    # the time bounds of CF means (a setting they contradict refused before
+    # any work).
+    paired = sun_interval(ds, names, reading.timestamps, accumulation, utc)
     obs: dict[str, Any] = {}
     for q, s in found.items():
         if s in variables:
@@ -125,11 +131,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
                                       for v in (lat, lon)))
         checks.clock_check(g.values, t.values, la.values, lo.values, found["global_radiation"],
                            None, None if reading.timezone is not None else float(utc_offset))
-    # The chain pairs short-wave fluxes with the sun of their accumulation;
-    # long-wave ones need no sun: without accumulated short-wave, the sun of
-    # the stamp or of the interval the timestamps say the means cover.
-    accumulation_hours, interval_end = sun_interval(ds, names, reading.timestamps, accumulation,
-                                                    utc)
+    accumulation_hours, interval_end = paired
     site = {"latitude": lat, "longitude": lon, "height": height}
     if reading.sky_view_factor is not None:
         site["sky_view_factor"] = reading.sky_view_factor
@@ -187,10 +189,23 @@ def sun_interval(ds: xr.Dataset, names: Mapping[str, str], timestamps: Timestamp
                  ) -> tuple[float, float]:
     """The interval whose sun :func:`compute_dataset` pairs the Dataset's
     short-wave fluxes with, as it decides it: its length [h] and its end
-    after the stamps [h] ((0, 0): the stamps' sun). ``utc``: the times."""
+    after the stamps [h] ((0, 0): the stamps' sun); for CF means in W m-2,
+    their time bounds' (:func:`~quarnel.tmrt.accumulation.cf_mean_interval`).
+    ``utc``: the times."""
     resolved = era5_quantities(ds.data_vars.variables, names)
     held = {q: resolved.get(q, q) for q in SHORTWAVE if resolved.get(q, q) in ds.data_vars}
-    return paired_interval(bool(accumulated_radiation(ds, held)), timestamps, accumulation, utc)
+    accumulated = bool(accumulated_radiation(ds, held))
+    time_name = _time_name(ds, resolved)
+    bounded = None if accumulated or time_name is None else cf_mean_interval(
+        ds, held, time_name, timestamps, accumulation)
+    if bounded is not None:
+        timestamps, accumulation = bounded
+    return paired_interval(accumulated, timestamps, accumulation, utc)
+
+
+def _time_name(ds: xr.Dataset, names: Mapping[str, str]) -> str | None:
+    """The time coordinate's name: given, else ``time`` or ``valid_time``."""
+    return names.get("time") or next((c for c in ("time", "valid_time") if c in ds.coords), None)
 
 
 def _described(var: xr.Variable, **attrs: Any) -> xr.Variable:
