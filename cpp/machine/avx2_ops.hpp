@@ -13,8 +13,9 @@
 
 #include <cstdint>
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+#include "machine/target.hpp"
+
+QUARNEL_TARGET_BEGIN("avx2,fma")
 
 namespace quarnel::avx2 {
 
@@ -96,6 +97,6 @@ alignas(16) inline constexpr Compress compress = make_compress();
 
 }  // namespace quarnel::avx2
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 
 #endif

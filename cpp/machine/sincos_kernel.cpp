@@ -10,6 +10,8 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QUARNEL_SINCOS_AVX512 1
 #include <immintrin.h>
+
+#include "machine/target.hpp"
 #endif
 
 namespace quarnel::sincos_kernel {
@@ -19,8 +21,7 @@ using detail::libm;
 using machine::Isa;
 
 #if QUARNEL_SINCOS_AVX512
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,fma")
+QUARNEL_TARGET_BEGIN("avx512f,avx512dq,fma")
 
 using V = __m512d;
 // Every lane: the unmasked forms of some intrinsics start from an undefined
@@ -198,7 +199,7 @@ void kernel(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
     libm(x + j, n - j, want_sin ? s + j : nullptr, want_cos ? c + j : nullptr);
 }
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 #endif
 
 using Kernel = void (*)(const double*, std::ptrdiff_t, double*, double*) noexcept;
