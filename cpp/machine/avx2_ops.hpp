@@ -9,11 +9,11 @@
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QUARNEL_AVX2_OPS 1
+#include "machine/target.hpp"
+
 #include <immintrin.h>
 
 #include <cstdint>
-
-#include "machine/target.hpp"
 
 QUARNEL_TARGET_BEGIN("avx2,fma")
 
