@@ -20,6 +20,7 @@
 #   QUARNEL_AARCH64_NUMPY      NumPy version to test against (2.2.6)
 #   QUARNEL_HYPOTHESIS_PROFILE hypothesis profile (dev: fewer examples)
 #   QUARNEL_FUZZ_EXAMPLES      examples per function in the fuzz suite (40)
+#   CMAKE_BUILD_PARALLEL_LEVEL compile jobs (ninja's default otherwise)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cache="$here/.aarch64"
@@ -145,7 +146,10 @@ if [ ! -f "$out/build.ninja" ]; then
     }
 fi
 say "building"
-ninja -C "$out" >"$cache/build.log" 2>&1 || { cat "$cache/build.log" >&2; exit 1; }
+ninja -C "$out" ${CMAKE_BUILD_PARALLEL_LEVEL:+-j "$CMAKE_BUILD_PARALLEL_LEVEL"} >"$cache/build.log" 2>&1 || {
+    cat "$cache/build.log" >&2
+    exit 1
+}
 grep -E "warning:" "$cache/build.log" >&2 || true
 
 # A package of its own: the installed modules beside the Python sources.
