@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the extension modules for aarch64 with the cross compiler and runs
 # the differential tests under qemu's user-mode emulation, on an x86-64
-# Debian machine. Run it whenever a kernel or anything machine-specific
-# changes (docs/hardening.md).
+# Debian machine; holds every compiled function's values to those of the
+# x86-64 developer build. Run it whenever a kernel or anything
+# machine-specific changes (docs/hardening.md).
 #
 # Usage: scripts/aarch64.sh [pytest args]
 #   Runs the differential tests listed below, or the tests named in the
@@ -20,6 +21,7 @@
 #   QUARNEL_AARCH64_NUMPY      NumPy version to test against (2.2.6)
 #   QUARNEL_HYPOTHESIS_PROFILE hypothesis profile (dev: fewer examples)
 #   QUARNEL_FUZZ_EXAMPLES      examples per function in the fuzz suite (40)
+#   CMAKE_BUILD_PARALLEL_LEVEL compile jobs (ninja's default otherwise)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cache="$here/.aarch64"
@@ -145,7 +147,10 @@ if [ ! -f "$out/build.ninja" ]; then
     }
 fi
 say "building"
-ninja -C "$out" >"$cache/build.log" 2>&1 || { cat "$cache/build.log" >&2; exit 1; }
+ninja -C "$out" ${CMAKE_BUILD_PARALLEL_LEVEL:+-j "$CMAKE_BUILD_PARALLEL_LEVEL"} >"$cache/build.log" 2>&1 || {
+    cat "$cache/build.log" >&2
+    exit 1
+}
 grep -E "warning:" "$cache/build.log" >&2 || true
 
 # A package of its own: the installed modules beside the Python sources.
@@ -179,4 +184,30 @@ if [ -z "$named" ]; then
 fi
 cd "$here"
 "$emu_py" -c "import numpy, platform; print('aarch64: numpy', numpy.__version__, 'on', platform.machine(), platform.python_version())"
-exec "$emu_py" -m pytest -q -p no:cacheprovider "$@"
+
+# --- the values against x86-64's --------------------------------------------
+# Every compiled function on fixed inputs (scripts/value_digest.py), here
+# and from the developer build in src/ natively, with a host Python that
+# imports it (QUARNEL_X86_PYTHON, else .venv-3.13's or python3). Bit for
+# bit but for the PET of a person other than the standard one: glibc's cbrt
+# of the mass gives other bits on aarch64 than on x86-64 for about a fifth
+# of masses (docs/hardening.md).
+status=0
+x86_py=""
+for cand in "${QUARNEL_X86_PYTHON:-}" "$here/.venv-3.13/bin/python" python3; do
+    [ -n "$cand" ] || continue
+    if PYTHONPATH="$here/src" "$cand" -c "import sys, quarnel._kernels as k; sys.exit(not k.__file__.startswith('$here/src/'))" 2>/dev/null; then
+        x86_py="$cand"; break
+    fi
+done
+if [ -n "$x86_py" ]; then
+    "$emu_py" scripts/value_digest.py write "$out/values-aarch64.npz" >/dev/null
+    PYTHONPATH="$here/src" "$x86_py" scripts/value_digest.py write "$out/values-x86_64.npz" >/dev/null
+    "$x86_py" scripts/value_digest.py compare "$out/values-x86_64.npz" "$out/values-aarch64.npz" \
+        --allow pet_person,pet_corrected_person || status=1
+else
+    say "values not compared: no developer build in src/ for a host Python (scripts/dev-build.sh, QUARNEL_X86_PYTHON)"
+fi
+
+"$emu_py" -m pytest -q -p no:cacheprovider "$@" || status=1
+exit $status

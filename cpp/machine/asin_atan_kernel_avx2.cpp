@@ -70,8 +70,7 @@ namespace quarnel::asin_atan_kernel::detail {
 #if QUARNEL_AVX2_OPS
 namespace {
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+QUARNEL_TARGET_BEGIN("avx2,fma")
 
 using namespace quarnel::avx2;
 
@@ -574,7 +573,7 @@ void parts(const double* x, std::ptrdiff_t n, double* hi, double* lo) noexcept {
     }
 }
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 
 }  // namespace
 

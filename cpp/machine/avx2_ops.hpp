@@ -9,12 +9,13 @@
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QUARNEL_AVX2_OPS 1
+#include "machine/target.hpp"
+
 #include <immintrin.h>
 
 #include <cstdint>
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+QUARNEL_TARGET_BEGIN("avx2,fma")
 
 namespace quarnel::avx2 {
 
@@ -96,6 +97,6 @@ alignas(16) inline constexpr Compress compress = make_compress();
 
 }  // namespace quarnel::avx2
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 
 #endif

@@ -12,8 +12,7 @@
 #if QUARNEL_AVX2_OPS
 #include <cstdint>
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+QUARNEL_TARGET_BEGIN("avx2,fma")
 
 namespace quarnel::avx2::exp_steps {
 
@@ -155,6 +154,6 @@ template <bool Low>
 
 }  // namespace quarnel::avx2::exp_steps
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 
 #endif

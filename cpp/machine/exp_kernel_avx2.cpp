@@ -38,8 +38,7 @@ namespace quarnel::exp_kernel::detail {
 #if QUARNEL_AVX2_OPS
 namespace {
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+QUARNEL_TARGET_BEGIN("avx2,fma")
 
 using namespace quarnel::avx2;
 
@@ -107,7 +106,7 @@ void parts(const double* x, std::ptrdiff_t n, double* rounded, double* hi, doubl
     }
 }
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 
 }  // namespace
 

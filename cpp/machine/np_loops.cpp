@@ -3,6 +3,7 @@
 #include "common/numpy_api.hpp"
 #include "machine/asin_atan_kernel.hpp"
 #include "machine/exp_kernel.hpp"
+#include "machine/libm_sincos.hpp"
 #include "machine/pow_kernel.hpp"
 #include "machine/sincos_kernel.hpp"
 #include "machine/svml_direct.hpp"
@@ -11,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include <math.h>  // sincos
+#include <math.h>
 
 namespace quarnel::np_loops {
 namespace {
@@ -71,7 +72,7 @@ bool trig_is_libm(const Loop& sin_loop, const Loop& cos_loop) {
     bool same = true;
     for (int i = 0; i < n && same; ++i) {
         double ls, lc;
-        ::sincos(in[i], &ls, &lc);
+        libm_sincos(in[i], &ls, &lc);
         const double s1 = ::sin(in[i]), c1 = ::cos(in[i]);
         same = std::memcmp(&s[i], &s1, sizeof(double)) == 0 && std::memcmp(&c[i], &c1, sizeof(double)) == 0 &&
                std::memcmp(&ls, &s1, sizeof(double)) == 0 && std::memcmp(&lc, &c1, sizeof(double)) == 0;

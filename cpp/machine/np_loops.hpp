@@ -7,11 +7,10 @@
 #include "common/fp_flags.hpp"
 #include "common/handle.hpp"
 #include "common/np_functions.hpp"
+#include "machine/libm_sincos.hpp"
 
 #include <cmath>
 #include <cstddef>
-
-#include <math.h>  // sincos, a GNU extension
 
 namespace quarnel::np_loops {
 
@@ -86,7 +85,7 @@ inline double unary(NpFn f, double x) noexcept {
 
 // The sine and cosine of x, each exactly what NumPy's loops give; only
 // once `libm_trig` is known.
-inline void sincos(double x, double* s, double* c) noexcept { ::sincos(x, s, c); }
+inline void sincos(double x, double* s, double* c) noexcept { libm_sincos(x, s, c); }
 
 inline double binary(const Loop& l, double a, double b) noexcept {
     double out;

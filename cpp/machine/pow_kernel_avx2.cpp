@@ -63,8 +63,7 @@ namespace quarnel::pow_kernel::detail {
 #if QUARNEL_AVX2_OPS
 namespace {
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+QUARNEL_TARGET_BEGIN("avx2,fma")
 
 using namespace quarnel::avx2;
 namespace table = quarnel::pow_table;
@@ -249,7 +248,7 @@ void parts(const double* x, const double* y, std::ptrdiff_t n, double* rounded, 
     }
 }
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "machine/sincos_kernel.hpp"
 
+#include "machine/libm_sincos.hpp"
 #include "machine/sincos_table.hpp"
 
 #include <atomic>
@@ -10,6 +11,8 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QUARNEL_SINCOS_AVX512 1
 #include <immintrin.h>
+
+#include "machine/target.hpp"
 #endif
 
 namespace quarnel::sincos_kernel {
@@ -19,8 +22,7 @@ using detail::libm;
 using machine::Isa;
 
 #if QUARNEL_SINCOS_AVX512
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,fma")
+QUARNEL_TARGET_BEGIN("avx512f,avx512dq,fma")
 
 using V = __m512d;
 // Every lane: the unmasked forms of some intrinsics start from an undefined
@@ -198,7 +200,7 @@ void kernel(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
     libm(x + j, n - j, want_sin ? s + j : nullptr, want_cos ? c + j : nullptr);
 }
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 #endif
 
 using Kernel = void (*)(const double*, std::ptrdiff_t, double*, double*) noexcept;
@@ -241,7 +243,7 @@ bool agrees(Kernel kernel) noexcept {
     kernel(in, n, s, c);
     for (int i = 0; i < n; ++i) {
         double ls, lc;
-        ::sincos(in[i], &ls, &lc);
+        libm_sincos(in[i], &ls, &lc);
         if (std::memcmp(&ls, &s[i], sizeof(double)) != 0 || std::memcmp(&lc, &c[i], sizeof(double)) != 0)
             return false;
     }

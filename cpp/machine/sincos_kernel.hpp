@@ -16,10 +16,11 @@
 #pragma once
 
 #include "machine/isa.hpp"
+#include "machine/libm_sincos.hpp"
 
 #include <cstddef>
 
-#include <math.h>  // sincos, a GNU extension
+#include <math.h>
 
 namespace quarnel::sincos_kernel {
 
@@ -56,7 +57,7 @@ inline constexpr double margin = QUARNEL_SINCOS_MARGIN;
 // The C library, angle by angle.
 inline void libm(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
     for (std::ptrdiff_t j = 0; j < n; ++j) {
-        if (s && c) ::sincos(x[j], s + j, c + j);
+        if (s && c) libm_sincos(x[j], s + j, c + j);
         else if (s) s[j] = ::sin(x[j]);
         else c[j] = ::cos(x[j]);
     }

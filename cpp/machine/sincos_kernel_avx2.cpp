@@ -18,8 +18,7 @@ namespace quarnel::sincos_kernel::detail {
 #if QUARNEL_AVX2_OPS
 namespace {
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+QUARNEL_TARGET_BEGIN("avx2,fma")
 
 using namespace quarnel::avx2;
 
@@ -163,7 +162,7 @@ void kernel(const double* x, std::ptrdiff_t n, double* s, double* c) noexcept {
     libm(x + j, n - j, want_sin ? s + j : nullptr, want_cos ? c + j : nullptr);
 }
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 
 }  // namespace
 

@@ -13,6 +13,8 @@
 #define QUARNEL_SVML_DIRECT 1
 #include <dlfcn.h>
 #include <immintrin.h>
+
+#include "machine/target.hpp"
 #endif
 
 namespace quarnel::svml_direct {
@@ -26,8 +28,7 @@ Scalar1 scalar_fn[np_unary_count] = {};
 Scalar2 scalar_power = nullptr;
 
 #if QUARNEL_SVML_DIRECT
-#pragma GCC push_options
-#pragma GCC target("avx512f")
+QUARNEL_TARGET_BEGIN("avx512f")
 
 using Unary8 = __m512d (*)(__m512d);
 using Binary8 = __m512d (*)(__m512d, __m512d);
@@ -40,7 +41,7 @@ double call(Binary8 f, double x, double y) noexcept {
     return _mm512_cvtsd_f64(f(_mm512_set1_pd(x), _mm512_set1_pd(y)));
 }
 
-#pragma GCC pop_options
+QUARNEL_TARGET_END
 #endif
 
 // A result NumPy's loop gives without raising a watched flag: finite

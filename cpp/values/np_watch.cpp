@@ -25,13 +25,6 @@ const char* used_name(int i) noexcept { return i < int(NpFn::count) ? np_fn_name
 PyObject* numpy_dict = nullptr;  // borrowed from the numpy module, which lives on
 PyObject* originals[used_count] = {};
 
-int used_index(PyObject* key) noexcept {
-    if (!key || !PyUnicode_Check(key)) return -1;
-    for (int i = 0; i < used_count; ++i)
-        if (PyUnicode_CompareWithASCIIString(key, used_name(i)) == 0) return i;
-    return -1;
-}
-
 // Bit i set: numpy.<used_name(i)> is no longer the original.
 std::uint32_t replaced_now() noexcept {
     std::uint32_t replaced = 0;
@@ -44,6 +37,13 @@ std::uint32_t replaced_now() noexcept {
 }
 
 #if PY_VERSION_HEX >= 0x030C0000
+int used_index(PyObject* key) noexcept {
+    if (!key || !PyUnicode_Check(key)) return -1;
+    for (int i = 0; i < used_count; ++i)
+        if (PyUnicode_CompareWithASCIIString(key, used_name(i)) == 0) return i;
+    return -1;
+}
+
 enum class Known { no, yes, unknown };
 Known known = Known::unknown;
 bool watching = false;

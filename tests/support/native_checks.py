@@ -11,13 +11,17 @@ import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-# Kernel tests need g++ on Linux; mark a module with it.
-needs_gxx = pytest.mark.skipif(sys.platform != "linux" or not shutil.which("g++"), reason="needs g++ on Linux")
+# The compiler: g++, or the one QUARNEL_CHECK_CXX names (scripts/clang-check.sh
+# sets clang++). Kernel tests need it on Linux; mark a module with it.
+CXX = os.environ.get("QUARNEL_CHECK_CXX", "g++")
+needs_gxx = pytest.mark.skipif(sys.platform != "linux" or not shutil.which(CXX), reason=f"needs {CXX} on Linux")
 
 
 def build(out, sources, *defines):
     """Compiles `sources` (paths from the project's root) into `out`."""
-    subprocess.run(["g++", "-std=c++20", "-O2", "-ffp-contract=off", *defines, "-I", os.path.join(ROOT, "cpp"),
+    # clang's flags as CMake gives them (CMakeLists.txt).
+    clang = ["-ffp-exception-behavior=maytrap"] if "clang" in os.path.basename(CXX) else []
+    subprocess.run([CXX, "-std=c++20", "-O2", "-ffp-contract=off", *clang, *defines, "-I", os.path.join(ROOT, "cpp"),
                     *(os.path.join(ROOT, s) for s in sources), "-o", str(out), "-lm"], check=True)
     return str(out)
 

@@ -228,8 +228,9 @@ template <int V, int N>
 
 // The validity domain, bounds included: -50 <= Ta <= 50 degC,
 // -30 <= D <= 70 K, 0.5 <= va <= 17 m/s, 0 <= vapour pressure <= 50 hPa
-// (5 kPa, checked on the hPa given). NaN is outside.
-[[gnu::always_inline]] inline bool within(double x, double lo, double hi) noexcept {
+// (5 kPa, checked on the hPa given). NaN is outside. An int, so that the
+// checks combine with & (no branch) without clang's warning about bools.
+[[gnu::always_inline]] inline int within(double x, double lo, double hi) noexcept {
     return __builtin_isgreaterequal(x, lo) & __builtin_islessequal(x, hi);
 }
 
