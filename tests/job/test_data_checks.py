@@ -109,6 +109,27 @@ def test_times_repeat_across_stations_not_within_one():
         tmrt.compute(obs, **SITE)
     del obs["station"]               # without a station column, the sites tell
     tmrt.compute(obs, latitude=np.array([50.0, 50.0, 51.0, 51.0]), longitude=10.0)
+    # by latitude and longitude together
+    tmrt.compute(obs, latitude=50.0, longitude=np.array([10.0, 10.0, 11.0, 11.0]))
+    with pytest.raises(tmrt.ObservationError, match="repeated in its station's series"):
+        tmrt.compute(obs, latitude=np.array([50.0, 51.0, 50.0, 50.0]),
+                     longitude=np.array([10.0, 10.0, 10.0, 11.0]))
+
+
+def test_sites_group_rows_as_unique_pairs_of_latitude_and_longitude():
+    from quarnel.tmrt import checks
+    rng = np.random.default_rng(8)
+    values = np.array([0.0, -0.0, 1.5, -3.25, 10.0, np.inf, np.nan])
+    n = 2_000
+    for lat, lon in [(rng.choice(values, n), rng.choice(values, n)), (rng.choice(values, n), 7.0),
+                     (rng.integers(-3, 3, n), rng.choice(values[:5], n))]:
+        codes = checks.series_codes(None, lat, lon, n)
+        pairs = np.stack(np.broadcast_arrays(lat, lon), axis=-1).astype(np.float64)
+        want = np.unique(pairs, axis=0, return_inverse=True)[1].reshape(n)
+        # the same groups (a NaN site is one of its own), numbered alike where no NaN
+        assert len(set(zip(codes.tolist(), want.tolist()))) == len(set(want.tolist())) == codes.max() + 1
+        finite = ~np.isnan(pairs).any(axis=1)
+        np.testing.assert_array_equal(codes[finite], want[finite])
 
 
 def ssrd(times):
