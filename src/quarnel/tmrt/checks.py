@@ -394,6 +394,12 @@ def once_per_series(utc: npt.NDArray[np.datetime64], series: npt.NDArray[np.intp
         return
     ticks = utc.astype(np.int64)
     codes = np.zeros(utc.size, dtype=np.intp) if series is None else series
+    # The usual file first, without a sort: each series one run of rows, its
+    # times rising (a missing time, the least int64, can only begin a run).
+    new_run = codes[1:] != codes[:-1]
+    if ((ticks[1:] > ticks[:-1]) | new_run).all() and (
+            series is None or int(new_run.sum()) + 1 == np.count_nonzero(np.bincount(codes))):
+        return
     order = np.lexsort((ticks, codes))             # stable: earlier rows first
     same = (ticks[order][1:] == ticks[order][:-1]) & (codes[order][1:] == codes[order][:-1])
     same &= ~np.isnat(utc[order][1:])
