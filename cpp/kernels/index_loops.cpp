@@ -12,6 +12,8 @@
 #include "kernels/quiet_split.hpp"
 #include "machine/block_io.hpp"
 
+#include <limits>
+
 namespace quarnel::kernels {
 namespace {
 
@@ -47,13 +49,35 @@ void run(char** args, const npy_intp* dimensions, const npy_intp* steps, const F
 }
 
 // A WBGT element takes about half a microsecond: 64 of them are timed.
+// Each block's balances are set up first (every input read before an
+// output is written), then solved by interleaved searches.
 void wbgt_loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void*) noexcept {
-    run<7, 3, 64>(args, dimensions, steps, [](const double* const* in, double* const* out, npy_intp j) noexcept {
-        const auto r = ::quarnel::indices::wbgt::liljegren(in[0][j], in[1][j], in[2][j], in[3][j], in[4][j],
-                                                           in[5][j], in[6][j]);
-        out[0][j] = r.wbgt;
-        out[1][j] = r.globe;
-        out[2][j] = r.wet_bulb;
+    namespace wbgt = ::quarnel::indices::wbgt;
+    quiet_split(dimensions[0], 64, [&](npy_intp begin, npy_intp end) noexcept {
+        double bufs[10][block];
+        wbgt::Balances q[block];
+        bool ok[block];
+        double tg[block], tw[block];
+        wbgt::Boiling boiling;
+        for (npy_intp off = begin; off < end; off += block) {
+            const npy_intp m = end - off < block ? end - off : block;
+            const double* in[7];
+            double* out[3];
+            for (int i = 0; i < 7; ++i) in[i] = input(args[i], steps[i], off, m, bufs[i]);
+            for (npy_intp j = 0; j < m; ++j)
+                ok[j] = wbgt::balances(in[0][j], in[1][j], in[2][j], in[3][j], in[4][j], in[5][j], in[6][j], boiling,
+                                       q[j]);
+            wbgt::solve<2>(int(m), q, ok, tg, tw);
+            for (int o = 0; o < 3; ++o) out[o] = target(args[7 + o], steps[7 + o], off, bufs[7 + o]);
+            constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+            for (npy_intp j = 0; j < m; ++j) {
+                const wbgt::Result r = ok[j] ? wbgt::result(q[j].ta_c, tg[j], tw[j]) : wbgt::Result{nan, nan, nan};
+                out[0][j] = r.wbgt;
+                out[1][j] = r.globe;
+                out[2][j] = r.wet_bulb;
+            }
+            for (int o = 0; o < 3; ++o) output(args[7 + o], steps[7 + o], off, m, out[o]);
+        }
     });
 }
 

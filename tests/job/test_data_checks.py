@@ -109,6 +109,59 @@ def test_times_repeat_across_stations_not_within_one():
         tmrt.compute(obs, **SITE)
     del obs["station"]               # without a station column, the sites tell
     tmrt.compute(obs, latitude=np.array([50.0, 50.0, 51.0, 51.0]), longitude=10.0)
+    # by latitude and longitude together
+    tmrt.compute(obs, latitude=50.0, longitude=np.array([10.0, 10.0, 11.0, 11.0]))
+    with pytest.raises(tmrt.ObservationError, match="repeated in its station's series"):
+        tmrt.compute(obs, latitude=np.array([50.0, 51.0, 50.0, 50.0]),
+                     longitude=np.array([10.0, 10.0, 10.0, 11.0]))
+
+
+def test_the_first_repeat_is_named_however_the_series_lie():
+    # Series in runs or interleaved, times rising or not, missing times:
+    # the first row whose time its series had before, as a search finds it.
+    from quarnel.tmrt import checks
+    rng = np.random.default_rng(9)
+    hours = np.datetime64("2023-07-12T00", "h") + np.arange(6).astype("timedelta64[h]")
+    for k in range(400):
+        n = int(rng.integers(2, 14))
+        codes = np.sort(rng.integers(0, 3, n)) if k % 2 else rng.integers(0, 3, n)
+        utc = hours[rng.integers(0, 6, n)]
+        if k % 3 == 0:
+            utc = np.sort(utc)
+        if k % 5 == 0:
+            utc = utc.astype("datetime64[ns]")
+            utc[rng.integers(0, n)] = np.datetime64("NaT", "ns")
+        seen, want = set(), None
+        for row, (c, t) in enumerate(zip(codes.tolist(), utc.tolist())):
+            if t is not None and (c, t) in seen:
+                want = row
+                break
+            seen.add((c, t))
+        series = codes if k % 7 else None
+        if series is None:
+            want = next((r for r in range(n) if not np.isnat(utc[r]) and utc[r] in utc[:r]), None)
+        if want is None:
+            checks.once_per_series(utc, series, utc, "time")
+        else:
+            with pytest.raises(tmrt.ObservationError) as e:
+                checks.once_per_series(utc, series, utc, "time")
+            assert e.value.row == want
+
+
+def test_sites_group_rows_as_unique_pairs_of_latitude_and_longitude():
+    from quarnel.tmrt import checks
+    rng = np.random.default_rng(8)
+    values = np.array([0.0, -0.0, 1.5, -3.25, 10.0, np.inf, np.nan])
+    n = 2_000
+    for lat, lon in [(rng.choice(values, n), rng.choice(values, n)), (rng.choice(values, n), 7.0),
+                     (rng.integers(-3, 3, n), rng.choice(values[:5], n))]:
+        codes = checks.series_codes(None, lat, lon, n)
+        pairs = np.stack(np.broadcast_arrays(lat, lon), axis=-1).astype(np.float64)
+        want = np.unique(pairs, axis=0, return_inverse=True)[1].reshape(n)
+        # the same groups (a NaN site is one of its own), numbered alike where no NaN
+        assert len(set(zip(codes.tolist(), want.tolist()))) == len(set(want.tolist())) == codes.max() + 1
+        finite = ~np.isnan(pairs).any(axis=1)
+        np.testing.assert_array_equal(codes[finite], want[finite])
 
 
 def ssrd(times):

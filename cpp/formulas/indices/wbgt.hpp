@@ -23,7 +23,9 @@
 // hold it, bisecting where a step would leave it: every element inside
 // the domain converges.
 //
-// Standard library only; plain doubles, element by element. Internal linkage.
+// Standard library only; plain doubles, element by element (liljegren), or
+// a block of elements whose searches are interleaved (balances, solve,
+// result), to the same bits. Internal linkage.
 #pragma once
 
 #include <cmath>
@@ -181,61 +183,102 @@ struct Wick {
 // converge quadratically, |f''/2f'| below 0.1 /K for both balances: after
 // a step below 1e-3 K the answer is within 1e-7 K. Bisection alone
 // would get there within 60 evaluations.
-template <class F>
-double root(const F& f, double x, double a, double b) noexcept {
-    constexpr double done = 1e-3;
-    double step = b - a, before = step;
-    double slope;
-    double fx = f(x, slope);
-    for (int i = 0; i < 200; ++i) {
+//
+// One search as a state: the caller evaluates f at x into fx and slope,
+// and asks for the next point until there is none; x is then the root.
+// The element's whole arithmetic is in here and in f, so searches of
+// several elements may be interleaved (which hides the latency of each
+// step's chain of divisions and exponentials) and give the same bits as
+// one alone.
+struct Search {
+    double x, a, b, step;  // step: the last one taken (at first b - a)
+    double fx = 0.0, slope = 0.0;
+    int left = 200;        // evaluations still allowed
+
+    bool more() noexcept {
+        constexpr double done = 1e-3;
+        if (left == 0) return false;
         if (fx > 0.0) {
             a = x;
         } else if (fx < 0.0) {
             b = x;
         } else {
-            return fx == 0.0 ? x : fx;  // a NaN balance stays NaN
+            if (fx != 0.0) x = fx;  // a NaN balance stays NaN
+            return false;
         }
         double next = x - fx / slope;
-        before = step;
+        const double before = step;
         if (!(next > a && next < b) || std::fabs(2.0 * fx) > std::fabs(before * slope)) {
             step = 0.5 * (b - a);
             next = a + step;
-            if (step <= 1e-9) return next;
+            if (step <= 1e-9) {
+                x = next;
+                return false;
+            }
         } else {
             step = next - x;
-            if (std::fabs(step) <= done) return next;
+            if (std::fabs(step) <= done) {
+                x = next;
+                return false;
+            }
         }
         x = next;
-        fx = f(x, slope);
+        --left;
+        return true;
     }
-    return x;
-}
+};
 
-}  // namespace
+template <class F>
+double root(const F& f, double x, double a, double b) noexcept {
+    Search s{x, a, b, b - a};
+    s.fx = f(x, s.slope);
+    while (s.more()) s.fx = f(s.x, s.slope);
+    return s.x;
+}
 
 struct Result {
     double wbgt, globe, wet_bulb;  // [degC]
 };
 
-// WBGT, globe and natural wet-bulb temperatures [degC] from the air
-// temperature [degC], the vapour pressure [hPa], the pressure [hPa], the
-// wind at 2 m [m/s], the global radiation on the horizontal [W/m2], its
-// direct share [1] and the cosine of the sun's zenith angle [1].
-//
-// Domain (outside, or any input NaN: all three NaN): -40 <= Ta <= 60 degC;
-// 0 <= e <= 1.05 e_s(Ta), above e_s counting as saturated; 300 <= p <=
-// 1100 hPa; 0 <= v <= 50 m/s, below 0.13 m/s raised to it; G <= 2000 W/m2,
-// below 0 counting as 0; 0 <= f <= 1; -1 <= cos z <= 1, with no direct
-// beam (all of G diffuse) for cos z < 0.00873.
-inline Result liljegren(double ta_c, double e, double p, double v, double g, double f, double cz) noexcept {
-    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+// The boiling point [K] at the last pressure asked for: the pressure
+// seldom changes from one element to the next.
+struct Boiling {
+    double p = std::numeric_limits<double>::quiet_NaN(), t = 0.0;
+    double at(double pressure) noexcept {
+        if (!(pressure == p)) {
+            p = pressure;
+            t = saturation_temperature(pressure);
+        }
+        return t;
+    }
+};
+
+// An element's two balances, ready to be solved, each searched from the
+// air temperature: the globe's root in [globe_lo, globe_hi] (none to
+// search when the globe without convection is at the air temperature),
+// the wick's in [wick_lo, wick_hi].
+struct Balances {
+    double ta_c;
+    Globe globe;
+    double globe_lo, globe_hi;
+    bool globe_at_air;
+    Wick wick;
+    double wick_lo, wick_hi;
+};
+
+// The balances of an element from the air temperature [degC], the vapour
+// pressure [hPa], the pressure [hPa], the wind at 2 m [m/s], the global
+// radiation on the horizontal [W/m2], its direct share [1] and the cosine
+// of the sun's zenith angle [1]; false outside the domain (below).
+inline bool balances(double ta_c, double e, double p, double v, double g, double f, double cz, Boiling& boiling,
+                     Balances& out) noexcept {
     const double ta = ta_c + kelvin;
     if (!(ta_c >= min_air_temperature && ta_c <= max_air_temperature && p >= min_pressure && p <= max_pressure &&
           v >= 0.0 && v <= max_speed && g <= max_global && f >= 0.0 && f <= 1.0 && cz >= -1.0 && cz <= 1.0 &&
           e >= 0.0))
-        return {nan, nan, nan};
+        return false;
     const double es = saturation(ta);
-    if (!(e <= max_supersaturation * es)) return {nan, nan, nan};
+    if (!(e <= max_supersaturation * es)) return false;
     e = std::fmin(e, es);
     if (!(g > 0.0)) g = 0.0;
     if (!(cz >= min_cos_zenith)) f = 0.0;
@@ -251,27 +294,128 @@ inline Result liljegren(double ta_c, double e, double p, double v, double g, dou
     // Globe: the beam on a sphere, G f / (4 cos z), against G/2 for the
     // diffuse and ground-reflected parts (over half the sphere each).
     const double direct = f > 0.0 ? f * (1.0 / (2.0 * cz) - 1.0) : 0.0;
-    const Globe globe{ta,
+    out.ta_c = ta_c;
+    out.globe = Globe{ta,
                       sky + g / (2.0 * stefan_boltzmann * globe_emissivity) * (1.0 - globe_albedo) *
                                 (direct + 1.0 + ground_albedo),
                       flow * globe_diameter};
     // Between the air temperature and the globe's temperature without convection.
-    const double still = std::sqrt(std::sqrt(globe.source));
-    const double tg = still == ta ? ta : root(globe, ta, std::fmin(ta, still), std::fmax(ta, still));
+    const double still = std::sqrt(std::sqrt(out.globe.source));
+    out.globe_at_air = still == ta;
+    out.globe_lo = std::fmin(ta, still);
+    out.globe_hi = std::fmax(ta, still);
 
     // Wick: a vertical cylinder with its top; the beam on its side per
     // unit area is G f tan z / pi, on the top D/(4L) of G.
     const double top = 0.25 * wick_diameter / wick_length;
     const double tan_z = f > 0.0 ? std::sqrt((1.0 - cz) * (1.0 + cz)) / cz : 0.0;
-    const Wick wick{ta, p, e, sky,
+    out.wick = Wick{ta, p, e, sky,
                     (1.0 - wick_albedo) * g * ((1.0 - f) * (1.0 + top) + f * (tan_z / pi + top) + ground_albedo),
                     1.0 / (wick_h * std::pow(flow * wick_diameter, 0.6))};
     // The root lies above Ta - 100 K (everything there warms the wick) and
     // below the boiling point at p, where evaporation grows without bound.
-    const double tw = root(wick, ta, ta - 100.0, saturation_temperature(p));
+    out.wick_lo = ta - 100.0;
+    out.wick_hi = boiling.at(p);
+    return true;
+}
 
+inline Result result(double ta_c, double tg, double tw) noexcept {
     const double tg_c = tg - kelvin, tw_c = tw - kelvin;
     return {0.7 * tw_c + 0.2 * tg_c + 0.1 * ta_c, tg_c, tw_c};
 }
 
+// WBGT, globe and natural wet-bulb temperatures [degC] from the air
+// temperature [degC], the vapour pressure [hPa], the pressure [hPa], the
+// wind at 2 m [m/s], the global radiation on the horizontal [W/m2], its
+// direct share [1] and the cosine of the sun's zenith angle [1].
+//
+// Domain (outside, or any input NaN: all three NaN): -40 <= Ta <= 60 degC;
+// 0 <= e <= 1.05 e_s(Ta), above e_s counting as saturated; 300 <= p <=
+// 1100 hPa; 0 <= v <= 50 m/s, below 0.13 m/s raised to it; G <= 2000 W/m2,
+// below 0 counting as 0; 0 <= f <= 1; -1 <= cos z <= 1, with no direct
+// beam (all of G diffuse) for cos z < 0.00873.
+inline Result liljegren(double ta_c, double e, double p, double v, double g, double f, double cz) noexcept {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    Balances q;
+    Boiling boiling;
+    if (!balances(ta_c, e, p, v, g, f, cz, boiling, q)) return {nan, nan, nan};
+    const double ta = q.globe.ta;
+    const double tg = q.globe_at_air ? ta : root(q.globe, ta, q.globe_lo, q.globe_hi);
+    const double tw = root(q.wick, ta, q.wick_lo, q.wick_hi);
+    return result(ta_c, tg, tw);
+}
+
+// The globe and wick temperatures [K] of the elements [0, n) of q that
+// are in the domain (ok), as liljegren's, bit for bit: the searches of K
+// elements of each kind at a time, a step of each in turn, so that the
+// chains of one overlap with those of the others; a lane whose search
+// ends takes the next element.
+template <int K>
+void solve(int n, const Balances* q, const bool* ok, double* tg, double* tw) noexcept {
+    Search globe[K], wick[K];
+    int on_globe[K], on_wick[K];
+    bool globe_busy[K], wick_busy[K];
+    int next_globe = 0, next_wick = 0;
+    auto take_globe = [&](int k) noexcept {
+        while (next_globe < n) {
+            const int j = next_globe++;
+            if (!ok[j]) continue;
+            const Balances& b = q[j];
+            const double ta = b.globe.ta;
+            if (b.globe_at_air) {
+                tg[j] = ta;
+                continue;
+            }
+            globe[k] = Search{ta, b.globe_lo, b.globe_hi, b.globe_hi - b.globe_lo};
+            globe[k].fx = b.globe(ta, globe[k].slope);
+            on_globe[k] = j;
+            return true;
+        }
+        return false;
+    };
+    auto take_wick = [&](int k) noexcept {
+        while (next_wick < n) {
+            const int j = next_wick++;
+            if (!ok[j]) continue;
+            const Balances& b = q[j];
+            const double ta = b.wick.ta;
+            wick[k] = Search{ta, b.wick_lo, b.wick_hi, b.wick_hi - b.wick_lo};
+            wick[k].fx = b.wick(ta, wick[k].slope);
+            on_wick[k] = j;
+            return true;
+        }
+        return false;
+    };
+    for (int k = 0; k < K; ++k) {
+        globe_busy[k] = take_globe(k);
+        wick_busy[k] = take_wick(k);
+    }
+    for (bool any = true; any;) {
+        any = false;
+        for (int k = 0; k < K; ++k) {
+            if (globe_busy[k]) {
+                any = true;
+                Search& s = globe[k];
+                if (s.more()) {
+                    s.fx = q[on_globe[k]].globe(s.x, s.slope);
+                } else {
+                    tg[on_globe[k]] = s.x;
+                    globe_busy[k] = take_globe(k);
+                }
+            }
+            if (wick_busy[k]) {
+                any = true;
+                Search& s = wick[k];
+                if (s.more()) {
+                    s.fx = q[on_wick[k]].wick(s.x, s.slope);
+                } else {
+                    tw[on_wick[k]] = s.x;
+                    wick_busy[k] = take_wick(k);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
 }  // namespace quarnel::indices::wbgt
