@@ -9,7 +9,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from quarnel.tmrt import chain, checks, clock
+from quarnel.tmrt import chain, checks, clock, sun_check
 from quarnel.tmrt.accumulation import mean_interval
 from quarnel.tmrt.chain.common import wind_at
 from quarnel.tmrt.checks import checked_numpy, humidity_checked
@@ -65,7 +65,7 @@ def compute_arrays(observations: Mapping[str, Any], latitude: Any, longitude: An
     if reading.clock_check and "global_radiation" in obs:
         stated = None if aware or reading.timezone is not None or np.ndim(utc_offset) else float(
             utc_offset)
-        checks.clock_check(obs["global_radiation"], utc, lat, lon, found["global_radiation"],
+        sun_check.clock_check(obs["global_radiation"], utc, lat, lon, found["global_radiation"],
                            series, stated)
     site = {"latitude": lat, "longitude": lon, "height": np.asarray(height, dtype=np.float64)}
     if reading.sky_view_factor is not None:

@@ -13,7 +13,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from quarnel.tmrt import chain, checks, clock
+from quarnel.tmrt import chain, checks, clock, sun_check
 from quarnel.tmrt.accumulation import (HINT, cf_mean_interval, flux, length, paired_interval,
                                        plausible)
 from quarnel.tmrt.arrays import in_blocks, read_as_given, required
@@ -129,7 +129,7 @@ def compute_dataset(ds: xr.Dataset, latitude: Any, longitude: Any, height: Any,
         g, t, la, lo = xr.broadcast(obs["global_radiation"], time_da,
                                     *(v if isinstance(v, xr.DataArray) else xr.DataArray(v)
                                       for v in (lat, lon)))
-        checks.clock_check(g.values, t.values, la.values, lo.values, found["global_radiation"],
+        sun_check.clock_check(g.values, t.values, la.values, lo.values, found["global_radiation"],
                            None, None if reading.timezone is not None else float(utc_offset))
     accumulation_hours, interval_end = paired
     site = {"latitude": lat, "longitude": lon, "height": height}
